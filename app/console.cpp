@@ -1,0 +1,107 @@
+#include "console.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "line_writer.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define QUORVANE_ISATTY _isatty
+#define QUORVANE_FILENO _fileno
+#else
+#include <unistd.h>
+#define QUORVANE_ISATTY isatty
+#define QUORVANE_FILENO fileno
+#endif
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::size_t kBoxInside = 57;
+
+std::string box_line(std::string_view inside) { return "\n\t*" + std::string(inside) + "*"; }
+
+// A credit line: the text pushed right, ending `right` spaces before the closing asterisk.
+std::string credit_line(std::string_view text, std::size_t right) {
+  return box_line(std::string(kBoxInside - right - text.size(), ' ') + std::string(text) +
+                  std::string(right, ' '));
+}
+
+}  // namespace
+
+std::string banner() {
+  const std::string stars = "\n\t" + std::string(kBoxInside + 2, '*');
+  const std::string empty = box_line(std::string(kBoxInside, ' '));
+  std::string text = stars + empty + empty;
+  text += box_line(std::string(24, ' ') + "QUORVANE_TOOL" + std::string(20, ' '));
+  for (int i = 0; i < 5; ++i) text += empty;
+  text += credit_line("Polylines of cn.dxf and ha.dxf, merged", 4);
+  text += credit_line("Quorvane tool team, 2026", 3);
+  text += empty + stars;
+  return text;
+}
+
+std::string fixed6(double v) {
+  int size = std::snprintf(nullptr, 0, "%f", v);
+  std::string text(static_cast<std::size_t>(size) + 1, '\0');
+  std::snprintf(text.data(), text.size(), "%f", v);
+  text.resize(static_cast<std::size_t>(size));
+  return text;
+}
+
+Console::Console(std::FILE* out, std::FILE* in) : out_(out), in_(in) {
+  if (QUORVANE_ISATTY(QUORVANE_FILENO(out_))) {
+    std::setvbuf(out_, nullptr, _IONBF, 0);
+  } else {
+    std::setvbuf(out_, nullptr, _IOFBF, 64 * 1024);
+  }
+}
+
+void Console::write(std::string_view text) {
+  if (error_ != 0) return;
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) {
+    error_ = errno != 0 ? errno : EIO;
+  }
+}
+
+bool Console::flush() {
+  if (error_ == 0) {
+    errno = 0;
+    if (std::fflush(out_) != 0) error_ = errno != 0 ? errno : EIO;
+  }
+  return error_ == 0;
+}
+
+void Console::prompt(std::string_view text) {
+  write(text);
+  flush();
+}
+
+bool Console::answer(std::string& word) {
+  word.clear();
+  int c;
+  errno = 0;
+  do {
+    c = std::getc(in_);
+  } while (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f');
+  while (c != EOF && !(c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f')) {
+    word.push_back(static_cast<char>(c));
+    c = std::getc(in_);
+  }
+  if (c != EOF) std::ungetc(c, in_);
+  if (std::ferror(in_)) input_error_ = errno != 0 ? errno : EIO;
+  return !word.empty() && input_error_ == 0;
+}
+
+void Console::progress(std::string_view lead, std::int32_t count, std::string_view tail) {
+  char line[64];
+  std::memcpy(line, lead.data(), lead.size());
+  std::size_t length = lead.size() + format_int(count, line + lead.size());
+  std::memcpy(line + length, tail.data(), tail.size());
+  write(std::string_view(line, length + tail.size()));
+}
+
+}  // namespace quorvane

@@ -1,0 +1,72 @@
+#include "files.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace quorvane {
+
+namespace {
+
+std::FILE* open_file(const std::string& host, const char* mode, int& error) {
+  errno = 0;
+  std::FILE* file = std::fopen(host.c_str(), mode);
+  if (file == nullptr) error = errno != 0 ? errno : ENOENT;
+  return file;
+}
+
+}  // namespace
+
+std::FILE* open_input(const std::string& host, int& error) {
+  std::FILE* file = open_file(host, "rb", error);
+  if (file == nullptr) return nullptr;
+  struct stat info;
+  if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+    std::fclose(file);
+    error = EISDIR;
+    return nullptr;
+  }
+  return file;
+}
+
+std::FILE* create_output(const std::string& host, int& error) {
+  return open_file(host, "wb", error);
+}
+
+#ifdef _WIN32
+
+namespace {
+
+bool identify(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  return known;
+}
+
+}  // namespace
+
+bool same_file(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return identify(a, first) && identify(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+#else
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+#endif
+
+}  // namespace quorvane

@@ -1,0 +1,221 @@
+#include "merge_engine.h"
+
+#include "rounding.h"
+
+namespace quorvane {
+
+namespace {
+
+// One call per step of a copy pattern: read one token, write it in the step's format.
+struct Copy {
+  TokenStream& in;
+  LineWriter& out;
+  Working& w;
+
+  void code(std::string_view lead) {
+    in.read_int(w.val);
+    out.number(lead, w.val);
+  }
+  void signed_code() {
+    in.read_int(w.val);
+    out.signed_number(w.val);
+  }
+  void string() {
+    in.read_string(w.texte);
+    out.text(w.texte);
+  }
+  void coordinate() {
+    in.read_real(w.dval);
+    out.integral(half_up(w.dval));
+  }
+};
+
+// The codes 10, 20 and 30 after $EXTMIN or $EXTMAX, in any order, until another
+// code comes or a code cannot be read.
+void read_extent(TokenStream& f1, std::int32_t& val, double& x, double& y, double& z) {
+  bool more = f1.read_int(val);
+  while (more && (val == 10 || val == 20 || val == 30)) {
+    f1.read_real(val == 10 ? x : val == 20 ? y : z);
+    more = f1.read_int(val);
+  }
+}
+
+void report(std::string_view title, double min_x, double min_y, double min_z, double max_x,
+            double max_y, double max_z, Console& console) {
+  std::string text(title);
+  text += "\n\n\t\tmin x = " + fixed6(min_x) + " min y = " + fixed6(min_y) + " ";
+  text += "\n\t\tmax x = " + fixed6(max_x) + " max y = " + fixed6(max_y) + " ";
+  text += "\n\t\tmin z = " + fixed6(min_z) + " max z = " + fixed6(max_z) + " ";
+  console.write(text);
+}
+
+}  // namespace
+
+void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console) {
+  console.write("\n\tTreatment\n");
+  console.write("\n\tReading the first file \n\n");
+  w.segm = 0;
+  double dval1 = 0.0, dval2 = 0.0, dval3 = 0.0;
+  while (f1.read_string(w.texte)) {
+    if (w.texte == EXTMIN) read_extent(f1, w.val, extents.min_x, extents.min_y, extents.min_alt);
+    if (w.texte == EXTMAX) read_extent(f1, w.val, extents.max_x, extents.max_y, extents.max_alt);
+    if (w.texte == POLYLINE) {
+      ++w.segm;
+      console.progress("\tCN record ", w.segm, "            \r        ");
+    }
+    if (w.texte == VERTEX) {
+      // Passed over, so that none of its values is taken for a keyword.
+      for (int i = 0; i < 4; ++i) f1.read_string(w.texte);
+      f1.read_int(w.val);
+      f1.read_real(dval1);
+      f1.read_int(w.val);
+      f1.read_real(dval2);
+      f1.read_int(w.val);
+      f1.read_real(dval3);
+      f1.read_int(w.val);
+    }
+  }
+}
+
+void first_report(const Extents& e, Console& console) {
+  report("\n\n\tFirst File Data", e.min_x, e.min_y, e.min_alt, e.max_x, e.max_y, e.max_alt,
+         console);
+}
+
+void write_header(const Extents& e, LineWriter& f3) {
+  f3.text("  0");
+  f3.text("SECTION");
+  f3.text("  2");
+  f3.text("HEADER");
+  f3.text("  9");
+  f3.text(EXTMIN);
+  f3.text(" 10");
+  f3.integral(toward_zero(e.min_x));
+  f3.text(" 20");
+  f3.integral(toward_zero(e.min_y));
+  f3.text(" 30");
+  f3.number("", 0);
+  f3.text("  9");
+  f3.text(EXTMAX);
+  f3.text(" 10");
+  f3.integral(toward_zero(e.max_x));
+  f3.text(" 20");
+  f3.integral(toward_zero(e.max_y));
+  f3.text(" 30");
+  f3.integral(toward_zero(e.max_alt));
+  f3.text("  0");
+  f3.text(ENDSEC);
+  f3.text("  0");
+  f3.text("SECTION");
+  f3.text("  2");
+  f3.text("ENTITIES");
+  f3.text("  0");
+}
+
+void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console) {
+  w.segm = 0;
+  console.write("\n\n\tNew Lecture\n\n");
+  Copy copy{f1, f3, w};
+  while (f1.read_string(w.texte)) {
+    if (w.texte == POLYLINE) {
+      ++w.segm;
+      console.progress("\t\trecord ", w.segm, "            \r     ");
+      f3.text(POLYLINE);
+      copy.code("  ");
+      copy.string();
+      copy.code("  ");
+      copy.string();
+      copy.signed_code();
+      copy.code("     ");
+      copy.code(" ");
+      copy.code("     ");
+      copy.code(" ");
+      copy.code("");
+      copy.code("  ");
+    }
+    if (w.texte == VERTEX) {
+      f3.text(VERTEX);
+      copy.code("  ");
+      copy.string();
+      copy.code(" ");
+      copy.code("    ");
+      copy.code(" ");
+      copy.coordinate();
+      copy.code(" ");
+      copy.coordinate();
+      copy.code(" ");
+      copy.coordinate();
+      copy.code("  ");
+    }
+    if (w.texte == SEQEND) {
+      f3.text(SEQEND);
+      f3.number("", 0);
+    }
+    // An ENDSEC of the input is passed over: the merged file has one ENTITIES
+    // section, which close_out ends after both inputs.
+  }
+}
+
+void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& console) {
+  w.segm = 0;
+  console.write("\n\n\tReading the second file \n\n");
+  Copy copy{f2, f3, w};
+  while (f2.read_string(w.texte)) {
+    if (w.texte == POLYLINE) {
+      f2.read_int(w.val);
+      f2.read_string(w.texte);
+      if (w.texte == CURVE) {
+        f3.text(POLYLINE);
+        f3.number("  ", w.val);
+        ++w.segm;
+        console.progress("\t\tHA record ", w.segm, "            \r     ");
+        f3.text(w.texte);
+        copy.code("  ");
+        copy.string();
+        copy.signed_code();
+        copy.code("     ");
+        copy.code(" ");
+        copy.code("     ");
+        f3.number("  ", 30);  // elevation 0 added before the closing code
+        f3.number("", 0);
+        copy.code(" ");
+      }
+    }
+    if (w.texte == VERTEX) {
+      f2.read_int(w.val);
+      f2.read_string(w.texte);
+      if (w.texte == CURVE) {
+        f3.text(VERTEX);
+        f3.number("  ", w.val);
+        f3.text(w.texte);
+        copy.code(" ");
+        copy.code("    ");
+        copy.code(" ");
+        copy.coordinate();
+        copy.code(" ");
+        copy.coordinate();
+        w.val = 30;  // elevation 0 added before the closing code, through val
+        f3.number("  ", w.val);
+        w.val = 0;
+        f3.number("", w.val);
+        copy.code("  ");
+      }
+    }
+    if (w.texte == SEQEND) {
+      f3.text(SEQEND);
+      f3.number("", 0);
+    }
+  }
+}
+
+void close_out(LineWriter& f3) {
+  f3.text(ENDSEC);
+  f3.number("", 0);
+  f3.text("EOF");
+}
+
+void final_report(const Extents& e, Console& console) {
+  report("\n\n\tResulting data", e.min_x, e.min_y, 0.0, e.max_x, e.max_y, e.max_alt, console);
+}
+
+}  // namespace quorvane

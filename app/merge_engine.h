@@ -1,0 +1,59 @@
+// The passes of a merge. Each input is read as a flat stream of tokens; after
+// a keyword a fixed sequence of tokens is read and written back, each step in
+// its own line format. A failed read leaves its variable as it was and that
+// value is written in its place; the passes carry on either way, and the
+// caller looks at the streams' error state afterwards.
+#ifndef QUORVANE_MERGE_ENGINE_H
+#define QUORVANE_MERGE_ENGINE_H
+
+#include <cstdint>
+#include <string>
+
+#include "console.h"
+#include "line_writer.h"
+#include "token_stream.h"
+
+namespace quorvane {
+
+inline constexpr char EXTMIN[] = "$EXTMIN";
+inline constexpr char EXTMAX[] = "$EXTMAX";
+inline constexpr char POLYLINE[] = "POLYLINE";
+inline constexpr char VERTEX[] = "VERTEX";
+inline constexpr char SEQEND[] = "SEQEND";
+inline constexpr char ENDSEC[] = "ENDSEC";
+inline constexpr char CURVE[] = "HA_6292";  ///< the layer kept from the second input
+
+/// The first input's header extents: the only extents the merge ever uses.
+struct Extents {
+  double min_x = 0.0, min_y = 0.0, min_alt = 0.0;
+  double max_x = 0.0, max_y = 0.0, max_alt = 0.0;
+};
+
+/// Variables shared by all passes, which keep their values from one pass to
+/// the next; only the polyline count restarts with each pass.
+struct Working {
+  std::string texte;    ///< the current token, and every string read
+  std::int32_t val = 0; ///< every integer read
+  double dval = 0.0;    ///< every real read by the copy passes
+  std::int32_t segm = 0;///< polylines met in the current pass
+};
+
+/// Reads the first input's $EXTMIN and $EXTMAX and counts its polylines on the console.
+void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console);
+/// "First File Data": the extents as read.
+void first_report(const Extents& extents, Console& console);
+/// The merged file's HEADER section and the opening of its ENTITIES section.
+void write_header(const Extents& extents, LineWriter& f3);
+/// Every POLYLINE, VERTEX and SEQEND of the first input, coordinates rounded half up.
+void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console);
+/// The polylines and vertices on layer HA_6292 of the second input, given an
+/// elevation of 0, and all of its SEQENDs.
+void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& console);
+/// Closes the ENTITIES section and ends the file.
+void close_out(LineWriter& f3);
+/// "Resulting data": the extents, with min z shown as 0.
+void final_report(const Extents& extents, Console& console);
+
+}  // namespace quorvane
+
+#endif

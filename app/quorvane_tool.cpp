@@ -1,0 +1,165 @@
+// QUORVANE_TOOL: merges the polylines of a contour drawing (...cn.dxf) and
+// those of layer HA_6292 of a second drawing (...ha.dxf) into ...cnha.dxf.
+//
+// A run: opening asks for a folder under c:\images\ and three base names and
+// opens the files; treatment surveys the first input for its extents, writes
+// the header, copies the first input's polylines, then the second input's
+// HA_6292 polylines and vertices, and ends the merged file. Any failure ends
+// the run with one line on standard error and status 1, and removes the
+// merged file if this run had created it.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "console.h"
+#include "files.h"
+#include "host_path.h"
+#include "line_writer.h"
+#include "merge_engine.h"
+#include "token_stream.h"
+
+using namespace quorvane;
+
+namespace {
+
+// The three paths as composed from the answers, and the files they lead to.
+std::string nomim1, nomim2, nomim3;
+std::unique_ptr<TokenStream> f1, f2;
+std::unique_ptr<LineWriter> f3;
+std::string output_host;  // set once the merged file has been created
+Extents extents;
+Console console(stdout, stdin);
+
+std::string describe(const std::string& composed, const std::string& host) {
+  return composed + " (" + host + ")";
+}
+
+[[noreturn]] void fail(const std::string& what) {
+  console.flush();
+  if (!output_host.empty()) {
+    f3.reset();
+    std::remove(output_host.c_str());
+  }
+  std::fputs(("quorvane_tool: " + what + "\n").c_str(), stderr);
+  std::fflush(stderr);
+  std::exit(1);
+}
+
+void check_console() {
+  if (console.error() != 0) {
+    fail(std::string("cannot write to standard output: ") + std::strerror(console.error()));
+  }
+}
+
+// Prompts and reads one answer; `path` is what has been composed so far.
+void ask(const char* prompt, std::string& word, const std::string& path, const char* what) {
+  console.prompt(prompt);
+  check_console();
+  if (console.answer(word)) return;
+  std::string why = console.input_error() != 0
+                        ? std::strerror(console.input_error())
+                        : std::string("standard input ended before ") + what + " was given";
+  fail("cannot compose " + describe(path, host_path(path)) + ": " + why);
+}
+
+std::unique_ptr<TokenStream> open_stream(const std::string& composed) {
+  std::string host = host_path(composed);
+  int error = 0;
+  std::FILE* file = open_input(host, error);
+  if (file == nullptr) fail("cannot open " + describe(composed, host) + ": " + std::strerror(error));
+  return std::make_unique<TokenStream>(std::make_unique<FileSource>(file));
+}
+
+// Refuses an output that would be one of the inputs, then creates it.
+void create_merged(const std::string& composed) {
+  std::string host = host_path(composed);
+  for (const std::string* input : {&nomim1, &nomim2}) {
+    if (same_file(host, host_path(*input))) {
+      fail("refusing to write " + describe(composed, host) + ": it is the same file as the " +
+           (input == &nomim1 ? "first" : "second") + " input " + *input);
+    }
+  }
+  int error = 0;
+  std::FILE* file = create_output(host, error);
+  if (file == nullptr) fail("cannot create " + describe(composed, host) + ": " + std::strerror(error));
+  output_host = host;
+  f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(file));
+}
+
+// Closes an input once its pass is over, after making sure it was read to its end.
+void finish_input(std::unique_ptr<TokenStream>& stream, const std::string& composed) {
+  if (stream->error() != 0) {
+    fail("cannot read " + describe(composed, host_path(composed)) + ": " +
+         std::strerror(stream->error()));
+  }
+  stream.reset();
+}
+
+void check_output(int error) {
+  if (error != 0) {
+    fail("cannot write " + describe(nomim3, output_host) + ": " + std::strerror(error));
+  }
+}
+
+void opening() {
+  console.write(banner());
+  std::string nomdir, nomfic1, nomfic2, nomfic3;
+  nomim1 = "c:\\images\\";
+  ask("\n\n\tName of the File Folder located in the Directory C:\\images : ", nomdir, nomim1,
+      "the folder name");
+  nomim1 += nomdir;
+  nomim1 += "\\";
+  nomim2 = nomim1;
+  nomim3 = nomim1;
+  ask("\n\tName of the File cn.dxf (without extension cn.dxf) ? ", nomfic1, nomim1,
+      "the name of the file cn.dxf");
+  nomim1 += nomfic1 + "cn.dxf";
+  f1 = open_stream(nomim1);
+  ask("\n\tName of the File ha.dxf (withou extension ha.dxf) ? ", nomfic2, nomim2,
+      "the name of the file ha.dxf");
+  nomim2 += nomfic2 + "ha.dxf";
+  f2 = open_stream(nomim2);
+  ask("\n\tName of the resulting File (without extension cnha.dxf) ? ", nomfic3, nomim3,
+      "the name of the resulting file");
+  nomim3 += nomfic3 + "cnha.dxf";
+  create_merged(nomim3);
+}
+
+void treatment() {
+  Working w;
+  survey_pass(*f1, w, extents, console);
+  finish_input(f1, nomim1);
+  first_report(extents, console);
+  check_console();
+
+  write_header(extents, *f3);
+  f1 = open_stream(nomim1);
+  copy_first_input(*f1, *f3, w, console);
+  finish_input(f1, nomim1);
+  check_output(f3->error());
+  check_console();
+
+  copy_second_input(*f2, *f3, w, console);
+  finish_input(f2, nomim2);
+  close_out(*f3);
+  check_output(f3->close());
+  final_report(extents, console);
+  console.flush();
+  check_console();
+}
+
+}  // namespace
+
+int main() {
+#ifdef SIGPIPE
+  // A closed pipe on standard output is reported as a failed write, not a silent death.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+  opening();
+  treatment();
+  return 0;
+}

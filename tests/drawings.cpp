@@ -1,0 +1,178 @@
+#include "drawings.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace quorvane::testing {
+namespace {
+
+int pick(std::mt19937& rng, int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); }
+
+// Reals as drawings hold them, ties and negative whole numbers included.
+std::string real(std::mt19937& rng) {
+  char text[64];
+  switch (pick(rng, 8)) {
+    case 0:
+      std::snprintf(text, sizeof text, "%d.5", pick(rng, 2000) - 1000);
+      return text;
+    case 1:
+      std::snprintf(text, sizeof text, "%d.0", -pick(rng, 100));
+      return text;
+    case 2: {
+      static const char* const kForms[] = {".5",  "5.",  "-0.6", "1.2e3", "-1.5E-2",
+                                           "0.49999999999999994", "+7", "-0", "12.4", "1e"};
+      return kForms[pick(rng, 10)];
+    }
+    default:
+      std::snprintf(text, sizeof text, "%.*f", pick(rng, 7),
+                    (static_cast<double>(rng()) / 4294967296.0 - 0.5) * 20000.0);
+      return text;
+  }
+}
+
+std::string layer(std::mt19937& rng, bool second) {
+  static const char* const kClashes[] = {"VERTEX", "SEQEND", "POLYLINE", "ENDSEC", "$EXTMIN"};
+  if (pick(rng, 25) == 0) return kClashes[pick(rng, 5)];
+  if (second) {
+    static const char* const kLayers[] = {"HA_6292", "HA_6292", "HA_6292", "0",
+                                          "WALLS",   "HA_6292X", "ha_6292"};
+    return kLayers[pick(rng, 7)];
+  }
+  static const char* const kLayers[] = {"CN1", "CN2", "0", "CONTOUR_100"};
+  return kLayers[pick(rng, 4)];
+}
+
+struct Lines {
+  std::vector<std::string> lines;
+  void add(std::string line) { lines.push_back(std::move(line)); }
+  void add(std::initializer_list<const char*> more) {
+    for (const char* l : more) lines.emplace_back(l);
+  }
+  std::string join(std::mt19937& rng) const {
+    const char* end = pick(rng, 2) ? "\r\n" : "\n";
+    bool last_ended = pick(rng, 6) != 0;
+    std::string text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      text += lines[i];
+      if (i + 1 < lines.size() || last_ended) text += end;
+    }
+    return text;
+  }
+};
+
+void extent(Lines& d, std::mt19937& rng, const char* name) {
+  d.add({"  9", name});
+  int codes = pick(rng, 5) == 0 ? 2 : 3;
+  for (int c = 0; c < codes; ++c) {
+    d.add(c == 0 ? " 10" : c == 1 ? " 20" : " 30");
+    d.add(real(rng));
+  }
+}
+
+void header(Lines& d, std::mt19937& rng) {
+  d.add({"  0", "SECTION", "  2", "HEADER"});
+  if (pick(rng, 8) != 0) extent(d, rng, "$EXTMIN");
+  if (pick(rng, 8) != 0) extent(d, rng, "$EXTMAX");
+  if (pick(rng, 6) == 0) extent(d, rng, "$EXTMIN");  // a second one wins
+  d.add({"  9", "$LIMCHECK", " 70", "     0", "  0", "ENDSEC"});
+}
+
+}  // namespace
+
+std::string contour_drawing(std::mt19937& rng, int polylines) {
+  Lines d;
+  header(d, rng);
+  d.add({"  0", "SECTION", "  2", "ENTITIES", "  0"});
+  for (int p = 0; p < polylines; ++p) {
+    std::string name = layer(rng, false);
+    d.add({"POLYLINE", "  8"});
+    d.add(name);
+    d.add({" 66", "1", " 10", "0", " 20", "0", " 30"});
+    d.add(std::to_string(pick(rng, 400) - 100));
+    if (pick(rng, 10) == 0) d.add({" 70", "     8"});  // a layout the pattern does not expect
+    d.add("  0");
+    for (int v = pick(rng, 6); v > 0; --v) {
+      d.add({"VERTEX", "  8"});
+      d.add(pick(rng, 10) == 0 ? layer(rng, false) : name);
+      d.add({" 70", "    32", " 10"});
+      d.add(real(rng));
+      d.add(" 20");
+      d.add(real(rng));
+      d.add(" 30");
+      d.add(real(rng));
+      d.add("  0");
+    }
+    d.add({"SEQEND", "  8"});
+    d.add(name);
+    d.add("  0");
+  }
+  d.add("ENDSEC");
+  if (pick(rng, 5) == 0) d.add({"  0", "SECTION", "  2", "OBJECTS", "  0", "ENDSEC"});
+  d.add({"  0", "EOF"});
+  return d.join(rng);
+}
+
+std::string ha_drawing(std::mt19937& rng, int polylines) {
+  Lines d;
+  header(d, rng);
+  d.add({"  0", "SECTION", "  2", "ENTITIES", "  0"});
+  for (int p = 0; p < polylines; ++p) {
+    std::string name = layer(rng, true);
+    d.add({"POLYLINE", "  8"});
+    d.add(name);
+    d.add({" 66", "1", " 70"});
+    d.add("     " + std::to_string(pick(rng, 2)));
+    d.add({" 40", "     0", "  0"});
+    for (int v = pick(rng, 6); v > 0; --v) {
+      d.add({"VERTEX", "  8"});
+      d.add(pick(rng, 8) == 0 ? layer(rng, true) : name);
+      d.add({" 70", "    0", " 10"});
+      d.add(real(rng));
+      d.add(" 20");
+      d.add(real(rng));
+      d.add("  0");
+    }
+    d.add({"SEQEND", "  8"});
+    d.add(name);
+    d.add("  0");
+  }
+  d.add({"ENDSEC", "  0", "EOF"});
+  return d.join(rng);
+}
+
+std::string damaged(std::string drawing, std::mt19937& rng) {
+  auto line_start = [&](std::size_t at) {
+    std::size_t nl = drawing.rfind('\n', at);
+    return nl == std::string::npos ? 0 : nl + 1;
+  };
+  static const char* const kTokens[] = {"POLYLINE", "VERTEX", "SEQEND", "ENDSEC", "$EXTMAX",
+                                        "HA_6292",  "10",     "-",      "q",      "1.5"};
+  for (int faults = pick(rng, 3) + 1; faults > 0 && !drawing.empty(); --faults) {
+    std::size_t at = rng() % drawing.size();
+    std::size_t start = line_start(at);
+    std::size_t end = drawing.find('\n', at);
+    end = end == std::string::npos ? drawing.size() : end + 1;
+    switch (pick(rng, 6)) {
+      case 0:  // a line lost
+        drawing.erase(start, end - start);
+        break;
+      case 1:  // a line doubled
+        drawing.insert(start, drawing.substr(start, end - start));
+        break;
+      case 2:  // two lines joined
+        if (end < drawing.size()) drawing.erase(end - 1, 1);
+        break;
+      case 3:  // a stray token
+        drawing.insert(start, std::string(kTokens[pick(rng, 10)]) + "\n");
+        break;
+      case 4:  // Ctrl-Z, and whatever follows it
+        drawing.insert(at, pick(rng, 2) ? "\x1a" : "\x1a" "POLYLINE\n");
+        break;
+      default:  // cut off
+        drawing.resize(at);
+    }
+  }
+  return drawing;
+}
+
+}  // namespace quorvane::testing

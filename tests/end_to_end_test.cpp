@@ -1,0 +1,375 @@
+// The built tool, run as an operator runs it: whole console texts, whole
+// merged files, statuses and the files left behind.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <random>
+
+#include "drawings.h"
+#include "reference_model.h"
+#include "run_tool.h"
+#include "samples.h"
+
+namespace quorvane::testing {
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+std::string box(const std::string& inside) { return "\n\t*" + inside + "*"; }
+std::string spaces(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+
+const std::string kStars = "\n\t***********************************************************";
+const std::string kEmpty = box(spaces(57));
+const std::string kBanner = kStars + kEmpty + kEmpty +
+                            box(spaces(24) + "QUORVANE_TOOL" + spaces(20)) + kEmpty + kEmpty +
+                            kEmpty + kEmpty + kEmpty +
+                            box(spaces(15) + "Polylines of cn.dxf and ha.dxf, merged" + spaces(4)) +
+                            box(spaces(30) + "Quorvane tool team, 2026" + spaces(3)) + kEmpty +
+                            kStars;
+const std::string kAskFolder = "\n\n\tName of the File Folder located in the Directory C:\\images : ";
+const std::string kAskFirst = "\n\tName of the File cn.dxf (without extension cn.dxf) ? ";
+const std::string kAskSecond = "\n\tName of the File ha.dxf (withou extension ha.dxf) ? ";
+const std::string kAskOutput = "\n\tName of the resulting File (without extension cnha.dxf) ? ";
+const std::string kDialogue = kBanner + kAskFolder + kAskFirst + kAskSecond + kAskOutput;
+
+const std::string kFirst = "images/site4/northcn.dxf";
+const std::string kSecond = "images/site4/northha.dxf";
+const std::string kOutput = "images/site4/northcnha.dxf";
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    drive.write(kFirst, kContour);
+    drive.write(kSecond, kHa);
+  }
+  ToolRun run(const std::string& answers) { return run_tool(answers, {here.path(), drive.path()}); }
+  // The line a failure gives, for a path under the drive folder.
+  std::string failure(const std::string& what, const std::string& composed,
+                      const std::string& relative, const std::string& why) {
+    return "quorvane_tool: " + what + " " + composed + " (" + drive.path() + "/" + relative +
+           "): " + why + "\n";
+  }
+  void expect_inputs_intact() {
+    EXPECT_EQ(drive.read(kFirst), kContour);
+    EXPECT_EQ(drive.read(kSecond), kHa);
+  }
+
+  TempFolder drive;  // what c: stands for
+  TempFolder here;   // the working folder
+};
+
+TEST_F(EndToEnd, MergesTheSampleDrawings) {
+  ToolRun r = run("site4\nnorth\nnorth\nnorth\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, kDialogue + kMergeConsole);
+  EXPECT_EQ(drive.read(kOutput), kMerged);
+  expect_inputs_intact();
+}
+
+TEST_F(EndToEnd, AnswersAreWordsWhateverTheLinesAndBlanks) {
+  for (const char* answers : {"site4 north north north", "\n\n  site4\r\n\n\tnorth \r\n north\vnorth",
+                              "site4 north\nnorth north and more"}) {
+    ToolRun r = run(answers);
+    EXPECT_EQ(r.status, 0) << answers;
+    EXPECT_EQ(r.out, kDialogue + kMergeConsole) << answers;
+    EXPECT_EQ(drive.read(kOutput), kMerged) << answers;
+  }
+}
+
+TEST_F(EndToEnd, WithoutQuorvaneDriveCTheCurrentFolderIsTheDrive) {
+  ToolRun r = run_tool("site4 north north merged", {drive.path(), ""});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(drive.read("images/site4/mergedcnha.dxf"), kMerged);
+}
+
+TEST_F(EndToEnd, AnExistingOutputIsReplaced) {
+  drive.write(kOutput, std::string(100000, 'z'));
+  ToolRun r = run("site4 north north north");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(drive.read(kOutput), kMerged);
+}
+
+TEST_F(EndToEnd, LongNamesAreNeitherCutNorOverflowed) {
+  std::string name(200, 'n');
+  drive.write("images/site4/" + name + "cn.dxf", kContour);
+  drive.write("images/site4/" + name + "ha.dxf", kHa);
+  ToolRun r = run("site4 " + name + " " + name + " " + name);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(drive.read("images/site4/" + name + "cnha.dxf"), kMerged);
+
+  std::string folder(100000, 'f');
+  r = run(folder + " north north north");
+  EXPECT_EQ(r.status, 1);
+  std::string composed = "c:\\images\\" + folder + "\\northcn.dxf";
+  EXPECT_EQ(r.err, failure("cannot open", composed, "images/" + folder + "/northcn.dxf",
+                           "File name too long"));
+}
+
+TEST_F(EndToEnd, AnInputEndingWithAKeywordGivesItOnce) {
+  drive.write(kFirst, "POLYLINE\n");
+  drive.write(kSecond, "  0\r\nSEQEND\r\n");
+  ToolRun r = run("site4 north north north");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kDialogue +
+                       "\n\tTreatment\n\n\tReading the first file \n\n"
+                       "\tCN record 1            \r        "
+                       "\n\n\tFirst File Data"
+                       "\n\n\t\tmin x = 0.000000 min y = 0.000000 "
+                       "\n\t\tmax x = 0.000000 max y = 0.000000 "
+                       "\n\t\tmin z = 0.000000 max z = 0.000000 "
+                       "\n\n\tNew Lecture\n\n"
+                       "\t\trecord 1            \r     "
+                       "\n\n\tReading the second file \n\n"
+                       "\n\n\tResulting data"
+                       "\n\n\t\tmin x = 0.000000 min y = 0.000000 "
+                       "\n\t\tmax x = 0.000000 max y = 0.000000 "
+                       "\n\t\tmin z = 0.000000 max z = 0.000000 ");
+  EXPECT_EQ(drive.read(kOutput),
+            crlf("  0\nSECTION\n  2\nHEADER\n  9\n$EXTMIN\n 10\n0\n 20\n0\n 30\n0\n"
+                 "  9\n$EXTMAX\n 10\n0\n 20\n0\n 30\n0\n  0\nENDSEC\n"
+                 "  0\nSECTION\n  2\nENTITIES\n  0\n"
+                 "POLYLINE\n  0\nPOLYLINE\n  0\nPOLYLINE\n 0\n     0\n 0\n     0\n 0\n0\n  0\n"
+                 "SEQEND\n0\nENDSEC\n0\nEOF\n"));
+}
+
+TEST_F(EndToEnd, CtrlZAndCrLfInTheInputs) {
+  drive.write(kFirst, crlf(kContour) + "\x1a" + "POLYLINE\r\n  8\r\nLOST\r\n");
+  drive.write(kSecond, crlf(kHa) + "\x1a\x1a");
+  ToolRun r = run("site4 north north north");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kDialogue + kMergeConsole);
+  EXPECT_EQ(drive.read(kOutput), kMerged);
+}
+
+TEST_F(EndToEnd, AMissingInputStopsTheRunBeforeTheOutputIsMade) {
+  ToolRun r = run("site4 south north north");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kBanner + kAskFolder + kAskFirst);
+  EXPECT_EQ(r.err, failure("cannot open", "c:\\images\\site4\\southcn.dxf",
+                           "images/site4/southcn.dxf", "No such file or directory"));
+  EXPECT_FALSE(drive.exists(kOutput));
+
+  r = run("site4 north south north");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kBanner + kAskFolder + kAskFirst + kAskSecond);
+  EXPECT_EQ(r.err, failure("cannot open", "c:\\images\\site4\\southha.dxf",
+                           "images/site4/southha.dxf", "No such file or directory"));
+  EXPECT_FALSE(drive.exists(kOutput));
+  EXPECT_FALSE(drive.exists("images/site4/southcnha.dxf"));
+}
+
+TEST_F(EndToEnd, AnInputThatIsAFolderIsRefused) {
+  std::filesystem::create_directories(drive.path() + "/images/site4/dircn.dxf");
+  ToolRun r = run("site4 dir north north");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, failure("cannot open", "c:\\images\\site4\\dircn.dxf",
+                           "images/site4/dircn.dxf", "Is a directory"));
+  EXPECT_FALSE(drive.exists(kOutput));
+}
+
+TEST_F(EndToEnd, AnswersEndingEarlyStopTheRun) {
+  const struct {
+    const char* answers;
+    const char* composed;
+    const char* relative;
+    const char* missing;
+    std::string shown;
+  } cases[] = {
+      {"", "c:\\images\\", "images/", "the folder name", kBanner + kAskFolder},
+      {"site4\n", "c:\\images\\site4\\", "images/site4/", "the name of the file cn.dxf",
+       kBanner + kAskFolder + kAskFirst},
+      {"site4 north", "c:\\images\\site4\\", "images/site4/", "the name of the file ha.dxf",
+       kBanner + kAskFolder + kAskFirst + kAskSecond},
+      {"site4 north north \n\n  ", "c:\\images\\site4\\", "images/site4/",
+       "the name of the resulting file", kDialogue},
+  };
+  for (const auto& c : cases) {
+    ToolRun r = run(c.answers);
+    EXPECT_EQ(r.status, 1) << c.answers;
+    EXPECT_EQ(r.out, c.shown) << c.answers;
+    EXPECT_EQ(r.err, failure("cannot compose", c.composed, c.relative,
+                             std::string("standard input ended before ") + c.missing +
+                                 " was given"));
+  }
+  EXPECT_FALSE(drive.exists(kOutput));
+  expect_inputs_intact();
+}
+
+TEST_F(EndToEnd, TheOutputIsNeverOneOfTheInputs) {
+  // "xcn" then "x": the output path is the second input's path.
+  drive.write("images/site/acn.dxf", kContour);
+  drive.write("images/site/xcnha.dxf", kHa);
+  ToolRun r = run("site a xcn x");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kDialogue);
+  EXPECT_EQ(r.err, failure("refusing to write", "c:\\images\\site\\xcnha.dxf",
+                           "images/site/xcnha.dxf",
+                           "it is the same file as the second input c:\\images\\site\\xcnha.dxf"));
+  EXPECT_EQ(drive.read("images/site/xcnha.dxf"), kHa);
+
+  // A symbolic link to the first input, and a hard link to the second.
+  ASSERT_EQ(symlink((drive.path() + "/" + kFirst).c_str(),
+                    (drive.path() + "/images/site4/soft" + "cnha.dxf").c_str()), 0);
+  ASSERT_EQ(link((drive.path() + "/" + kSecond).c_str(),
+                 (drive.path() + "/images/site4/hard" + "cnha.dxf").c_str()), 0);
+  r = run("site4 north north soft");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, failure("refusing to write", "c:\\images\\site4\\softcnha.dxf",
+                           "images/site4/softcnha.dxf",
+                           "it is the same file as the first input c:\\images\\site4\\northcn.dxf"));
+  r = run("site4 north north hard");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, failure("refusing to write", "c:\\images\\site4\\hardcnha.dxf",
+                           "images/site4/hardcnha.dxf",
+                           "it is the same file as the second input c:\\images\\site4\\northha.dxf"));
+  expect_inputs_intact();
+}
+
+TEST_F(EndToEnd, AnOutputThatCannotBeCreated) {
+  std::filesystem::create_directories(drive.path() + "/" + kOutput);
+  ToolRun r = run("site4 north north north");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, failure("cannot create", "c:\\images\\site4\\northcnha.dxf", kOutput,
+                           "Is a directory"));
+  EXPECT_TRUE(std::filesystem::is_directory(drive.path() + "/" + kOutput));
+  expect_inputs_intact();
+}
+
+TEST_F(EndToEnd, AReadErrorFailsTheRunAndRemovesTheMergedFile) {
+  // Reading a process's memory at offset 0 fails with EIO.
+  for (const std::string& input : {kFirst, kSecond}) {
+    SetUp();
+    std::filesystem::remove(drive.path() + "/" + input);
+    ASSERT_EQ(symlink("/proc/self/mem", (drive.path() + "/" + input).c_str()), 0);
+    drive.write(kOutput, "an earlier merge");
+    ToolRun r = run("site4 north north north");
+    EXPECT_EQ(r.status, 1);
+    std::string composed = input == kFirst ? "c:\\images\\site4\\northcn.dxf"
+                                           : "c:\\images\\site4\\northha.dxf";
+    EXPECT_EQ(r.err, failure("cannot read", composed, input, "Input/output error"));
+    EXPECT_FALSE(drive.exists(kOutput));
+    std::filesystem::remove(drive.path() + "/" + input);
+  }
+}
+
+TEST_F(EndToEnd, AFullDiskLeavesNoMergedFile) {
+  ASSERT_EQ(symlink("/dev/full", (drive.path() + "/" + kOutput).c_str()), 0);
+  ToolRun r = run("site4 north north north");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, failure("cannot write", "c:\\images\\site4\\northcnha.dxf", kOutput,
+                           "No space left on device"));
+  EXPECT_FALSE(drive.exists(kOutput));
+  expect_inputs_intact();
+}
+
+TEST_F(EndToEnd, AConsoleThatCannotBeWrittenFailsTheRun) {
+  RunOptions options{here.path(), drive.path()};
+  options.close_stdout = true;
+  ToolRun r = run_tool("site4 north north north", options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quorvane_tool: cannot write to standard output: Bad file descriptor\n");
+  EXPECT_FALSE(drive.exists(kOutput));
+
+  options.close_stdout = false;
+  options.stdout_to_full = true;
+  r = run_tool("site4 north north north", options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quorvane_tool: cannot write to standard output: No space left on device\n");
+  EXPECT_FALSE(drive.exists(kOutput));
+  expect_inputs_intact();
+}
+
+TEST_F(EndToEnd, TheSampleDrawingsOfTheExamplesFolder) {
+  const std::string examples = QUORVANE_EXAMPLES_DIR "/images/site4/";
+  TempFolder copy;
+  copy.write(kFirst, read_file(examples + "northcn.dxf"));
+  copy.write(kSecond, read_file(examples + "northha.dxf"));
+  ToolRun r = run_tool("site4 north north north", {here.path(), copy.path()});
+  MergeResult expected = reference_merge(copy.read(kFirst), copy.read(kSecond));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, kDialogue + expected.console);
+  EXPECT_EQ(copy.read(kOutput), expected.merged);
+  EXPECT_NE(expected.merged.find("HA_6292"), std::string::npos);
+}
+
+TEST_F(EndToEnd, AgreesWithTheReferenceModelOnGeneratedDrawings) {
+  std::mt19937 rng(4);
+  for (int round = 0; round < 40; ++round) {
+    std::string first = damaged(contour_drawing(rng, static_cast<int>(rng() % 30)), rng);
+    std::string second = damaged(ha_drawing(rng, static_cast<int>(rng() % 30)), rng);
+    drive.write(kFirst, first);
+    drive.write(kSecond, second);
+    ToolRun r = run("site4 north north north");
+    MergeResult expected = reference_merge(first, second);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.out, kDialogue + expected.console) << "round " << round;
+    ASSERT_EQ(drive.read(kOutput), expected.merged) << "round " << round;
+  }
+}
+
+// Reads what the terminal shows until it ends with `expected` in full, or 10 s pass.
+bool shown(int master, std::string& screen, const std::string& expected) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (screen.size() < expected.size() || screen.compare(0, expected.size(), expected) != 0) {
+    if (screen.size() >= expected.size() || std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    pollfd fd{master, POLLIN, 0};
+    if (poll(&fd, 1, 100) <= 0) continue;
+    char buffer[4096];
+    ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+  return screen == expected;
+}
+
+TEST_F(EndToEnd, OnATerminalEachPromptIsShownBeforeItsAnswerIsAwaited) {
+  termios raw{};
+  cfmakeraw(&raw);  // no echo and no newline translation: the screen holds the tool's bytes
+  int master = -1;
+  pid_t child = forkpty(&master, nullptr, &raw, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (chdir(here.path().c_str()) != 0) _exit(126);
+    setenv("QUORVANE_DRIVE_C", drive.path().c_str(), 1);
+    execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string screen;
+  std::string expected = kBanner;
+  const std::pair<const std::string*, const char*> steps[] = {
+      {&kAskFolder, "site4\n"}, {&kAskFirst, "north\n"}, {&kAskSecond, "north\n"},
+      {&kAskOutput, "north\n"}};
+  for (auto [prompt, answer] : steps) {
+    expected += *prompt;
+    ASSERT_TRUE(shown(master, screen, expected)) << "shown so far: [" << screen << "]";
+    ASSERT_EQ(write(master, answer, std::strlen(answer)), static_cast<ssize_t>(std::strlen(answer)));
+  }
+  EXPECT_TRUE(shown(master, screen, kDialogue + kMergeConsole)) << screen;
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(drive.read(kOutput), kMerged);
+}
+
+}  // namespace
+}  // namespace quorvane::testing

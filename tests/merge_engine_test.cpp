@@ -1,0 +1,170 @@
+#include "merge_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include "drawings.h"
+#include "reference_model.h"
+#include "samples.h"
+
+namespace quorvane {
+namespace {
+
+using testing::crlf;
+using testing::MergeResult;
+
+std::unique_ptr<TokenStream> stream_of(std::string_view bytes, std::size_t block) {
+  return std::make_unique<TokenStream>(std::make_unique<MemorySource>(bytes), block);
+}
+
+// The passes run in the order of a real run, over inputs held in memory.
+MergeResult merge(const std::string& first, const std::string& second,
+                  std::size_t block = TokenStream::kDefaultBlock) {
+  MergeResult result;
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  {
+    Console console(out, stdin);
+    Extents extents;
+    Working w;
+    survey_pass(*stream_of(first, block), w, extents, console);
+    first_report(extents, console);
+    LineWriter f3(std::make_unique<StringSink>(result.merged), 64);
+    write_header(extents, f3);
+    copy_first_input(*stream_of(first, block), f3, w, console);
+    copy_second_input(*stream_of(second, block), f3, w, console);
+    close_out(f3);
+    EXPECT_EQ(f3.close(), 0);
+    final_report(extents, console);
+    console.flush();
+  }
+  std::fclose(out);
+  result.console.assign(text, size);
+  std::free(text);
+  return result;
+}
+
+TEST(Merge, SampleDrawings) {
+  MergeResult r = merge(testing::kContour, testing::kHa);
+  EXPECT_EQ(r.merged, testing::kMerged);
+  EXPECT_EQ(r.console, testing::kMergeConsole);
+}
+
+TEST(Merge, CrLfLineEndsAndTinyBlocksChangeNothing) {
+  MergeResult r = merge(crlf(testing::kContour), crlf(testing::kHa), 3);
+  EXPECT_EQ(r.merged, testing::kMerged);
+  EXPECT_EQ(r.console, testing::kMergeConsole);
+}
+
+const std::string kEnd = crlf("ENDSEC\n0\nEOF\n");
+
+// The merged file without its header and its end.
+std::string entities(const MergeResult& r) {
+  std::size_t start = r.merged.find("ENTITIES\r\n  0\r\n") + 15;
+  return r.merged.substr(start, r.merged.size() - start - kEnd.size());
+}
+
+TEST(Merge, ExtentsComeFromTheFirstHeaderOnly) {
+  // Only codes 10 and 20 for $EXTMIN; a second $EXTMAX wins; the code after them ends each list.
+  std::string first =
+      "$EXTMIN 10 1.5 20 -2.5 9 $EXTMAX 10 7 20 8 30 9.99 9 $EXTMAX 30 -4.5 10 -7.7 9";
+  std::string second = "$EXTMIN 10 100 20 100 30 100 9";
+  MergeResult r = merge(first, second);
+  EXPECT_EQ(r.console.substr(r.console.find("First")),
+            "First File Data"
+            "\n\n\t\tmin x = 1.500000 min y = -2.500000 "
+            "\n\t\tmax x = -7.700000 max y = 8.000000 "
+            "\n\t\tmin z = 0.000000 max z = -4.500000 "
+            "\n\n\tNew Lecture\n\n"
+            "\n\n\tReading the second file \n\n"
+            "\n\n\tResulting data"
+            "\n\n\t\tmin x = 1.500000 min y = -2.500000 "
+            "\n\t\tmax x = -7.700000 max y = 8.000000 "
+            "\n\t\tmin z = 0.000000 max z = -4.500000 ");
+  EXPECT_EQ(r.merged,
+            crlf("  0\nSECTION\n  2\nHEADER\n  9\n$EXTMIN\n 10\n1\n 20\n-2\n 30\n0\n"
+                 "  9\n$EXTMAX\n 10\n-7\n 20\n8\n 30\n-4\n  0\nENDSEC\n"
+                 "  0\nSECTION\n  2\nENTITIES\n  0\n") +
+                kEnd);
+}
+
+TEST(Merge, ExtentListsEndWhenACodeCannotBeRead) {
+  MergeResult r = merge("$EXTMIN 10 5.5 20", "");
+  EXPECT_NE(r.console.find("min x = 5.500000 min y = 0.000000 "), std::string::npos);
+  r = merge("$EXTMAX 10 3 20 4 SECTION 30 99", "");
+  EXPECT_NE(r.console.find("max x = 3.000000 max y = 4.000000 \n\t\tmin z = 0.000000 max z = "
+                           "0.000000 "),
+            std::string::npos);
+}
+
+TEST(Merge, ALastKeywordBeforeTheEndIsCopiedOnce) {
+  MergeResult r = merge("SEQEND\n", "SEQEND\r\n");
+  EXPECT_EQ(entities(r), crlf("SEQEND\n0\nSEQEND\n0\n"));
+  r = merge("POLYLINE\n", "");
+  EXPECT_EQ(r.console.substr(0, r.console.find("\n\n\tFirst")),
+            "\n\tTreatment\n\n\tReading the first file \n\n\tCN record 1            \r        ");
+}
+
+TEST(Merge, AnInputCutShortRepeatsTheLastValues) {
+  // The vertex ends after its x: the remaining reads fail and write what they hold.
+  MergeResult r = merge("VERTEX\n  8\nCN1\n 70\n    32\n 10\n12.5\n", "");
+  EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nCN1\n 70\n    32\n 10\n13\n 10\n13\n 10\n13\n  10\n"));
+  // In the second input the inserted elevation passes through val: a missing closing code is 0.
+  r = merge("", "VERTEX 8 HA_6292 70 0 10 1.5 20");
+  EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n2\n 20\n2\n  30\n0\n  0\n"));
+  // Before any read has succeeded, a string is empty, an integer 0 and a real 0.
+  r = merge("POLYLINE", "");
+  EXPECT_EQ(entities(r),
+            crlf("POLYLINE\n  0\nPOLYLINE\n  0\nPOLYLINE\n 0\n     0\n 0\n     0\n 0\n0\n  0\n"));
+  r = merge("", "VERTEX");
+  EXPECT_EQ(entities(r), "");
+}
+
+TEST(Merge, KeywordsAreMetWhereverTheyStand) {
+  // A layer named SEQEND ends the vertex with SEQEND lines; lower case is no keyword.
+  MergeResult r = merge("VERTEX 8 SEQEND 70 32 10 1 20 2 30 3 0 polyline vertex", "");
+  EXPECT_EQ(entities(r),
+            crlf("VERTEX\n  8\nSEQEND\n 70\n    32\n 10\n1\n 20\n2\n 30\n3\n  0\nSEQEND\n0\n"));
+  // The layer read by a skipped POLYLINE is tested as a VERTEX next.
+  r = merge("", "POLYLINE 8 VERTEX 8 HA_6292 70 0 10 1 20 2 0");
+  EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n1\n 20\n2\n  30\n0\n  0\n"));
+  // An ENDSEC of either input is not copied: the one section ends once, at the end.
+  r = merge("ENDSEC POLYLINE 8 0 66 1 10 0 20 0 30 0 0 ENDSEC 0 SECTION ENDSEC", "ENDSEC");
+  EXPECT_EQ(r.merged.find("ENDSEC"), r.merged.rfind("ENDSEC", r.merged.size() - 20));
+  EXPECT_EQ(r.merged.substr(r.merged.size() - kEnd.size()), kEnd);
+}
+
+TEST(Merge, SecondInputSkipsOtherLayersButKeepsEverySeqend) {
+  MergeResult r = merge("", "POLYLINE 8 WALLS 66 1 70 0 40 0 0 VERTEX 8 WALLS 70 0 10 1 20 2 0 "
+                            "SEQEND 8 WALLS 0");
+  EXPECT_EQ(entities(r), crlf("SEQEND\n0\n"));
+  EXPECT_EQ(r.console.find("HA record"), std::string::npos);
+}
+
+TEST(Merge, CoordinatesBeyond32BitsAreWrittenInFull) {
+  MergeResult r = merge("VERTEX 8 L 70 32 10 1e20 20 -4294967296.5 30 2147483647.5 0", "");
+  EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nL\n 70\n    32\n 10\n100000000000000000000\n 20\n"
+                              "-4294967296\n 30\n2147483648\n  0\n"));
+}
+
+TEST(Merge, AgreesWithTheReferenceModelOnGeneratedDrawings) {
+  std::mt19937 rng(6292);
+  for (int round = 0; round < 1500; ++round) {
+    std::string first = testing::contour_drawing(rng, static_cast<int>(rng() % 6));
+    std::string second = testing::ha_drawing(rng, static_cast<int>(rng() % 6));
+    if (round % 2) first = testing::damaged(first, rng);
+    if (round % 3) second = testing::damaged(second, rng);
+    MergeResult expected = testing::reference_merge(first, second);
+    MergeResult got = merge(first, second, round % 5 == 0 ? 1 + rng() % 7 : 4096);
+    ASSERT_EQ(got.merged, expected.merged) << "round " << round << "\n" << first << "\n--\n"
+                                           << second;
+    ASSERT_EQ(got.console, expected.console) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,122 @@
+#include "run_tool.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace quorvane::testing {
+
+ToolRun run_tool(const std::string& answers, const RunOptions& options) {
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    if (options.close_stdout) close(1);
+    if (options.stdout_to_full) {
+      int full = open("/dev/full", O_WRONLY);
+      dup2(full, 1);
+      close(full);
+    }
+    if (chdir(options.folder.c_str()) != 0) _exit(126);
+    if (options.drive_c.empty()) {
+      unsetenv("QUORVANE_DRIVE_C");
+    } else {
+      setenv("QUORVANE_DRIVE_C", options.drive_c.c_str(), 1);
+    }
+    execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  signal(SIGPIPE, SIG_IGN);
+  fcntl(in[1], F_SETFL, O_NONBLOCK);
+  ToolRun run;
+  std::size_t sent = 0;
+  if (answers.empty()) {
+    close(in[1]);
+    in[1] = -1;
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  bool out_open = true, err_open = true;
+  while (out_open || err_open) {
+    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+    if (!out_open) fds[0].fd = -1;
+    if (!err_open) fds[1].fd = -1;
+    if (poll(fds, 3, 1000) < 0) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      break;
+    }
+    char buffer[65536];
+    if (fds[0].revents != 0) {
+      ssize_t n = read(out[0], buffer, sizeof buffer);
+      if (n > 0) run.out.append(buffer, static_cast<std::size_t>(n)); else out_open = false;
+    }
+    if (fds[1].revents != 0) {
+      ssize_t n = read(err[0], buffer, sizeof buffer);
+      if (n > 0) run.err.append(buffer, static_cast<std::size_t>(n)); else err_open = false;
+    }
+    if (in[1] >= 0 && fds[2].revents != 0) {
+      ssize_t n = write(in[1], answers.data() + sent, answers.size() - sent);
+      if (n > 0) sent += static_cast<std::size_t>(n);
+      if (n < 0 || sent == answers.size()) {
+        close(in[1]);
+        in[1] = -1;
+      }
+    }
+  }
+  if (in[1] >= 0) close(in[1]);
+  close(out[0]);
+  close(err[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void TempFolder::write(const std::string& relative, const std::string& bytes) const {
+  std::filesystem::path file = std::filesystem::path(path_) / relative;
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
+std::string TempFolder::read(const std::string& relative) const {
+  std::ifstream file(std::filesystem::path(path_) / relative, std::ios::binary);
+  if (!file) return "<missing>";
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+bool TempFolder::exists(const std::string& relative) const {
+  std::error_code ec;  // a dangling link counts: it is still there
+  return std::filesystem::exists(
+      std::filesystem::symlink_status(std::filesystem::path(path_) / relative, ec));
+}
+
+}  // namespace quorvane::testing

@@ -1,0 +1,319 @@
+#include "token_stream.h"
+
+#include "reference_model.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+std::unique_ptr<TokenStream> stream_of(std::string_view bytes, std::size_t block = 4096) {
+  return std::make_unique<TokenStream>(std::make_unique<MemorySource>(bytes), block);
+}
+
+// What one conversion gave: success, the value, and where the stream stands after it.
+struct Outcome {
+  char kind;
+  bool ok;
+  std::string text;
+  std::int32_t integer;
+  double real;
+  long position;
+  bool eof;
+  bool operator==(const Outcome&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+  return os << o.kind << " ok=" << o.ok << " text=[" << o.text << "] int=" << o.integer
+            << " real=" << o.real << " pos=" << o.position << " eof=" << o.eof;
+}
+
+// The C library's fscanf over the same bytes: the reference.
+std::vector<Outcome> with_fscanf(const std::string& bytes, const std::string& ops) {
+  std::vector<Outcome> outcomes;
+  std::FILE* file = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");
+  std::string text = "start";
+  std::int32_t integer = -7;
+  double real = -7.5;
+  std::vector<char> word(bytes.size() + 1);
+  for (char op : ops) {
+    bool ok;
+    if (op == 's') {
+      ok = std::fscanf(file, "%s", word.data()) == 1;
+      if (ok) text = word.data();
+    } else if (op == 'd') {
+      ok = testing::read_int(file, &integer) == 1;
+    } else {
+      ok = testing::read_real(file, &real) == 1;
+    }
+    outcomes.push_back({op, ok, text, integer, real, std::ftell(file), std::feof(file) != 0});
+  }
+  std::fclose(file);
+  return outcomes;
+}
+
+std::vector<Outcome> with_stream(const std::string& bytes, const std::string& ops,
+                                 std::size_t block) {
+  std::vector<Outcome> outcomes;
+  auto stream = stream_of(bytes, block);
+  std::string text = "start";
+  std::int32_t integer = -7;
+  double real = -7.5;
+  for (char op : ops) {
+    bool ok = op == 's' ? stream->read_string(text)
+              : op == 'd' ? stream->read_int(integer)
+                          : stream->read_real(real);
+    outcomes.push_back({op, ok, text, integer, real, static_cast<long>(stream->position()),
+                        stream->eof()});
+  }
+  return outcomes;
+}
+
+// Tokens of every shape a drawing or its damage may hold.
+std::string random_token(std::mt19937& rng) {
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  auto digits = [&](int most) {
+    std::string d;
+    int count = pick(most) + 1;
+    for (int i = 0; i < count; ++i) d += static_cast<char>('0' + pick(10));
+    return d;
+  };
+  auto sign = [&]() -> std::string { return pick(3) == 0 ? "-" : pick(4) == 0 ? "+" : ""; };
+  static const char* const kWords[] = {
+      "POLYLINE", "VERTEX", "SEQEND", "ENDSEC", "$EXTMIN", "HA_6292", "-", "+", ".", "-.", "+.",
+      "e5", "E", "--5", "+-3", "1..2", "1.2.3", "1e", "1E+", "1e-x", "12.5EXTMIN", "7abc", "_",
+      "1e400", "-1e400", "1e-400", "4.9e-324", "2.2250738585072011e-308", "0", "-0", "00012",
+      "2147483647", "-2147483648", "1.7976931348623157e308", "inf", "-nan", "0x1A", "NaN",
+      "-Infinity", "99999999999", "-4294967297"};
+  static const char kLetters[] = "abcdefghjklmoqrstuvwyzABCDEFGHJKLMOQRSTUVWYZ_$";
+  switch (pick(8)) {
+    case 0:
+      return sign() + digits(9);
+    case 1:
+      return sign() + digits(6) + "." + digits(8);
+    case 2:
+      return sign() + (pick(2) ? digits(3) : "") + "." + digits(4) + (pick(2) ? "e" : "E") +
+             sign() + digits(3);
+    case 3:
+      return sign() + digits(40) + "." + digits(40);
+    case 4:
+      return kWords[pick(sizeof kWords / sizeof *kWords)];
+    case 5: {
+      std::string w;
+      for (int i = pick(6) + 1; i > 0; --i) w += kLetters[pick(sizeof kLetters - 1)];
+      return w;
+    }
+    case 6:
+      return sign() + digits(4) + (pick(2) ? "." : "") + kLetters[pick(sizeof kLetters - 1)];
+    default:
+      return digits(3) + "." + (pick(2) ? "e" : "E") + (pick(2) ? sign() : "");
+  }
+}
+
+std::string random_input(std::mt19937& rng, std::string& ops) {
+  static const char kSpace[] = " \t\n\r\v\f";
+  std::string bytes;
+  int tokens = static_cast<int>(rng() % 12);
+  for (int i = 0; i < tokens; ++i) {
+    int gap = static_cast<int>(rng() % 4);  // sometimes none: tokens run together
+    for (int g = 0; g < gap; ++g) bytes += kSpace[rng() % 6];
+    bytes += random_token(rng);
+  }
+  if (rng() % 2) bytes += rng() % 2 ? "\n" : "\r\n";
+  ops.clear();
+  for (int i = 0; i < tokens + 3; ++i) ops += "sdf"[rng() % 3];
+  return bytes;
+}
+
+TEST(TokenStream, AgreesWithFscanfOnGeneratedInputs) {
+  std::mt19937 rng(20261208);
+  for (int round = 0; round < 20000; ++round) {
+    std::string ops;
+    std::string bytes = random_input(rng, ops);
+    auto expected = with_fscanf(bytes, ops);
+    for (std::size_t block : {1, 2, 3, 7, 64, 4096}) {
+      ASSERT_EQ(with_stream(bytes, ops, block), expected)
+          << "input [" << bytes << "] ops " << ops << " block " << block;
+    }
+  }
+}
+
+TEST(TokenStream, AgreesWithFscanfOnWorkedCases) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"12.5 x", "dsf"},      {"12.5", "dff"},   {"  -  5", "dd"},   {"-.5 .5 5. -1.2e3", "ffff"},
+      {"100ergs", "fs"},      {"1e+ 7", "fd"},   {"abc", "dfs"},     {"", "sdf"},
+      {" \t\r\n\v\f", "s"},   {"+-3", "dd"},     {"1.5e+x", "fs"},   {"12", "d"},
+      {"12 ", "ds"},          {"ab", "s"},       {"1.2.3", "fff"},   {"-0", "f"}};
+  for (auto [bytes, ops] : cases) {
+    EXPECT_EQ(with_stream(bytes, ops, 1), with_fscanf(bytes, ops)) << bytes;
+    EXPECT_EQ(with_stream(bytes, ops, 4096), with_fscanf(bytes, ops)) << bytes;
+  }
+}
+
+TEST(TokenStream, IntegerReadStopsBeforeTheDecimalPoint) {
+  auto stream = stream_of("12.5 VERTEX");
+  std::int32_t val = 0;
+  double dval = 0;
+  std::string texte;
+  EXPECT_TRUE(stream->read_int(val));
+  EXPECT_EQ(val, 12);
+  EXPECT_TRUE(stream->read_real(dval));
+  EXPECT_EQ(dval, 0.5);
+  EXPECT_TRUE(stream->read_string(texte));
+  EXPECT_EQ(texte, "VERTEX");
+  EXPECT_TRUE(stream->eof());
+}
+
+TEST(TokenStream, IntegersBeyond32BitsSaturate) {
+  auto stream = stream_of("2147483648 -2147483649 99999999999999999999999 -0002147483648 +7");
+  std::int32_t v = 0;
+  ASSERT_TRUE(stream->read_int(v));
+  EXPECT_EQ(v, 2147483647);
+  ASSERT_TRUE(stream->read_int(v));
+  EXPECT_EQ(v, -2147483647 - 1);
+  ASSERT_TRUE(stream->read_int(v));
+  EXPECT_EQ(v, 2147483647);
+  ASSERT_TRUE(stream->read_int(v));
+  EXPECT_EQ(v, -2147483647 - 1);
+  ASSERT_TRUE(stream->read_int(v));
+  EXPECT_EQ(v, 7);
+  EXPECT_EQ(stream->position(), 64u);
+}
+
+TEST(TokenStream, InfinitiesNansAndHexadecimalAreNotNumbers) {
+  double dval = 4.25;
+  std::string texte;
+  {
+    auto stream = stream_of("inf");
+    EXPECT_FALSE(stream->read_real(dval));
+    EXPECT_EQ(stream->position(), 0u);  // nothing consumed: the token is met again as a string
+    EXPECT_TRUE(stream->read_string(texte));
+    EXPECT_EQ(texte, "inf");
+  }
+  {
+    auto stream = stream_of("-NaN");
+    EXPECT_FALSE(stream->read_real(dval));
+    EXPECT_EQ(stream->position(), 1u);  // the lone sign is consumed
+    EXPECT_TRUE(stream->read_string(texte));
+    EXPECT_EQ(texte, "NaN");
+  }
+  {
+    auto stream = stream_of("0x1p3");
+    EXPECT_TRUE(stream->read_real(dval));
+    EXPECT_EQ(dval, 0.0);
+    EXPECT_TRUE(stream->read_string(texte));
+    EXPECT_EQ(texte, "x1p3");
+  }
+  EXPECT_EQ(dval, 0.0);
+}
+
+TEST(TokenStream, OverflowAndUnderflowGiveTheCLibraryValues) {
+  auto stream = stream_of("1e400 -1e400 1e-400 -2e-324 3e-324");
+  double d = 0;
+  ASSERT_TRUE(stream->read_real(d));
+  EXPECT_TRUE(std::isinf(d) && d > 0);
+  ASSERT_TRUE(stream->read_real(d));
+  EXPECT_TRUE(std::isinf(d) && d < 0);
+  ASSERT_TRUE(stream->read_real(d));
+  EXPECT_EQ(d, 0.0);
+  ASSERT_TRUE(stream->read_real(d));
+  EXPECT_TRUE(d == 0.0 && std::signbit(d));
+  ASSERT_TRUE(stream->read_real(d));
+  EXPECT_EQ(d, 4.9406564584124654e-324);
+}
+
+TEST(TokenStream, CtrlZEndsTheInput) {
+  auto stream = stream_of("POLYLINE\r\n  8\x1aVERTEX\r\n");
+  std::string texte;
+  std::int32_t val = 0;
+  EXPECT_TRUE(stream->read_string(texte));
+  EXPECT_EQ(texte, "POLYLINE");
+  EXPECT_TRUE(stream->read_int(val));
+  EXPECT_EQ(val, 8);
+  EXPECT_TRUE(stream->eof());  // the 8 was the last byte before Ctrl-Z
+  EXPECT_FALSE(stream->read_string(texte));
+  EXPECT_EQ(texte, "POLYLINE");
+
+  auto split = stream_of("AB\x1a", 1);
+  EXPECT_TRUE(split->read_string(texte));
+  EXPECT_EQ(texte, "AB");
+  EXPECT_FALSE(split->read_string(texte));
+}
+
+TEST(TokenStream, TokensHaveNoLengthLimit) {
+  std::string token(3 * 1000 * 1000, 'Q');
+  token[12345] = '7';
+  std::string digits(200000, '1');
+  std::string bytes = "  " + token + "\n" + digits + ".5e-199995 end";
+  auto stream = stream_of(bytes, 4096);
+  std::string texte;
+  double dval = 0;
+  ASSERT_TRUE(stream->read_string(texte));
+  EXPECT_EQ(texte, token);
+  ASSERT_TRUE(stream->read_real(dval));
+  EXPECT_DOUBLE_EQ(dval, 11111.111111111111);
+  ASSERT_TRUE(stream->read_string(texte));
+  EXPECT_EQ(texte, "end");
+  EXPECT_LE(stream->buffer_size(), 2 * token.size());
+}
+
+TEST(TokenStream, ShortTokensKeepTheBufferAtOneBlock) {
+  std::string bytes;
+  for (int i = 0; i < 20000; ++i) bytes += " 10\r\n1234.5678\r\nPOLYLINE\r\n";
+  auto stream = stream_of(bytes, 1024);
+  std::string texte;
+  std::int32_t val;
+  double dval;
+  while (stream->read_int(val) && stream->read_real(dval) && stream->read_string(texte)) {
+  }
+  EXPECT_TRUE(stream->eof());
+  EXPECT_EQ(stream->buffer_size(), 1024u);
+}
+
+TEST(TokenStream, NulIsAnOrdinaryByte) {
+  auto stream = stream_of(std::string("POLY\0LINE 5", 11));
+  std::string texte;
+  ASSERT_TRUE(stream->read_string(texte));
+  EXPECT_EQ(texte, std::string("POLY\0LINE", 9));
+}
+
+// Gives its bytes, then fails as a disk or a network share can.
+class FailingSource : public ByteSource {
+ public:
+  explicit FailingSource(std::string bytes) : bytes_(std::move(bytes)) {}
+  Result read(char* into, std::size_t size) override {
+    if (bytes_.empty()) return {0, EIO};
+    std::size_t n = std::min(size, bytes_.size());
+    std::memcpy(into, bytes_.data(), n);
+    bytes_.erase(0, n);
+    return {n, 0};
+  }
+
+ private:
+  std::string bytes_;
+};
+
+TEST(TokenStream, AReadErrorEndsTheStreamAndIsKept) {
+  TokenStream stream(std::make_unique<FailingSource>("POLYLINE 8"), 4);
+  std::string texte;
+  std::int32_t val = 0;
+  EXPECT_TRUE(stream.read_string(texte));
+  EXPECT_TRUE(stream.read_int(val));
+  EXPECT_EQ(val, 8);
+  EXPECT_FALSE(stream.read_string(texte));
+  EXPECT_FALSE(stream.read_string(texte));
+  EXPECT_EQ(stream.error(), EIO);
+  EXPECT_FALSE(stream.eof());
+}
+
+}  // namespace
+}  // namespace quorvane
