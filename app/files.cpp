@@ -1,7 +1,8 @@
 #include "files.h"
 
-#include <cerrno>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -41,8 +42,9 @@ std::FILE* create_output(const std::string& host, int& error) {
 namespace {
 
 bool identify(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-  HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   bool known = GetFileInformationByHandle(handle, &info) != 0;
   CloseHandle(handle);

@@ -32,10 +32,10 @@ struct Extents {
 /// Variables shared by all passes, which keep their values from one pass to
 /// the next; only the polyline count restarts with each pass.
 struct Working {
-  std::string texte;    ///< the current token, and every string read
-  std::int32_t val = 0; ///< every integer read
-  double dval = 0.0;    ///< every real read by the copy passes
-  std::int32_t segm = 0;///< polylines met in the current pass
+  std::string texte;      ///< the current token, and every string read
+  std::int32_t val = 0;   ///< every integer read
+  double dval = 0.0;      ///< every real read by the copy passes
+  std::int32_t segm = 0;  ///< polylines met in the current pass
 };
 
 /// Reads the first input's $EXTMIN and $EXTMAX and counts its polylines on the console.

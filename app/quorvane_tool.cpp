@@ -70,7 +70,8 @@ std::unique_ptr<TokenStream> open_stream(const std::string& composed) {
   std::string host = host_path(composed);
   int error = 0;
   std::FILE* file = open_input(host, error);
-  if (file == nullptr) fail("cannot open " + describe(composed, host) + ": " + std::strerror(error));
+  if (file == nullptr)
+    fail("cannot open " + describe(composed, host) + ": " + std::strerror(error));
   return std::make_unique<TokenStream>(std::make_unique<FileSource>(file));
 }
 
@@ -85,7 +86,8 @@ void create_merged(const std::string& composed) {
   }
   int error = 0;
   std::FILE* file = create_output(host, error);
-  if (file == nullptr) fail("cannot create " + describe(composed, host) + ": " + std::strerror(error));
+  if (file == nullptr)
+    fail("cannot create " + describe(composed, host) + ": " + std::strerror(error));
   output_host = host;
   f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(file));
 }

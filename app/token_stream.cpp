@@ -48,7 +48,9 @@ ByteSource::Result MemorySource::read(char* into, std::size_t size) {
 }
 
 TokenStream::TokenStream(std::unique_ptr<ByteSource> source, std::size_t block)
-    : source_(std::move(source)), buffer_(std::max<std::size_t>(block, 1)), block_(buffer_.size()) {}
+    : source_(std::move(source)),
+      buffer_(std::max<std::size_t>(block, 1)),
+      block_(buffer_.size()) {}
 
 // Brings more bytes in after end_, keeping those from mark_ on (moved to the
 // front). Returns false when nothing more can come.

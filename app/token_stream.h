@@ -91,11 +91,11 @@ class TokenStream {
   std::unique_ptr<ByteSource> source_;
   std::vector<char> buffer_;
   std::size_t block_;
-  std::size_t pos_ = 0;   // next byte to read
-  std::size_t end_ = 0;   // end of the bytes held
-  std::size_t mark_ = 0;  // start of the item being read; refill keeps it
+  std::size_t pos_ = 0;       // next byte to read
+  std::size_t end_ = 0;       // end of the bytes held
+  std::size_t mark_ = 0;      // start of the item being read; refill keeps it
   std::uint64_t origin_ = 0;  // offset in the input of buffer_[0]
-  bool ended_ = false;    // no more bytes will come
+  bool ended_ = false;        // no more bytes will come
   bool eof_ = false;
   int error_ = 0;
 };

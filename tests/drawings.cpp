@@ -19,8 +19,8 @@ std::string real(std::mt19937& rng) {
       std::snprintf(text, sizeof text, "%d.0", -pick(rng, 100));
       return text;
     case 2: {
-      static const char* const kForms[] = {".5",  "5.",  "-0.6", "1.2e3", "-1.5E-2",
-                                           "0.49999999999999994", "+7", "-0", "12.4", "1e"};
+      static const char* const kForms[] = {
+          ".5", "5.", "-0.6", "1.2e3", "-1.5E-2", "0.49999999999999994", "+7", "-0", "12.4", "1e"};
       return kForms[pick(rng, 10)];
     }
     default:
@@ -34,7 +34,7 @@ std::string layer(std::mt19937& rng, bool second) {
   static const char* const kClashes[] = {"VERTEX", "SEQEND", "POLYLINE", "ENDSEC", "$EXTMIN"};
   if (pick(rng, 25) == 0) return kClashes[pick(rng, 5)];
   if (second) {
-    static const char* const kLayers[] = {"HA_6292", "HA_6292", "HA_6292", "0",
+    static const char* const kLayers[] = {"HA_6292", "HA_6292",  "HA_6292", "0",
                                           "WALLS",   "HA_6292X", "ha_6292"};
     return kLayers[pick(rng, 7)];
   }
@@ -166,7 +166,9 @@ std::string damaged(std::string drawing, std::mt19937& rng) {
         drawing.insert(start, std::string(kTokens[pick(rng, 10)]) + "\n");
         break;
       case 4:  // Ctrl-Z, and whatever follows it
-        drawing.insert(at, pick(rng, 2) ? "\x1a" : "\x1a" "POLYLINE\n");
+        drawing.insert(at, pick(rng, 2) ? "\x1a"
+                                        : "\x1a"
+                                          "POLYLINE\n");
         break;
       default:  // cut off
         drawing.resize(at);

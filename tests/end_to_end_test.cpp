@@ -9,12 +9,11 @@
 #include <unistd.h>
 
 #include <chrono>
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <random>
+#include <sstream>
 
 #include "drawings.h"
 #include "reference_model.h"
@@ -36,13 +35,13 @@ std::string spaces(int n) { return std::string(static_cast<std::size_t>(n), ' ')
 
 const std::string kStars = "\n\t***********************************************************";
 const std::string kEmpty = box(spaces(57));
-const std::string kBanner = kStars + kEmpty + kEmpty +
-                            box(spaces(24) + "QUORVANE_TOOL" + spaces(20)) + kEmpty + kEmpty +
-                            kEmpty + kEmpty + kEmpty +
-                            box(spaces(15) + "Polylines of cn.dxf and ha.dxf, merged" + spaces(4)) +
-                            box(spaces(30) + "Quorvane tool team, 2026" + spaces(3)) + kEmpty +
-                            kStars;
-const std::string kAskFolder = "\n\n\tName of the File Folder located in the Directory C:\\images : ";
+const std::string kBanner =
+    kStars + kEmpty + kEmpty + box(spaces(24) + "QUORVANE_TOOL" + spaces(20)) + kEmpty + kEmpty +
+    kEmpty + kEmpty + kEmpty +
+    box(spaces(15) + "Polylines of cn.dxf and ha.dxf, merged" + spaces(4)) +
+    box(spaces(30) + "Quorvane tool team, 2026" + spaces(3)) + kEmpty + kStars;
+const std::string kAskFolder =
+    "\n\n\tName of the File Folder located in the Directory C:\\images : ";
 const std::string kAskFirst = "\n\tName of the File cn.dxf (without extension cn.dxf) ? ";
 const std::string kAskSecond = "\n\tName of the File ha.dxf (withou extension ha.dxf) ? ";
 const std::string kAskOutput = "\n\tName of the resulting File (without extension cnha.dxf) ? ";
@@ -84,8 +83,9 @@ TEST_F(EndToEnd, MergesTheSampleDrawings) {
 }
 
 TEST_F(EndToEnd, AnswersAreWordsWhateverTheLinesAndBlanks) {
-  for (const char* answers : {"site4 north north north", "\n\n  site4\r\n\n\tnorth \r\n north\vnorth",
-                              "site4 north\nnorth north and more"}) {
+  for (const char* answers :
+       {"site4 north north north", "\n\n  site4\r\n\n\tnorth \r\n north\vnorth",
+        "site4 north\nnorth north and more"}) {
     ToolRun r = run(answers);
     EXPECT_EQ(r.status, 0) << answers;
     EXPECT_EQ(r.out, kDialogue + kMergeConsole) << answers;
@@ -179,8 +179,8 @@ TEST_F(EndToEnd, AnInputThatIsAFolderIsRefused) {
   std::filesystem::create_directories(drive.path() + "/images/site4/dircn.dxf");
   ToolRun r = run("site4 dir north north");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, failure("cannot open", "c:\\images\\site4\\dircn.dxf",
-                           "images/site4/dircn.dxf", "Is a directory"));
+  EXPECT_EQ(r.err, failure("cannot open", "c:\\images\\site4\\dircn.dxf", "images/site4/dircn.dxf",
+                           "Is a directory"));
   EXPECT_FALSE(drive.exists(kOutput));
 }
 
@@ -204,9 +204,9 @@ TEST_F(EndToEnd, AnswersEndingEarlyStopTheRun) {
     ToolRun r = run(c.answers);
     EXPECT_EQ(r.status, 1) << c.answers;
     EXPECT_EQ(r.out, c.shown) << c.answers;
-    EXPECT_EQ(r.err, failure("cannot compose", c.composed, c.relative,
-                             std::string("standard input ended before ") + c.missing +
-                                 " was given"));
+    EXPECT_EQ(r.err,
+              failure("cannot compose", c.composed, c.relative,
+                      std::string("standard input ended before ") + c.missing + " was given"));
   }
   EXPECT_FALSE(drive.exists(kOutput));
   expect_inputs_intact();
@@ -219,26 +219,30 @@ TEST_F(EndToEnd, TheOutputIsNeverOneOfTheInputs) {
   ToolRun r = run("site a xcn x");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kDialogue);
-  EXPECT_EQ(r.err, failure("refusing to write", "c:\\images\\site\\xcnha.dxf",
-                           "images/site/xcnha.dxf",
-                           "it is the same file as the second input c:\\images\\site\\xcnha.dxf"));
+  EXPECT_EQ(r.err,
+            failure("refusing to write", "c:\\images\\site\\xcnha.dxf", "images/site/xcnha.dxf",
+                    "it is the same file as the second input c:\\images\\site\\xcnha.dxf"));
   EXPECT_EQ(drive.read("images/site/xcnha.dxf"), kHa);
 
   // A symbolic link to the first input, and a hard link to the second.
   ASSERT_EQ(symlink((drive.path() + "/" + kFirst).c_str(),
-                    (drive.path() + "/images/site4/soft" + "cnha.dxf").c_str()), 0);
+                    (drive.path() + "/images/site4/soft" + "cnha.dxf").c_str()),
+            0);
   ASSERT_EQ(link((drive.path() + "/" + kSecond).c_str(),
-                 (drive.path() + "/images/site4/hard" + "cnha.dxf").c_str()), 0);
+                 (drive.path() + "/images/site4/hard" + "cnha.dxf").c_str()),
+            0);
   r = run("site4 north north soft");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, failure("refusing to write", "c:\\images\\site4\\softcnha.dxf",
-                           "images/site4/softcnha.dxf",
-                           "it is the same file as the first input c:\\images\\site4\\northcn.dxf"));
+  EXPECT_EQ(
+      r.err,
+      failure("refusing to write", "c:\\images\\site4\\softcnha.dxf", "images/site4/softcnha.dxf",
+              "it is the same file as the first input c:\\images\\site4\\northcn.dxf"));
   r = run("site4 north north hard");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, failure("refusing to write", "c:\\images\\site4\\hardcnha.dxf",
-                           "images/site4/hardcnha.dxf",
-                           "it is the same file as the second input c:\\images\\site4\\northha.dxf"));
+  EXPECT_EQ(
+      r.err,
+      failure("refusing to write", "c:\\images\\site4\\hardcnha.dxf", "images/site4/hardcnha.dxf",
+              "it is the same file as the second input c:\\images\\site4\\northha.dxf"));
   expect_inputs_intact();
 }
 
@@ -261,8 +265,8 @@ TEST_F(EndToEnd, AReadErrorFailsTheRunAndRemovesTheMergedFile) {
     drive.write(kOutput, "an earlier merge");
     ToolRun r = run("site4 north north north");
     EXPECT_EQ(r.status, 1);
-    std::string composed = input == kFirst ? "c:\\images\\site4\\northcn.dxf"
-                                           : "c:\\images\\site4\\northha.dxf";
+    std::string composed =
+        input == kFirst ? "c:\\images\\site4\\northcn.dxf" : "c:\\images\\site4\\northha.dxf";
     EXPECT_EQ(r.err, failure("cannot read", composed, input, "Input/output error"));
     EXPECT_FALSE(drive.exists(kOutput));
     std::filesystem::remove(drive.path() + "/" + input);
@@ -355,13 +359,15 @@ TEST_F(EndToEnd, OnATerminalEachPromptIsShownBeforeItsAnswerIsAwaited) {
   }
   std::string screen;
   std::string expected = kBanner;
-  const std::pair<const std::string*, const char*> steps[] = {
-      {&kAskFolder, "site4\n"}, {&kAskFirst, "north\n"}, {&kAskSecond, "north\n"},
-      {&kAskOutput, "north\n"}};
+  const std::pair<const std::string*, const char*> steps[] = {{&kAskFolder, "site4\n"},
+                                                              {&kAskFirst, "north\n"},
+                                                              {&kAskSecond, "north\n"},
+                                                              {&kAskOutput, "north\n"}};
   for (auto [prompt, answer] : steps) {
     expected += *prompt;
     ASSERT_TRUE(shown(master, screen, expected)) << "shown so far: [" << screen << "]";
-    ASSERT_EQ(write(master, answer, std::strlen(answer)), static_cast<ssize_t>(std::strlen(answer)));
+    ASSERT_EQ(write(master, answer, std::strlen(answer)),
+              static_cast<ssize_t>(std::strlen(answer)));
   }
   EXPECT_TRUE(shown(master, screen, kDialogue + kMergeConsole)) << screen;
   int status = 0;

@@ -85,11 +85,10 @@ TEST(Merge, ExtentsComeFromTheFirstHeaderOnly) {
             "\n\n\t\tmin x = 1.500000 min y = -2.500000 "
             "\n\t\tmax x = -7.700000 max y = 8.000000 "
             "\n\t\tmin z = 0.000000 max z = -4.500000 ");
-  EXPECT_EQ(r.merged,
-            crlf("  0\nSECTION\n  2\nHEADER\n  9\n$EXTMIN\n 10\n1\n 20\n-2\n 30\n0\n"
-                 "  9\n$EXTMAX\n 10\n-7\n 20\n8\n 30\n-4\n  0\nENDSEC\n"
-                 "  0\nSECTION\n  2\nENTITIES\n  0\n") +
-                kEnd);
+  EXPECT_EQ(r.merged, crlf("  0\nSECTION\n  2\nHEADER\n  9\n$EXTMIN\n 10\n1\n 20\n-2\n 30\n0\n"
+                           "  9\n$EXTMAX\n 10\n-7\n 20\n8\n 30\n-4\n  0\nENDSEC\n"
+                           "  0\nSECTION\n  2\nENTITIES\n  0\n") +
+                          kEnd);
 }
 
 TEST(Merge, ExtentListsEndWhenACodeCannotBeRead) {
@@ -139,8 +138,9 @@ TEST(Merge, KeywordsAreMetWhereverTheyStand) {
 }
 
 TEST(Merge, SecondInputSkipsOtherLayersButKeepsEverySeqend) {
-  MergeResult r = merge("", "POLYLINE 8 WALLS 66 1 70 0 40 0 0 VERTEX 8 WALLS 70 0 10 1 20 2 0 "
-                            "SEQEND 8 WALLS 0");
+  MergeResult r = merge("",
+                        "POLYLINE 8 WALLS 66 1 70 0 40 0 0 VERTEX 8 WALLS 70 0 10 1 20 2 0 "
+                        "SEQEND 8 WALLS 0");
   EXPECT_EQ(entities(r), crlf("SEQEND\n0\n"));
   EXPECT_EQ(r.console.find("HA record"), std::string::npos);
 }
@@ -160,7 +160,8 @@ TEST(Merge, AgreesWithTheReferenceModelOnGeneratedDrawings) {
     if (round % 3) second = testing::damaged(second, rng);
     MergeResult expected = testing::reference_merge(first, second);
     MergeResult got = merge(first, second, round % 5 == 0 ? 1 + rng() % 7 : 4096);
-    ASSERT_EQ(got.merged, expected.merged) << "round " << round << "\n" << first << "\n--\n"
+    ASSERT_EQ(got.merged, expected.merged) << "round " << round << "\n"
+                                           << first << "\n--\n"
                                            << second;
     ASSERT_EQ(got.console, expected.console) << "round " << round;
   }

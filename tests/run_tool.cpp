@@ -64,11 +64,17 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     char buffer[65536];
     if (fds[0].revents != 0) {
       ssize_t n = read(out[0], buffer, sizeof buffer);
-      if (n > 0) run.out.append(buffer, static_cast<std::size_t>(n)); else out_open = false;
+      if (n > 0)
+        run.out.append(buffer, static_cast<std::size_t>(n));
+      else
+        out_open = false;
     }
     if (fds[1].revents != 0) {
       ssize_t n = read(err[0], buffer, sizeof buffer);
-      if (n > 0) run.err.append(buffer, static_cast<std::size_t>(n)); else err_open = false;
+      if (n > 0)
+        run.err.append(buffer, static_cast<std::size_t>(n));
+      else
+        err_open = false;
     }
     if (in[1] >= 0 && fds[2].revents != 0) {
       ssize_t n = write(in[1], answers.data() + sent, answers.size() - sent);

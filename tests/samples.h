@@ -45,15 +45,16 @@ inline const std::string kHeaderOfContour = crlf(
 
 inline const std::string kMerged =
     kHeaderOfContour +
-    crlf("POLYLINE\n  8\nCN1\n  66\n1\n 10\n     0\n 20\n     0\n 30\n100\n  0\n"
-         "VERTEX\n  8\nCN1\n 70\n    32\n 10\n1200\n 20\n846\n 30\n101\n  0\n"
-         "SEQEND\n0\n"
-         "POLYLINE\n  8\nHA_6292\n  66\n1\n 70\n     1\n 40\n     0\n  30\n0\n 0\n"
-         "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n16\n 20\n-15\n  30\n0\n  0\n"
-         "SEQEND\n0\n"
-         "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n-3\n 20\n-1\n  30\n0\n  0\n"
-         "SEQEND\n0\n"
-         "ENDSEC\n0\nEOF\n");
+    crlf(
+        "POLYLINE\n  8\nCN1\n  66\n1\n 10\n     0\n 20\n     0\n 30\n100\n  0\n"
+        "VERTEX\n  8\nCN1\n 70\n    32\n 10\n1200\n 20\n846\n 30\n101\n  0\n"
+        "SEQEND\n0\n"
+        "POLYLINE\n  8\nHA_6292\n  66\n1\n 70\n     1\n 40\n     0\n  30\n0\n 0\n"
+        "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n16\n 20\n-15\n  30\n0\n  0\n"
+        "SEQEND\n0\n"
+        "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n-3\n 20\n-1\n  30\n0\n  0\n"
+        "SEQEND\n0\n"
+        "ENDSEC\n0\nEOF\n");
 
 inline const std::string kMergeConsole =
     "\n\tTreatment\n"

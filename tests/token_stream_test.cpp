@@ -1,7 +1,5 @@
 #include "token_stream.h"
 
-#include "reference_model.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +10,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "reference_model.h"
 
 namespace quorvane {
 namespace {
@@ -69,11 +69,11 @@ std::vector<Outcome> with_stream(const std::string& bytes, const std::string& op
   std::int32_t integer = -7;
   double real = -7.5;
   for (char op : ops) {
-    bool ok = op == 's' ? stream->read_string(text)
+    bool ok = op == 's'   ? stream->read_string(text)
               : op == 'd' ? stream->read_int(integer)
                           : stream->read_real(real);
-    outcomes.push_back({op, ok, text, integer, real, static_cast<long>(stream->position()),
-                        stream->eof()});
+    outcomes.push_back(
+        {op, ok, text, integer, real, static_cast<long>(stream->position()), stream->eof()});
   }
   return outcomes;
 }
@@ -88,12 +88,27 @@ std::string random_token(std::mt19937& rng) {
     return d;
   };
   auto sign = [&]() -> std::string { return pick(3) == 0 ? "-" : pick(4) == 0 ? "+" : ""; };
-  static const char* const kWords[] = {
-      "POLYLINE", "VERTEX", "SEQEND", "ENDSEC", "$EXTMIN", "HA_6292", "-", "+", ".", "-.", "+.",
-      "e5", "E", "--5", "+-3", "1..2", "1.2.3", "1e", "1E+", "1e-x", "12.5EXTMIN", "7abc", "_",
-      "1e400", "-1e400", "1e-400", "4.9e-324", "2.2250738585072011e-308", "0", "-0", "00012",
-      "2147483647", "-2147483648", "1.7976931348623157e308", "inf", "-nan", "0x1A", "NaN",
-      "-Infinity", "99999999999", "-4294967297"};
+  static const char* const kWords[] = {"POLYLINE",    "VERTEX",
+                                       "SEQEND",      "ENDSEC",
+                                       "$EXTMIN",     "HA_6292",
+                                       "-",           "+",
+                                       ".",           "-.",
+                                       "+.",          "e5",
+                                       "E",           "--5",
+                                       "+-3",         "1..2",
+                                       "1.2.3",       "1e",
+                                       "1E+",         "1e-x",
+                                       "12.5EXTMIN",  "7abc",
+                                       "_",           "1e400",
+                                       "-1e400",      "1e-400",
+                                       "4.9e-324",    "2.2250738585072011e-308",
+                                       "0",           "-0",
+                                       "00012",       "2147483647",
+                                       "-2147483648", "1.7976931348623157e308",
+                                       "inf",         "-nan",
+                                       "0x1A",        "NaN",
+                                       "-Infinity",   "99999999999",
+                                       "-4294967297"};
   static const char kLetters[] = "abcdefghjklmoqrstuvwyzABCDEFGHJKLMOQRSTUVWYZ_$";
   switch (pick(8)) {
     case 0:
@@ -149,10 +164,10 @@ TEST(TokenStream, AgreesWithFscanfOnGeneratedInputs) {
 
 TEST(TokenStream, AgreesWithFscanfOnWorkedCases) {
   const std::pair<const char*, const char*> cases[] = {
-      {"12.5 x", "dsf"},      {"12.5", "dff"},   {"  -  5", "dd"},   {"-.5 .5 5. -1.2e3", "ffff"},
-      {"100ergs", "fs"},      {"1e+ 7", "fd"},   {"abc", "dfs"},     {"", "sdf"},
-      {" \t\r\n\v\f", "s"},   {"+-3", "dd"},     {"1.5e+x", "fs"},   {"12", "d"},
-      {"12 ", "ds"},          {"ab", "s"},       {"1.2.3", "fff"},   {"-0", "f"}};
+      {"12.5 x", "dsf"},    {"12.5", "dff"}, {"  -  5", "dd"}, {"-.5 .5 5. -1.2e3", "ffff"},
+      {"100ergs", "fs"},    {"1e+ 7", "fd"}, {"abc", "dfs"},   {"", "sdf"},
+      {" \t\r\n\v\f", "s"}, {"+-3", "dd"},   {"1.5e+x", "fs"}, {"12", "d"},
+      {"12 ", "ds"},        {"ab", "s"},     {"1.2.3", "fff"}, {"-0", "f"}};
   for (auto [bytes, ops] : cases) {
     EXPECT_EQ(with_stream(bytes, ops, 1), with_fscanf(bytes, ops)) << bytes;
     EXPECT_EQ(with_stream(bytes, ops, 4096), with_fscanf(bytes, ops)) << bytes;
@@ -280,7 +295,8 @@ TEST(TokenStream, ShortTokensKeepTheBufferAtOneBlock) {
 }
 
 TEST(TokenStream, NulIsAnOrdinaryByte) {
-  auto stream = stream_of(std::string("POLY\0LINE 5", 11));
+  const std::string bytes("POLY\0LINE 5", 11);
+  auto stream = stream_of(bytes);
   std::string texte;
   ASSERT_TRUE(stream->read_string(texte));
   EXPECT_EQ(texte, std::string("POLY\0LINE", 9));
