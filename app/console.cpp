@@ -52,7 +52,8 @@ std::string fixed6(double v) {
 }
 
 Console::Console(std::FILE* out, std::FILE* in) : out_(out), in_(in) {
-  if (QUORVANE_ISATTY(QUORVANE_FILENO(out_))) {
+  terminal_ = QUORVANE_ISATTY(QUORVANE_FILENO(out_)) != 0;
+  if (terminal_) {
     std::setvbuf(out_, nullptr, _IONBF, 0);
   } else {
     std::setvbuf(out_, nullptr, _IOFBF, 64 * 1024);
@@ -60,6 +61,17 @@ Console::Console(std::FILE* out, std::FILE* in) : out_(out), in_(in) {
 }
 
 void Console::write(std::string_view text) {
+  draw_held();
+  put(text);
+}
+
+void Console::draw_held() {
+  if (held_.empty()) return;
+  put(held_);
+  held_.clear();
+}
+
+void Console::put(std::string_view text) {
   if (error_ != 0) return;
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) {
@@ -68,6 +80,7 @@ void Console::write(std::string_view text) {
 }
 
 bool Console::flush() {
+  draw_held();
   if (error_ == 0) {
     errno = 0;
     if (std::fflush(out_) != 0) error_ = errno != 0 ? errno : EIO;
@@ -101,7 +114,19 @@ void Console::progress(std::string_view lead, std::int32_t count, std::string_vi
   std::memcpy(line, lead.data(), lead.size());
   std::size_t length = lead.size() + format_int(count, line + lead.size());
   std::memcpy(line + length, tail.data(), tail.size());
-  write(std::string_view(line, length + tail.size()));
+  std::string_view text(line, length + tail.size());
+  if (!terminal_) {
+    put(text);
+    return;
+  }
+  auto now = std::chrono::steady_clock::now();
+  if (now - drawn_ < kRedraw) {
+    held_.assign(text);
+    return;
+  }
+  held_.clear();
+  put(text);
+  drawn_ = now;
 }
 
 }  // namespace quorvane

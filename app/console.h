@@ -3,6 +3,7 @@
 #ifndef QUORVANE_CONSOLE_H
 #define QUORVANE_CONSOLE_H
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -28,7 +29,12 @@ class Console {
   /// ends first or fails (input_error() then tells which).
   bool answer(std::string& word);
   /// lead, count, tail: one line that the next one overwrites on a terminal.
+  /// On a terminal a line is drawn at most every kRedraw; the last one held
+  /// back is drawn before any other text, so each pass's final count shows.
+  /// Elsewhere every line is written.
   void progress(std::string_view lead, std::int32_t count, std::string_view tail);
+
+  static constexpr std::chrono::milliseconds kRedraw{40};
   /// Pushes out what is held; returns false if output has failed.
   bool flush();
 
@@ -38,8 +44,14 @@ class Console {
   int input_error() const { return input_error_; }
 
  private:
+  void put(std::string_view text);
+  void draw_held();
+
   std::FILE* out_;
   std::FILE* in_;
+  bool terminal_ = false;
+  std::string held_;  // a progress line not drawn yet
+  std::chrono::steady_clock::time_point drawn_{};
   int error_ = 0;
   int input_error_ = 0;
 };

@@ -3,36 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace quorvane {
 
 namespace {
-
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-std::size_t format_unsigned(std::uint64_t v, char* out) {
-  char digits[20];
-  char* p = digits + sizeof digits;
-  while (v >= 100) {
-    std::size_t pair = (v % 100) * 2;
-    v /= 100;
-    *--p = kDigitPairs[pair + 1];
-    *--p = kDigitPairs[pair];
-  }
-  if (v >= 10) {
-    *--p = kDigitPairs[v * 2 + 1];
-    *--p = kDigitPairs[v * 2];
-  } else {
-    *--p = static_cast<char>('0' + v);
-  }
-  std::size_t length = static_cast<std::size_t>(digits + sizeof digits - p);
-  std::memcpy(out, p, length);
-  return length;
-}
 
 // Magnitudes of 2^63 and more: significand times a power of two, multiplied
 // out in base 10^9.
@@ -72,12 +50,6 @@ std::size_t format_large_magnitude(double magnitude, char* out) {
 
 }  // namespace
 
-std::size_t format_int(std::int64_t v, char* out) {
-  if (v >= 0) return format_unsigned(static_cast<std::uint64_t>(v), out);
-  out[0] = '-';
-  return 1 + format_unsigned(0 - static_cast<std::uint64_t>(v), out + 1);
-}
-
 std::size_t format_integral(double x, char* out) {
   constexpr double kTwo63 = 9223372036854775808.0;
   if (std::fabs(x) < kTwo63) return format_int(static_cast<std::int64_t>(x), out);
@@ -109,56 +81,110 @@ int FileSink::close() {
   return errno != 0 ? errno : EIO;
 }
 
-LineWriter::LineWriter(std::unique_ptr<ByteSink> sink, std::size_t capacity)
-    : sink_(std::move(sink)), buffer_(std::max<std::size_t>(capacity, kIntegralChars + 2)) {}
+// The thread that writes full buffers out while the next one fills.
+struct LineWriter::Background {
+  explicit Background(ByteSink& sink) : thread([this, &sink] { run(sink); }) {}
+  ~Background() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+    thread.join();
+  }
+
+  /// Hands over a buffer, which must stay untouched until wait() returns.
+  void post(const char* bytes, std::size_t size) {
+    std::lock_guard<std::mutex> lock(mutex);
+    job = bytes;
+    job_size = size;
+    busy = true;
+    changed.notify_all();
+  }
+  /// Waits for the buffer handed over last; returns the first failure so far, or 0.
+  int wait() {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return !busy; });
+    return error;
+  }
+
+ private:
+  void run(ByteSink& sink) {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      changed.wait(lock, [this] { return busy || stop; });
+      if (!busy) return;
+      const char* bytes = job;
+      std::size_t size = job_size;
+      lock.unlock();
+      int failure = error == 0 ? sink.write(bytes, size) : 0;
+      lock.lock();
+      if (error == 0) error = failure;
+      busy = false;
+      changed.notify_all();
+    }
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  const char* job = nullptr;
+  std::size_t job_size = 0;
+  bool busy = false;
+  bool stop = false;
+  int error = 0;
+  std::thread thread;  // last: it starts once the rest is ready
+};
+
+LineWriter::LineWriter(std::unique_ptr<ByteSink> sink, std::size_t capacity, bool background)
+    : sink_(std::move(sink)), buffer_(std::max<std::size_t>(capacity, kIntegralChars + 2)) {
+  if (background) {
+    spare_.resize(buffer_.size());
+    background_ = std::make_unique<Background>(*sink_);
+  }
+}
+
+LineWriter::~LineWriter() = default;
+
+void LineWriter::settle() {
+  if (background_ == nullptr) return;
+  if (int failure = background_->wait(); error_ == 0) error_ = failure;
+}
 
 void LineWriter::drain() {
-  if (used_ > 0 && error_ == 0) error_ = sink_->write(buffer_.data(), used_);
+  if (used_ == 0) return;
+  if (background_ != nullptr) {
+    settle();
+    if (error_ == 0) {
+      buffer_.swap(spare_);
+      background_->post(spare_.data(), used_);
+    }
+  } else if (error_ == 0) {
+    error_ = sink_->write(buffer_.data(), used_);
+  }
   used_ = 0;
 }
 
-void LineWriter::append(const char* bytes, std::size_t size) {
-  if (buffer_.size() - used_ < size) {
+void LineWriter::text(std::string_view s) {
+  if (s.size() + 2 > buffer_.size() - used_) {
     drain();
-    if (size > buffer_.size()) {  // a token longer than the buffer goes straight through
-      if (error_ == 0) error_ = sink_->write(bytes, size);
+    if (s.size() + 2 > buffer_.size()) {  // longer than the buffer: straight through
+      settle();
+      if (error_ == 0) error_ = sink_->write(s.data(), s.size());
+      end_line(room(2));
       return;
     }
   }
-  std::memcpy(buffer_.data() + used_, bytes, size);
-  used_ += size;
-}
-
-inline void LineWriter::end_line() { append("\r\n", 2); }
-
-void LineWriter::text(std::string_view s) {
-  append(s.data(), s.size());
-  end_line();
-}
-
-void LineWriter::number(std::string_view lead, std::int32_t v) {
-  char line[32];
-  std::memcpy(line, lead.data(), lead.size());
-  std::size_t length = lead.size() + format_int(v, line + lead.size());
-  line[length++] = '\r';
-  line[length++] = '\n';
-  append(line, length);
-}
-
-void LineWriter::signed_number(std::int32_t v) { number(v >= 0 ? " " : "", v); }
-
-void LineWriter::integral(double x) {
-  char line[kIntegralChars + 2];
-  std::size_t length = format_integral(x, line);
-  line[length++] = '\r';
-  line[length++] = '\n';
-  append(line, length);
+  char* out = buffer_.data() + used_;
+  std::memcpy(out, s.data(), s.size());
+  end_line(out + s.size());
 }
 
 int LineWriter::close() {
   if (closed_) return error_;
   closed_ = true;
   drain();
+  settle();
+  background_.reset();
   int closing = sink_->close();
   if (error_ == 0) error_ = closing;
   return error_;

@@ -7,18 +7,56 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "token_stream.h"
 
 namespace quorvane {
 
 /// Room for any integral double written in full: a sign and 309 digits.
 constexpr std::size_t kIntegralChars = 320;
 
+namespace digits {
+inline constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+}
+
+/// Writes v in decimal at out (20 characters at most); returns the number of characters.
+inline std::size_t format_unsigned(std::uint64_t v, char* out) {
+  std::size_t length = 1;
+  if (v < 10000) {  // most values a drawing holds: codes, flags and coordinates
+    length = v < 10 ? 1 : v < 100 ? 2 : v < 1000 ? 3 : 4;
+  } else {
+    for (std::uint64_t rest = v; rest >= 10; rest /= 10) ++length;
+  }
+  char* p = out + length;
+  while (v >= 100) {
+    std::size_t pair = (v % 100) * 2;
+    v /= 100;
+    *--p = digits::kPairs[pair + 1];
+    *--p = digits::kPairs[pair];
+  }
+  if (v >= 10) {
+    *--p = digits::kPairs[v * 2 + 1];
+    *--p = digits::kPairs[v * 2];
+  } else {
+    *--p = static_cast<char>('0' + v);
+  }
+  return length;
+}
+
 /// Writes v in decimal at out; returns the number of characters.
-std::size_t format_int(std::int64_t v, char* out);
+inline std::size_t format_int(std::int64_t v, char* out) {
+  if (v >= 0) return format_unsigned(static_cast<std::uint64_t>(v), out);
+  out[0] = '-';
+  return 1 + format_unsigned(0 - static_cast<std::uint64_t>(v), out + 1);
+}
 /// Writes the exact decimal value of a finite integral double (1e20 gives
 /// 100000000000000000000); returns the number of characters. Needs kIntegralChars.
 std::size_t format_integral(double x, char* out);
@@ -62,16 +100,42 @@ class LineWriter {
  public:
   static constexpr std::size_t kDefaultCapacity = 256 * 1024;
 
-  explicit LineWriter(std::unique_ptr<ByteSink> sink, std::size_t capacity = kDefaultCapacity);
+  /// With `background`, full buffers are written by a thread of the writer's
+  /// own while the next one fills; a failure shows at the next drain or at close.
+  explicit LineWriter(std::unique_ptr<ByteSink> sink, std::size_t capacity = kDefaultCapacity,
+                      bool background = false);
+  ~LineWriter();
+  LineWriter(const LineWriter&) = delete;
+  LineWriter& operator=(const LineWriter&) = delete;
 
   /// "%s\n": the text as it stands.
   void text(std::string_view s);
+  void text(const Token& t) {
+    if (t.size() <= Token::kInline) {
+      char* out = room(Token::kInline + 2);
+      std::memcpy(out, t.data(), Token::kInline);  // a short token is held in kInline bytes
+      end_line(out + t.size());
+    } else {
+      text(t.view());
+    }
+  }
   /// A literal lead (spaces, or nothing) then the integer: "  %d\n" is number("  ", v).
-  void number(std::string_view lead, std::int32_t v);
+  void number(std::string_view lead, std::int32_t v) {
+    char* out = room(kShortLine);
+    for (char c : lead) *out++ = c;
+    end_line(out + format_int(v, out));
+  }
   /// "% d\n": a space before a value of zero or more, the minus sign before a negative one.
-  void signed_number(std::int32_t v);
+  void signed_number(std::int32_t v) { number(v >= 0 ? " " : "", v); }
   /// "%d\n" for a converted coordinate or extent, exact whatever its size.
-  void integral(double x);
+  void integral(double x) {
+    if (x > -2147483648.0 && x < 2147483648.0) {
+      number("", static_cast<std::int32_t>(x));
+    } else {
+      char* out = room(kIntegralChars + 2);
+      end_line(out + format_integral(x, out));
+    }
+  }
 
   /// Writes out the buffer and ends the output; returns 0 or the first errno value.
   int close();
@@ -79,12 +143,27 @@ class LineWriter {
   int error() const { return error_; }
 
  private:
-  void append(const char* bytes, std::size_t size);
-  void end_line();
-  void drain();
+  static constexpr std::size_t kShortLine = 32;  // a lead, an integer and CR LF
 
+  // Where the next `size` bytes go; the buffer is drained first if they do not fit.
+  char* room(std::size_t size) {
+    if (buffer_.size() - used_ < size) drain();
+    return buffer_.data() + used_;
+  }
+  void end_line(char* out) {
+    out[0] = '\r';
+    out[1] = '\n';
+    used_ = static_cast<std::size_t>(out + 2 - buffer_.data());
+  }
+  void drain();
+  // Waits until the background writer is idle and takes its failure, if any.
+  void settle();
+
+  struct Background;
   std::unique_ptr<ByteSink> sink_;
+  std::unique_ptr<Background> background_;  // stopped before the sink goes
   std::vector<char> buffer_;
+  std::vector<char> spare_;  // the buffer being written in the background
   std::size_t used_ = 0;
   int error_ = 0;
   bool closed_ = false;

@@ -55,7 +55,6 @@ void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console
   console.write("\n\tTreatment\n");
   console.write("\n\tReading the first file \n\n");
   w.segm = 0;
-  double dval1 = 0.0, dval2 = 0.0, dval3 = 0.0;
   while (f1.read_string(w.texte)) {
     if (w.texte == EXTMIN) read_extent(f1, w.val, extents.min_x, extents.min_y, extents.min_alt);
     if (w.texte == EXTMAX) read_extent(f1, w.val, extents.max_x, extents.max_y, extents.max_alt);
@@ -67,11 +66,11 @@ void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console
       // Passed over, so that none of its values is taken for a keyword.
       for (int i = 0; i < 4; ++i) f1.read_string(w.texte);
       f1.read_int(w.val);
-      f1.read_real(dval1);
+      f1.skip_real();  // the coordinates are not needed here
       f1.read_int(w.val);
-      f1.read_real(dval2);
+      f1.skip_real();
       f1.read_int(w.val);
-      f1.read_real(dval3);
+      f1.skip_real();
       f1.read_int(w.val);
     }
   }

@@ -89,7 +89,8 @@ void create_merged(const std::string& composed) {
   if (file == nullptr)
     fail("cannot create " + describe(composed, host) + ": " + std::strerror(error));
   output_host = host;
-  f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(file));
+  f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(file), LineWriter::kDefaultCapacity,
+                                    /*background=*/true);
 }
 
 // Closes an input once its pass is over, after making sure it was read to its end.

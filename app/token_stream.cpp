@@ -13,15 +13,7 @@ namespace {
 
 constexpr char kCtrlZ = 0x1A;
 
-struct CharClasses {
-  bool space[256] = {};
-  constexpr CharClasses() {
-    for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'}) space[c] = true;
-  }
-};
-constexpr CharClasses kClasses;
-
-inline bool is_space(char c) { return kClasses.space[static_cast<unsigned char>(c)]; }
+using token_chars::is_space;
 inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
@@ -49,40 +41,53 @@ ByteSource::Result MemorySource::read(char* into, std::size_t size) {
 
 TokenStream::TokenStream(std::unique_ptr<ByteSource> source, std::size_t block)
     : source_(std::move(source)),
-      buffer_(std::max<std::size_t>(block, 1)),
-      block_(buffer_.size()) {}
+      block_(std::max<std::size_t>(block, 1)),
+      buffer_(block_ + kSlack),
+      spaces_(buffer_.size() / 64 + 1) {}
+
+// Whitespace bits for the bytes from `from` (rounded down to a word) to end_.
+void TokenStream::index_spaces(std::size_t from) {
+  for (std::size_t word = from >> 6; word * 64 < end_; ++word) {
+    spaces_[word] = token_chars::space_mask(buffer_.data() + word * 64);
+  }
+}
 
 // Brings more bytes in after end_, keeping those from mark_ on (moved to the
 // front). Returns false when nothing more can come.
 bool TokenStream::refill() {
   if (ended_) return false;
+  std::size_t index_from = end_;
   if (mark_ > 0) {
+    index_from = 0;
     std::memmove(buffer_.data(), buffer_.data() + mark_, end_ - mark_);
     origin_ += mark_;
     pos_ -= mark_;
     end_ -= mark_;
     mark_ = 0;
+    buffer_[end_] = '\0';
   }
   // An item longer than half a block makes the buffer grow, so that reads stay large.
-  if (buffer_.size() - end_ < std::max<std::size_t>(block_ / 2, 1)) {
-    buffer_.resize(std::max(buffer_.size() * 2, end_ + block_));
+  // Past the capacity lie kSlack bytes that short tokens may be copied from.
+  std::size_t capacity = buffer_.size() - kSlack;
+  if (capacity - end_ < std::max<std::size_t>(block_ / 2, 1)) {
+    capacity = std::max(capacity * 2, end_ + block_);
+    buffer_.resize(capacity + kSlack);
+    spaces_.resize(buffer_.size() / 64 + 1);
   }
-  ByteSource::Result got = source_->read(buffer_.data() + end_, buffer_.size() - end_);
+  ByteSource::Result got = source_->read(buffer_.data() + end_, capacity - end_);
   if (got.error != 0) {
     error_ = got.error;
-    ended_ = true;
-    return false;
-  }
-  if (got.count == 0) {
-    ended_ = true;
-    return false;
+    got.count = 0;
   }
   const char* fresh = buffer_.data() + end_;
   if (const void* stop = std::memchr(fresh, kCtrlZ, got.count)) {
     got.count = static_cast<std::size_t>(static_cast<const char*>(stop) - fresh);
     ended_ = true;
   }
+  if (got.count == 0) ended_ = true;
   end_ += got.count;
+  buffer_[end_] = '\0';  // ends every number that the inline paths read
+  index_spaces(index_from);
   return got.count > 0;
 }
 
@@ -107,7 +112,7 @@ bool TokenStream::skip_space() {
   }
 }
 
-bool TokenStream::read_string(std::string& texte) {
+bool TokenStream::next_token_slow(const char*& first, const char*& last) {
   if (!skip_space()) return false;
   for (;;) {
     const char* data = buffer_.data();
@@ -120,11 +125,12 @@ bool TokenStream::read_string(std::string& texte) {
       break;
     }
   }
-  texte.assign(buffer_.data() + mark_, pos_ - mark_);
+  first = buffer_.data() + mark_;
+  last = buffer_.data() + pos_;
   return true;
 }
 
-bool TokenStream::read_int(std::int32_t& val) {
+bool TokenStream::read_int_slow(std::int32_t& val) {
   if (!skip_space()) return false;
   int c = look();
   bool negative = false;
@@ -151,7 +157,7 @@ bool TokenStream::read_int(std::int32_t& val) {
   return true;
 }
 
-bool TokenStream::read_real(double& dval) {
+bool TokenStream::read_real_slow(double& dval) {
   if (!skip_space()) return false;
   // Offsets are kept from mark_, which stays at the start of the item when the buffer moves.
   int c = look();
@@ -193,12 +199,12 @@ bool TokenStream::read_real(double& dval) {
     }
     if (exponent_digits) number_end = pos_ - mark_;
   }
-  return convert_real(number_end, negative, dval);
+  const char* first = buffer_.data() + mark_ + (buffer_[mark_] == '+' || negative ? 1 : 0);
+  dval = convert_real(first, buffer_.data() + mark_ + number_end, negative);
+  return true;
 }
 
-bool TokenStream::convert_real(std::size_t length, bool negative, double& dval) {
-  const char* first = buffer_.data() + mark_ + (negative || buffer_[mark_] == '+' ? 1 : 0);
-  const char* last = buffer_.data() + mark_ + length;
+double TokenStream::convert_real(const char* first, const char* last, bool negative) {
   double value = 0;
   auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
   if (ec != std::errc() || ptr != last) {
@@ -206,8 +212,7 @@ bool TokenStream::convert_real(std::size_t length, bool negative, double& dval) 
     std::string copy(first, last);
     value = std::strtod(copy.c_str(), nullptr);
   }
-  dval = negative ? -value : value;
-  return true;
+  return negative ? -value : value;
 }
 
 }  // namespace quorvane

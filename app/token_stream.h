@@ -4,13 +4,22 @@
 #ifndef QUORVANE_TOKEN_STREAM_H
 #define QUORVANE_TOKEN_STREAM_H
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUORVANE_SSE2 1
+#else
+#define QUORVANE_SSE2 0
+#endif
 
 namespace quorvane {
 
@@ -50,6 +59,52 @@ class MemorySource : public ByteSource {
   std::string_view bytes_;
 };
 
+/// A token as the merge passes hold it: up to kInline bytes kept in place and
+/// copied as one fixed-size block, longer ones on the heap.
+class Token {
+ public:
+  static constexpr std::size_t kInline = 32;
+
+  Token() = default;
+  Token(const Token& other) { assign(other.data(), other.data() + other.size()); }
+  Token& operator=(const Token& other) {
+    if (this != &other) assign(other.data(), other.data() + other.size());
+    return *this;
+  }
+
+  /// Copies [first, last). When it is short, kInline bytes are read from
+  /// first: the caller guarantees that they are readable.
+  void assign_padded(const char* first, const char* last) {
+    std::size_t n = static_cast<std::size_t>(last - first);
+    if (n <= kInline) {
+      std::memcpy(inline_, first, kInline);
+      size_ = n;
+      long_.clear();
+    } else {
+      assign(first, last);
+    }
+  }
+  void assign(const char* first, const char* last) {
+    std::size_t n = static_cast<std::size_t>(last - first);
+    if (n <= kInline) {
+      std::memcpy(inline_, first, n);
+      long_.clear();
+    } else {
+      long_.assign(first, last);
+    }
+    size_ = n;
+  }
+  const char* data() const { return size_ <= kInline ? inline_ : long_.data(); }
+  std::size_t size() const { return size_; }
+  std::string_view view() const { return {data(), size_}; }
+  bool operator==(std::string_view s) const { return view() == s; }
+
+ private:
+  char inline_[kInline] = {};
+  std::size_t size_ = 0;
+  std::string long_;
+};
+
 /// The three conversions of the merge passes over one input.
 ///
 /// - Whitespace is space, tab, newline, carriage return, vertical tab and form feed.
@@ -66,13 +121,29 @@ class TokenStream {
   explicit TokenStream(std::unique_ptr<ByteSource> source, std::size_t block = kDefaultBlock);
 
   /// "%s": skips whitespace and takes the following run of non-whitespace bytes.
-  bool read_string(std::string& texte);
+  bool read_string(Token& texte) {
+    const char *first, *last;
+    if (!next_token(first, last)) return false;
+    texte.assign_padded(first, last);  // the buffer has kSlack bytes after its end
+    return true;
+  }
+  bool read_string(std::string& texte) {
+    const char *first, *last;
+    if (!next_token(first, last)) return false;
+    texte.assign(first, last);
+    return true;
+  }
   /// "%d": an optional sign and decimal digits; beyond 32 bits the value saturates.
   bool read_int(std::int32_t& val);
   /// "%lf": a decimal real (12, 12.5, .5, 5., -1.2e3), correctly rounded.
   /// Infinities, NaNs and hexadecimal forms are not numbers here. An exponent
   /// marker without digits ("1e", "1e+") is consumed and the value before it kept.
-  bool read_real(double& dval);
+  bool read_real(double& dval) { return scan_real<true>(dval); }
+  /// read_real for a value nobody looks at: the same bytes consumed, no conversion.
+  bool skip_real() {
+    double unused;
+    return scan_real<false>(unused);
+  }
 
   bool eof() const { return eof_; }
   /// errno value of a failed read of the source, 0 if none; a failed read ends the stream.
@@ -80,25 +151,190 @@ class TokenStream {
   /// Offset in the input of the next byte to be read.
   std::uint64_t position() const { return origin_ + pos_; }
   /// Size of the block buffer, for the tests of its growth.
-  std::size_t buffer_size() const { return buffer_.size(); }
+  std::size_t buffer_size() const { return buffer_.size() - kSlack; }
 
  private:
+  // The inline paths handle an item that lies whole in the buffer with at
+  // least one byte after it; anything else (a block boundary, the end of the
+  // input, a failed conversion) goes to these, which start again from pos_.
+  // Bytes after the capacity: room for a short token's fixed-size copy and
+  // for the whitespace masks of the last 64 bytes.
+  static constexpr std::size_t kSlack = 64;
+  static_assert(kSlack >= Token::kInline);
+  void index_spaces(std::size_t from);
+  std::size_t skip_spaces(std::size_t at) const;
+  std::size_t token_end(std::size_t at) const;
+  bool next_token(const char*& first, const char*& last);
+  bool next_token_slow(const char*& first, const char*& last);
+  bool read_int_slow(std::int32_t& val);
+  bool read_real_slow(double& dval);
+  template <bool kConvert>
+  bool scan_real(double& dval);
   bool skip_space();
   int look();
   bool refill();
-  bool convert_real(std::size_t length, bool negative, double& dval);
+  static double convert_real(const char* first, const char* last, bool negative);
 
   std::unique_ptr<ByteSource> source_;
-  std::vector<char> buffer_;
   std::size_t block_;
-  std::size_t pos_ = 0;       // next byte to read
-  std::size_t end_ = 0;       // end of the bytes held
-  std::size_t mark_ = 0;      // start of the item being read; refill keeps it
-  std::uint64_t origin_ = 0;  // offset in the input of buffer_[0]
-  bool ended_ = false;        // no more bytes will come
+  std::vector<char> buffer_;
+  std::vector<std::uint64_t> spaces_;  // whitespace bits of buffer_, 64 bytes a word
+  std::size_t pos_ = 0;                // next byte to read
+  std::size_t end_ = 0;                // end of the bytes held
+  std::size_t mark_ = 0;               // start of the item being read; refill keeps it
+  std::uint64_t origin_ = 0;           // offset in the input of buffer_[0]
+  bool ended_ = false;                 // no more bytes will come
   bool eof_ = false;
   int error_ = 0;
 };
+
+namespace token_chars {
+
+struct Classes {
+  bool space[256] = {};
+  constexpr Classes() {
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'}) space[c] = true;
+  }
+};
+inline constexpr Classes kClasses;
+
+inline bool is_space(char c) { return kClasses.space[static_cast<unsigned char>(c)]; }
+inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+#if QUORVANE_SSE2
+// One bit per byte of the 16 at p: set for whitespace (space, or 9 to 13).
+inline unsigned space_bits(const char* p) {
+  __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+  __m128i control = _mm_subs_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8(9)), _mm_set1_epi8(4));
+  control = _mm_cmpeq_epi8(control, _mm_setzero_si128());
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(blank, control)));
+}
+#endif
+
+// One bit per byte of the 64 at p: set for whitespace. 64 bytes must be readable.
+inline std::uint64_t space_mask(const char* p) {
+#if QUORVANE_SSE2
+  return static_cast<std::uint64_t>(space_bits(p)) |
+         static_cast<std::uint64_t>(space_bits(p + 16)) << 16 |
+         static_cast<std::uint64_t>(space_bits(p + 32)) << 32 |
+         static_cast<std::uint64_t>(space_bits(p + 48)) << 48;
+#else
+  std::uint64_t mask = 0;
+  for (int i = 0; i < 64; ++i) mask |= static_cast<std::uint64_t>(is_space(p[i])) << i;
+  return mask;
+#endif
+}
+
+// Powers of ten that a double holds exactly.
+inline constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+}  // namespace token_chars
+
+// The inline paths read the bytes held in the buffer, up to the zero byte
+// kept just after them, which ends every number; an item that reaches that
+// end is left to the general path.
+inline std::size_t TokenStream::skip_spaces(std::size_t at) const {
+  std::uint64_t others = ~spaces_[at >> 6] >> (at & 63);
+  while (others == 0) {
+    at = (at | 63) + 1;
+    if (at >= end_) return end_;
+    others = ~spaces_[at >> 6];
+  }
+  at += static_cast<std::size_t>(std::countr_zero(others));
+  return at < end_ ? at : end_;
+}
+
+inline std::size_t TokenStream::token_end(std::size_t at) const {
+  std::uint64_t blanks = spaces_[at >> 6] >> (at & 63);
+  while (blanks == 0) {
+    at = (at | 63) + 1;
+    if (at >= end_) return end_;
+    blanks = spaces_[at >> 6];
+  }
+  at += static_cast<std::size_t>(std::countr_zero(blanks));
+  return at < end_ ? at : end_;
+}
+
+inline bool TokenStream::next_token(const char*& first, const char*& last) {
+  std::size_t start = skip_spaces(pos_);
+  std::size_t end = token_end(start);
+  if (end == end_) return next_token_slow(first, last);
+  first = buffer_.data() + start;
+  last = buffer_.data() + end;
+  pos_ = end;
+  return true;
+}
+
+inline bool TokenStream::read_int(std::int32_t& val) {
+  using token_chars::is_digit;
+  const char* data = buffer_.data();
+  const char* e = data + end_;
+  const char* p = data + skip_spaces(pos_);
+  bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  const char* digits = p;
+  std::uint32_t magnitude = 0;
+  while (is_digit(*p) && p - digits < 9)
+    magnitude = magnitude * 10 + static_cast<unsigned>(*p++ - '0');
+  // No digit, ten digits or more, or the end of the bytes held: the general path decides.
+  if (p == digits || p >= e || is_digit(*p)) return read_int_slow(val);
+  val = negative ? -static_cast<std::int32_t>(magnitude) : static_cast<std::int32_t>(magnitude);
+  pos_ = static_cast<std::size_t>(p - data);
+  return true;
+}
+
+template <bool kConvert>
+inline bool TokenStream::scan_real(double& dval) {
+  using token_chars::is_digit;
+  const char* data = buffer_.data();
+  const char* e = data + end_;
+  const char* p = data + skip_spaces(pos_);
+  bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  const char* number = p;
+  std::uint64_t mantissa = 0;
+  while (is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+  const char* dot = p;
+  if (*p == '.') {
+    ++p;
+    while (is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+  }
+  // Digits, before and after the point.
+  std::ptrdiff_t digits = (p - number) - (*dot == '.' ? 1 : 0);
+  if (digits <= 0 || p >= e) return read_real_slow(dval);
+  const char* digits_end = p;
+  const char* number_end = p;
+  int exponent = 0;
+  if (*p == 'e' || *p == 'E') {
+    const char* q = p + 1;
+    bool exponent_negative = *q == '-';
+    if (exponent_negative || *q == '+') ++q;
+    const char* exponent_digits = q;
+    while (is_digit(*q) && q - exponent_digits < 4) exponent = exponent * 10 + (*q++ - '0');
+    if (q >= e || is_digit(*q)) return read_real_slow(dval);
+    if (q > exponent_digits) number_end = q;
+    if (exponent_negative) exponent = -exponent;
+    p = q;
+  }
+  pos_ = static_cast<std::size_t>(p - data);
+  if constexpr (kConvert) {
+    int fraction = *dot == '.' ? static_cast<int>(digits_end - dot - 1) : 0;
+    int power = exponent - fraction;
+    if (digits <= 19 && mantissa <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
+      // Both operands exact: one correctly rounded operation.
+      double value = static_cast<double>(mantissa);
+      value = power < 0 ? value / token_chars::kExactPowers[-power]
+                        : value * token_chars::kExactPowers[power];
+      dval = negative ? -value : value;
+    } else {
+      dval = convert_real(number, number_end, negative);
+    }
+  }
+  return true;
+}
 
 }  // namespace quorvane
 

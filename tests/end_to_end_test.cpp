@@ -377,5 +377,74 @@ TEST_F(EndToEnd, OnATerminalEachPromptIsShownBeforeItsAnswerIsAwaited) {
   EXPECT_EQ(drive.read(kOutput), kMerged);
 }
 
+// Reads what the terminal shows until the tool ends, or 30 s pass.
+std::string rest_of_screen(int master, std::string screen) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd fd{master, POLLIN, 0};
+    if (poll(&fd, 1, 100) <= 0) continue;
+    char buffer[65536];
+    ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+  return screen;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+TEST_F(EndToEnd, OnATerminalProgressIsRedrawnSparinglyButEndsOnTheFinalCount) {
+  std::string first, second;
+  for (int i = 0; i < 30000; ++i) {
+    first += "POLYLINE\n8\nCN1\n66\n1\n10\n0\n20\n0\n30\n0\n0\nSEQEND\n";
+    second += "POLYLINE\n8\nHA_6292\n66\n1\n70\n0\n40\n0\n0\nSEQEND\n";
+  }
+  drive.write(kFirst, first);
+  drive.write(kSecond, second);
+  termios raw{};
+  cfmakeraw(&raw);
+  int master = -1;
+  pid_t child = forkpty(&master, nullptr, &raw, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (chdir(here.path().c_str()) != 0) _exit(126);
+    setenv("QUORVANE_DRIVE_C", drive.path().c_str(), 1);
+    execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string screen;
+  ASSERT_TRUE(shown(master, screen, kBanner + kAskFolder));
+  const char answers[] = "site4 north north north\n";
+  ASSERT_EQ(write(master, answers, sizeof answers - 1), static_cast<ssize_t>(sizeof answers - 1));
+  screen = rest_of_screen(master, screen);
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(master);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen.substr(0, 2000);
+  // Each pass's last line is its final count, right before the text that follows the pass.
+  EXPECT_NE(screen.find("\tCN record 30000            \r        \n\n\tFirst File Data"),
+            std::string::npos);
+  EXPECT_NE(screen.find("\t\trecord 30000            \r     \n\n\tReading the second file"),
+            std::string::npos);
+  EXPECT_NE(screen.find("\t\tHA record 30000            \r     \n\n\tResulting data"),
+            std::string::npos);
+  EXPECT_LT(occurrences(screen, "CN record "), 1000u);
+  EXPECT_LT(occurrences(screen, "\t\trecord "), 1000u);
+  EXPECT_LT(occurrences(screen, "HA record "), 1000u);
+
+  // Through a pipe every line is written.
+  ToolRun piped = run("site4 north north north");
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(occurrences(piped.out, "CN record "), 30000u);
+  EXPECT_EQ(occurrences(piped.out, "\t\trecord "), 30000u);
+  EXPECT_EQ(occurrences(piped.out, "HA record "), 30000u);
+}
+
 }  // namespace
 }  // namespace quorvane::testing

@@ -9,6 +9,8 @@
 #include <random>
 #include <string>
 
+#include "rounding.h"
+
 namespace quorvane {
 namespace {
 
@@ -110,6 +112,31 @@ TEST(LineWriter, CloseReportsAFailedFlushOfTheFile) {
   writer.text("EOF");
   EXPECT_EQ(writer.error(), 0);  // still in the buffer
   EXPECT_EQ(writer.close(), ENOSPC);
+}
+
+TEST(LineWriter, TheBackgroundWriterKeepsTheOrderAndTheFirstFailure) {
+  std::string expected, bytes;
+  {
+    LineWriter plain(std::make_unique<StringSink>(expected), 64);
+    LineWriter background(std::make_unique<StringSink>(bytes), 64, /*background=*/true);
+    for (int i = 0; i < 20000; ++i) {
+      for (LineWriter* w : {&plain, &background}) {
+        w->number("  ", i);
+        w->text(i % 1000 == 0 ? std::string(300, 'L')
+                              : "CN1");  // some lines longer than the buffer
+        w->integral(half_up(i * 1.5));
+      }
+    }
+    EXPECT_EQ(plain.close(), 0);
+    EXPECT_EQ(background.close(), 0);
+  }
+  EXPECT_EQ(bytes, expected);
+
+  std::string some;
+  LineWriter full(std::make_unique<FullSink>(some, 1000), 64, /*background=*/true);
+  for (int i = 0; i < 10000; ++i) full.number("  ", i);
+  EXPECT_EQ(full.close(), ENOSPC);
+  EXPECT_LE(some.size(), 1000u);
 }
 
 }  // namespace
