@@ -1,6 +1,7 @@
 #include "token_stream.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -42,23 +43,65 @@ ByteSource::Result MemorySource::read(char* into, std::size_t size) {
 TokenStream::TokenStream(std::unique_ptr<ByteSource> source, std::size_t block)
     : source_(std::move(source)),
       block_(std::max<std::size_t>(block, 1)),
-      buffer_(block_ + kSlack),
-      spaces_(buffer_.size() / 64 + 1) {}
+      buffer_(block_ + kSlack) {}
 
-// Whitespace bits for the bytes from `from` (rounded down to a word) to end_.
-void TokenStream::index_spaces(std::size_t from) {
-  for (std::size_t word = from >> 6; word * 64 < end_; ++word) {
-    spaces_[word] = token_chars::space_mask(buffer_.data() + word * 64);
+namespace {
+
+// Writes the positions of the bits of `bits` from `base`; returns how many.
+inline std::size_t extract(std::uint64_t bits, std::uint32_t base, std::uint32_t* out) {
+  std::size_t count = 0;
+  for (; bits != 0; bits &= bits - 1) {
+    out[count++] = base + static_cast<std::uint32_t>(std::countr_zero(bits));
   }
+  return count;
+}
+
+}  // namespace
+
+// The tokens of [0, end_) that end before end_. A token touching end_ may go
+// on in the next block and is left to the general paths.
+void TokenStream::index_tokens() {
+  tokens_ = 0;
+  cursor_ = 0;
+  if (buffer_.size() > std::numeric_limits<std::uint32_t>::max()) return;
+  std::size_t words = (end_ + 63) / 64;
+  // A token and the whitespace after it take two bytes at least.
+  if (starts_.size() < end_ / 2 + 2) {
+    starts_.resize(end_ / 2 + 2);
+    ends_.resize(end_ / 2 + 2);
+  }
+  std::uint32_t* starts = starts_.data();
+  std::uint32_t* ends = ends_.data();
+  std::size_t opened = 0, closed = 0;
+  std::uint64_t before_is_space = 1;  // what comes before the buffer counts as whitespace
+  for (std::size_t word = 0; word < words; ++word) {
+    std::uint64_t space = token_chars::space_mask(buffer_.data() + word * 64);
+    std::size_t held = end_ - word * 64;
+    if (held < 64) space &= (std::uint64_t{1} << held) - 1;  // nothing after end_ ends a token
+    std::uint64_t shifted = space << 1 | before_is_space;
+    std::uint64_t begin = ~space & shifted;
+    std::uint64_t finish = space & ~shifted;
+    if (held < 64) begin &= (std::uint64_t{1} << held) - 1;
+    before_is_space = space >> 63;
+    auto base = static_cast<std::uint32_t>(word * 64);
+    opened += extract(begin, base, starts + opened);
+    closed += extract(finish, base, ends + closed);
+  }
+  tokens_ = closed;
+  mend_cursor();
+}
+
+// After a general path has moved pos_: the first token that ends after it.
+void TokenStream::mend_cursor() {
+  cursor_ = static_cast<std::size_t>(std::upper_bound(ends_.data(), ends_.data() + tokens_, pos_) -
+                                     ends_.data());
 }
 
 // Brings more bytes in after end_, keeping those from mark_ on (moved to the
 // front). Returns false when nothing more can come.
 bool TokenStream::refill() {
   if (ended_) return false;
-  std::size_t index_from = end_;
   if (mark_ > 0) {
-    index_from = 0;
     std::memmove(buffer_.data(), buffer_.data() + mark_, end_ - mark_);
     origin_ += mark_;
     pos_ -= mark_;
@@ -72,7 +115,6 @@ bool TokenStream::refill() {
   if (capacity - end_ < std::max<std::size_t>(block_ / 2, 1)) {
     capacity = std::max(capacity * 2, end_ + block_);
     buffer_.resize(capacity + kSlack);
-    spaces_.resize(buffer_.size() / 64 + 1);
   }
   ByteSource::Result got = source_->read(buffer_.data() + end_, capacity - end_);
   if (got.error != 0) {
@@ -87,7 +129,7 @@ bool TokenStream::refill() {
   if (got.count == 0) ended_ = true;
   end_ += got.count;
   buffer_[end_] = '\0';  // ends every number that the inline paths read
-  index_spaces(index_from);
+  index_tokens();
   return got.count > 0;
 }
 
@@ -112,7 +154,7 @@ bool TokenStream::skip_space() {
   }
 }
 
-bool TokenStream::next_token_slow(const char*& first, const char*& last) {
+bool TokenStream::next_token_general(const char*& first, const char*& last) {
   if (!skip_space()) return false;
   for (;;) {
     const char* data = buffer_.data();
@@ -130,7 +172,7 @@ bool TokenStream::next_token_slow(const char*& first, const char*& last) {
   return true;
 }
 
-bool TokenStream::read_int_slow(std::int32_t& val) {
+bool TokenStream::read_int_general(std::int32_t& val) {
   if (!skip_space()) return false;
   int c = look();
   bool negative = false;
@@ -157,7 +199,7 @@ bool TokenStream::read_int_slow(std::int32_t& val) {
   return true;
 }
 
-bool TokenStream::read_real_slow(double& dval) {
+bool TokenStream::read_real_general(double& dval) {
   if (!skip_space()) return false;
   // Offsets are kept from mark_, which stays at the start of the item when the buffer moves.
   int c = look();
@@ -202,6 +244,24 @@ bool TokenStream::read_real_slow(double& dval) {
   const char* first = buffer_.data() + mark_ + (buffer_[mark_] == '+' || negative ? 1 : 0);
   dval = convert_real(first, buffer_.data() + mark_ + number_end, negative);
   return true;
+}
+
+bool TokenStream::next_token_slow(const char*& first, const char*& last) {
+  bool ok = next_token_general(first, last);
+  mend_cursor();
+  return ok;
+}
+
+bool TokenStream::read_int_slow(std::int32_t& val) {
+  bool ok = read_int_general(val);
+  mend_cursor();
+  return ok;
+}
+
+bool TokenStream::read_real_slow(double& dval) {
+  bool ok = read_real_general(dval);
+  mend_cursor();
+  return ok;
 }
 
 double TokenStream::convert_real(const char* first, const char* last, bool negative) {

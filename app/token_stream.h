@@ -154,20 +154,26 @@ class TokenStream {
   std::size_t buffer_size() const { return buffer_.size() - kSlack; }
 
  private:
-  // The inline paths handle an item that lies whole in the buffer with at
-  // least one byte after it; anything else (a block boundary, the end of the
-  // input, a failed conversion) goes to these, which start again from pos_.
+  // The inline paths take an item from the index of the tokens that lie whole
+  // in the buffer, each followed by a whitespace byte: token k runs from
+  // starts_[k] to ends_[k], and cursor_ is the first token that ends after
+  // pos_. Anything else (a token cut by the end of the buffer, the end of the
+  // input, a long number) goes to the general paths, which start again from
+  // pos_ and mend the cursor.
   // Bytes after the capacity: room for a short token's fixed-size copy and
-  // for the whitespace masks of the last 64 bytes.
+  // for the whitespace mask of the last 64 bytes.
   static constexpr std::size_t kSlack = 64;
   static_assert(kSlack >= Token::kInline);
-  void index_spaces(std::size_t from);
-  std::size_t skip_spaces(std::size_t at) const;
-  std::size_t token_end(std::size_t at) const;
+  void index_tokens();
+  void follow(std::size_t k) { cursor_ = pos_ >= ends_[k] ? k + 1 : k; }
+  void mend_cursor();
   bool next_token(const char*& first, const char*& last);
   bool next_token_slow(const char*& first, const char*& last);
   bool read_int_slow(std::int32_t& val);
   bool read_real_slow(double& dval);
+  bool next_token_general(const char*& first, const char*& last);
+  bool read_int_general(std::int32_t& val);
+  bool read_real_general(double& dval);
   template <bool kConvert>
   bool scan_real(double& dval);
   bool skip_space();
@@ -178,12 +184,15 @@ class TokenStream {
   std::unique_ptr<ByteSource> source_;
   std::size_t block_;
   std::vector<char> buffer_;
-  std::vector<std::uint64_t> spaces_;  // whitespace bits of buffer_, 64 bytes a word
-  std::size_t pos_ = 0;                // next byte to read
-  std::size_t end_ = 0;                // end of the bytes held
-  std::size_t mark_ = 0;               // start of the item being read; refill keeps it
-  std::uint64_t origin_ = 0;           // offset in the input of buffer_[0]
-  bool ended_ = false;                 // no more bytes will come
+  std::vector<std::uint32_t> starts_;  // the token index
+  std::vector<std::uint32_t> ends_;
+  std::size_t tokens_ = 0;
+  std::size_t cursor_ = 0;
+  std::size_t pos_ = 0;       // next byte to read
+  std::size_t end_ = 0;       // end of the bytes held
+  std::size_t mark_ = 0;      // start of the item being read; refill keeps it
+  std::uint64_t origin_ = 0;  // offset in the input of buffer_[0]
+  bool ended_ = false;        // no more bytes will come
   bool eof_ = false;
   int error_ = 0;
 };
@@ -236,62 +245,46 @@ inline constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
 // The inline paths read the bytes held in the buffer, up to the zero byte
 // kept just after them, which ends every number; an item that reaches that
 // end is left to the general path.
-inline std::size_t TokenStream::skip_spaces(std::size_t at) const {
-  std::uint64_t others = ~spaces_[at >> 6] >> (at & 63);
-  while (others == 0) {
-    at = (at | 63) + 1;
-    if (at >= end_) return end_;
-    others = ~spaces_[at >> 6];
-  }
-  at += static_cast<std::size_t>(std::countr_zero(others));
-  return at < end_ ? at : end_;
-}
-
-inline std::size_t TokenStream::token_end(std::size_t at) const {
-  std::uint64_t blanks = spaces_[at >> 6] >> (at & 63);
-  while (blanks == 0) {
-    at = (at | 63) + 1;
-    if (at >= end_) return end_;
-    blanks = spaces_[at >> 6];
-  }
-  at += static_cast<std::size_t>(std::countr_zero(blanks));
-  return at < end_ ? at : end_;
-}
-
 inline bool TokenStream::next_token(const char*& first, const char*& last) {
-  std::size_t start = skip_spaces(pos_);
-  std::size_t end = token_end(start);
-  if (end == end_) return next_token_slow(first, last);
+  std::size_t k = cursor_;
+  if (k >= tokens_) return next_token_slow(first, last);
+  std::size_t start = std::max<std::size_t>(pos_, starts_[k]);  // pos_ may be inside token k
+  pos_ = ends_[k];
+  cursor_ = k + 1;
   first = buffer_.data() + start;
-  last = buffer_.data() + end;
-  pos_ = end;
+  last = buffer_.data() + pos_;
   return true;
 }
 
 inline bool TokenStream::read_int(std::int32_t& val) {
   using token_chars::is_digit;
+  std::size_t k = cursor_;
+  if (k >= tokens_) return read_int_slow(val);
   const char* data = buffer_.data();
-  const char* e = data + end_;
-  const char* p = data + skip_spaces(pos_);
+  const char* p = data + std::max<std::size_t>(pos_, starts_[k]);
+  // Within the token: the whitespace byte after it ends every loop.
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
   const char* digits = p;
   std::uint32_t magnitude = 0;
-  while (is_digit(*p) && p - digits < 9)
+  while (is_digit(*p) && p - digits < 9) {
     magnitude = magnitude * 10 + static_cast<unsigned>(*p++ - '0');
-  // No digit, ten digits or more, or the end of the bytes held: the general path decides.
-  if (p == digits || p >= e || is_digit(*p)) return read_int_slow(val);
-  val = negative ? -static_cast<std::int32_t>(magnitude) : static_cast<std::int32_t>(magnitude);
+  }
+  if (is_digit(*p)) return read_int_slow(val);  // ten digits or more
   pos_ = static_cast<std::size_t>(p - data);
+  follow(k);
+  if (p == digits) return false;  // a sign alone stays consumed
+  val = negative ? -static_cast<std::int32_t>(magnitude) : static_cast<std::int32_t>(magnitude);
   return true;
 }
 
 template <bool kConvert>
 inline bool TokenStream::scan_real(double& dval) {
   using token_chars::is_digit;
+  std::size_t k = cursor_;
+  if (k >= tokens_) return read_real_slow(dval);
   const char* data = buffer_.data();
-  const char* e = data + end_;
-  const char* p = data + skip_spaces(pos_);
+  const char* p = data + std::max<std::size_t>(pos_, starts_[k]);
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
   const char* number = p;
@@ -302,10 +295,14 @@ inline bool TokenStream::scan_real(double& dval) {
     ++p;
     while (is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
   }
+  const char* digits_end = p;
   // Digits, before and after the point.
   std::ptrdiff_t digits = (p - number) - (*dot == '.' ? 1 : 0);
-  if (digits <= 0 || p >= e) return read_real_slow(dval);
-  const char* digits_end = p;
+  if (digits <= 0) {  // "-", ".", "-." stay consumed
+    pos_ = static_cast<std::size_t>(p - data);
+    follow(k);
+    return false;
+  }
   const char* number_end = p;
   int exponent = 0;
   if (*p == 'e' || *p == 'E') {
@@ -314,12 +311,13 @@ inline bool TokenStream::scan_real(double& dval) {
     if (exponent_negative || *q == '+') ++q;
     const char* exponent_digits = q;
     while (is_digit(*q) && q - exponent_digits < 4) exponent = exponent * 10 + (*q++ - '0');
-    if (q >= e || is_digit(*q)) return read_real_slow(dval);
+    if (is_digit(*q)) return read_real_slow(dval);  // a long exponent
     if (q > exponent_digits) number_end = q;
     if (exponent_negative) exponent = -exponent;
     p = q;
   }
   pos_ = static_cast<std::size_t>(p - data);
+  follow(k);
   if constexpr (kConvert) {
     int fraction = *dot == '.' ? static_cast<int>(digits_end - dot - 1) : 0;
     int power = exponent - fraction;
