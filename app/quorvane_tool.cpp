@@ -72,7 +72,8 @@ std::unique_ptr<TokenStream> open_stream(const std::string& composed) {
   std::FILE* file = open_input(host, error);
   if (file == nullptr)
     fail("cannot open " + describe(composed, host) + ": " + std::strerror(error));
-  return std::make_unique<TokenStream>(std::make_unique<FileSource>(file));
+  return std::make_unique<TokenStream>(std::make_unique<FileSource>(file),
+                                       TokenStream::kDefaultBlock, /*prefetch=*/true);
 }
 
 // Refuses an output that would be one of the inputs, then creates it.

@@ -4,9 +4,12 @@
 #include <bit>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 namespace quorvane {
 
@@ -40,11 +43,6 @@ ByteSource::Result MemorySource::read(char* into, std::size_t size) {
   return {count, 0};
 }
 
-TokenStream::TokenStream(std::unique_ptr<ByteSource> source, std::size_t block)
-    : source_(std::move(source)),
-      block_(std::max<std::size_t>(block, 1)),
-      buffer_(block_ + kSlack) {}
-
 namespace {
 
 // Writes the positions of the bits of `bits` from `base`; returns how many.
@@ -58,47 +56,161 @@ inline std::size_t extract(std::uint64_t bits, std::uint32_t base, std::uint32_t
 
 }  // namespace
 
-// The tokens of [0, end_) that end before end_. A token touching end_ may go
-// on in the next block and is left to the general paths.
-void TokenStream::index_tokens() {
-  tokens_ = 0;
-  cursor_ = 0;
-  if (buffer_.size() > std::numeric_limits<std::uint32_t>::max()) return;
-  std::size_t words = (end_ + 63) / 64;
-  // A token and the whitespace after it take two bytes at least.
-  if (starts_.size() < end_ / 2 + 2) {
-    starts_.resize(end_ / 2 + 2);
-    ends_.resize(end_ / 2 + 2);
+// Reads the input block by block and indexes the tokens of each block: where
+// each starts and ends, a token that runs on from the block before being left
+// out. On its own thread it keeps up to kAhead blocks ready; without one it
+// reads when asked.
+class TokenStream::BlockReader {
+ public:
+  struct Block {
+    std::vector<char> bytes;  // the block, then 64 bytes that a mask may read
+    std::size_t size = 0;
+    std::vector<std::uint32_t> starts, ends;
+    std::size_t tokens = 0;  // whole tokens: ends[0 .. tokens) after the run-on one
+    std::size_t skip = 0;    // 1 when ends[0] closes a token begun before the block
+    bool last = false;       // nothing comes after it
+    int error = 0;
+  };
+
+  BlockReader(std::unique_ptr<ByteSource> source, std::size_t size, bool background)
+      : source_(std::move(source)), size_(size) {
+    for (Block& block : blocks_) {
+      block.bytes.resize(size_ + 64);
+      block.starts.resize(size_ / 2 + 2);
+      block.ends.resize(size_ / 2 + 2);
+    }
+    if (background) thread_ = std::thread([this] { run(); });
   }
-  std::uint32_t* starts = starts_.data();
-  std::uint32_t* ends = ends_.data();
-  std::size_t opened = 0, closed = 0;
-  std::uint64_t before_is_space = 1;  // what comes before the buffer counts as whitespace
-  for (std::size_t word = 0; word < words; ++word) {
-    std::uint64_t space = token_chars::space_mask(buffer_.data() + word * 64);
-    std::size_t held = end_ - word * 64;
-    if (held < 64) space &= (std::uint64_t{1} << held) - 1;  // nothing after end_ ends a token
-    std::uint64_t shifted = space << 1 | before_is_space;
-    std::uint64_t begin = ~space & shifted;
-    std::uint64_t finish = space & ~shifted;
-    if (held < 64) begin &= (std::uint64_t{1} << held) - 1;
-    before_is_space = space >> 63;
-    auto base = static_cast<std::uint32_t>(word * 64);
-    opened += extract(begin, base, starts + opened);
-    closed += extract(finish, base, ends + closed);
+
+  ~BlockReader() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
   }
-  tokens_ = closed;
-  mend_cursor();
-}
+
+  /// The next block; the one handed out before it goes back to be refilled.
+  const Block& next() {
+    if (!thread_.joinable()) {
+      fill(blocks_[0]);
+      return blocks_[0];
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (holding_) {
+      taken_ = (taken_ + 1) % kBlocks;
+      --ready_;
+      changed_.notify_all();
+    }
+    changed_.wait(lock, [this] { return ready_ > 0; });
+    holding_ = true;
+    return blocks_[taken_];
+  }
+
+ private:
+  static constexpr std::size_t kBlocks = 3;  // one held by the stream, two ahead
+
+  void run() {
+    std::size_t filled = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      // The slot after the last one filled is free once fewer than kBlocks are ready.
+      changed_.wait(lock, [this] { return stop_ || ready_ < kBlocks; });
+      if (stop_) return;
+      lock.unlock();
+      fill(blocks_[filled]);
+      lock.lock();
+      filled = (filled + 1) % kBlocks;
+      ++ready_;
+      changed_.notify_all();
+    }
+  }
+
+  void fill(Block& block) {
+    block.size = 0;
+    block.tokens = 0;
+    block.skip = 0;
+    block.last = ended_;
+    block.error = 0;
+    if (ended_) return;
+    ByteSource::Result got = source_->read(block.bytes.data(), size_);
+    if (got.error != 0) {
+      block.error = got.error;
+      got.count = 0;
+    }
+    if (const void* stop = std::memchr(block.bytes.data(), kCtrlZ, got.count)) {
+      got.count = static_cast<std::size_t>(static_cast<const char*>(stop) - block.bytes.data());
+      ended_ = true;
+    }
+    if (got.count == 0) ended_ = true;
+    block.size = got.count;
+    block.last = ended_;
+    index(block);
+  }
+
+  void index(Block& block) {
+    std::uint32_t* starts = block.starts.data();
+    std::uint32_t* ends = block.ends.data();
+    std::size_t opened = 0, closed = 0;
+    bool run_on = open_;
+    std::uint64_t before_is_space = open_ ? 0 : 1;
+    for (std::size_t word = 0; word * 64 < block.size; ++word) {
+      std::uint64_t space = token_chars::space_mask(block.bytes.data() + word * 64);
+      std::size_t held = block.size - word * 64;
+      std::uint64_t inside = held < 64 ? (std::uint64_t{1} << held) - 1 : ~std::uint64_t{0};
+      space &= inside;  // nothing after the block ends a token
+      std::uint64_t shifted = space << 1 | before_is_space;
+      std::uint64_t begin = ~space & shifted & inside;
+      std::uint64_t finish = space & ~shifted;
+      before_is_space = space >> 63;
+      auto base = static_cast<std::uint32_t>(word * 64);
+      opened += extract(begin, base, starts + opened);
+      closed += extract(finish, base, ends + closed);
+    }
+    if (block.size > 0) open_ = !token_chars::is_space(block.bytes[block.size - 1]);
+    block.skip = run_on && closed > 0 ? 1 : 0;
+    block.tokens = closed - block.skip;
+    (void)opened;
+  }
+
+  std::unique_ptr<ByteSource> source_;
+  std::size_t size_;
+  Block blocks_[kBlocks];
+  bool ended_ = false;  // the source has given all it has
+  bool open_ = false;   // the last block read ends inside a token
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t ready_ = 0;  // blocks filled and not yet given back
+  std::size_t taken_ = 0;  // the block handed out, or to be handed out next
+  bool holding_ = false;
+  bool stop_ = false;
+};
+
+TokenStream::TokenStream(std::unique_ptr<ByteSource> source, std::size_t block, bool prefetch)
+    : reader_(std::make_unique<BlockReader>(std::move(source), std::max<std::size_t>(block, 1),
+                                            prefetch)),
+      buffer_(std::max<std::size_t>(block, 1) + kSlack) {}
+
+TokenStream::~TokenStream() = default;
 
 // After a general path has moved pos_: the first token that ends after it.
+// Before indexed_from_ (in the bytes kept from the block before, or in a
+// token begun there) the index does not hold the token at pos_: the general
+// paths read on until they are past it.
 void TokenStream::mend_cursor() {
-  cursor_ = static_cast<std::size_t>(std::upper_bound(ends_.data(), ends_.data() + tokens_, pos_) -
-                                     ends_.data());
+  if (pos_ < indexed_from_) {
+    cursor_ = tokens_;
+    return;
+  }
+  auto relative = static_cast<std::uint32_t>(pos_ - base_);
+  cursor_ = static_cast<std::size_t>(std::upper_bound(ends_, ends_ + tokens_, relative) - ends_);
 }
 
-// Brings more bytes in after end_, keeping those from mark_ on (moved to the
-// front). Returns false when nothing more can come.
+// Brings the next block in after end_, keeping the bytes from mark_ on (moved
+// to the front). Returns false when nothing more can come.
 bool TokenStream::refill() {
   if (ended_) return false;
   if (mark_ > 0) {
@@ -107,30 +219,25 @@ bool TokenStream::refill() {
     pos_ -= mark_;
     end_ -= mark_;
     mark_ = 0;
-    buffer_[end_] = '\0';
   }
-  // An item longer than half a block makes the buffer grow, so that reads stay large.
+  const BlockReader::Block& block = reader_->next();
   // Past the capacity lie kSlack bytes that short tokens may be copied from.
   std::size_t capacity = buffer_.size() - kSlack;
-  if (capacity - end_ < std::max<std::size_t>(block_ / 2, 1)) {
-    capacity = std::max(capacity * 2, end_ + block_);
-    buffer_.resize(capacity + kSlack);
+  if (capacity < end_ + block.size) {
+    buffer_.resize(std::max(capacity * 2, end_ + block.size) + kSlack);
   }
-  ByteSource::Result got = source_->read(buffer_.data() + end_, capacity - end_);
-  if (got.error != 0) {
-    error_ = got.error;
-    got.count = 0;
-  }
-  const char* fresh = buffer_.data() + end_;
-  if (const void* stop = std::memchr(fresh, kCtrlZ, got.count)) {
-    got.count = static_cast<std::size_t>(static_cast<const char*>(stop) - fresh);
-    ended_ = true;
-  }
-  if (got.count == 0) ended_ = true;
-  end_ += got.count;
+  std::memcpy(buffer_.data() + end_, block.bytes.data(), block.size);
+  base_ = end_;
+  indexed_from_ = base_ + (block.skip != 0 ? block.ends[0] : 0);
+  starts_ = block.starts.data();
+  ends_ = block.ends.data() + block.skip;
+  tokens_ = block.tokens;
+  end_ += block.size;
   buffer_[end_] = '\0';  // ends every number that the inline paths read
-  index_tokens();
-  return got.count > 0;
+  if (block.error != 0) error_ = block.error;
+  ended_ = block.last;
+  mend_cursor();
+  return block.size > 0;
 }
 
 // The next byte, left in place, or -1 at the end of the input (which sets eof).

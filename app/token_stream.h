@@ -116,9 +116,15 @@ class Token {
 /// - Tokens have no length limit; the block buffer grows to hold the longest one.
 class TokenStream {
  public:
-  static constexpr std::size_t kDefaultBlock = 256 * 1024;
+  static constexpr std::size_t kDefaultBlock = 128 * 1024;
 
-  explicit TokenStream(std::unique_ptr<ByteSource> source, std::size_t block = kDefaultBlock);
+  /// With `prefetch`, a thread of the stream's own reads the blocks ahead and
+  /// indexes their tokens while the current one is being read.
+  explicit TokenStream(std::unique_ptr<ByteSource> source, std::size_t block = kDefaultBlock,
+                       bool prefetch = false);
+  ~TokenStream();
+  TokenStream(const TokenStream&) = delete;
+  TokenStream& operator=(const TokenStream&) = delete;
 
   /// "%s": skips whitespace and takes the following run of non-whitespace bytes.
   bool read_string(Token& texte) {
@@ -150,22 +156,23 @@ class TokenStream {
   int error() const { return error_; }
   /// Offset in the input of the next byte to be read.
   std::uint64_t position() const { return origin_ + pos_; }
-  /// Size of the block buffer, for the tests of its growth.
+  /// Size of the buffer, for the tests of its growth.
   std::size_t buffer_size() const { return buffer_.size() - kSlack; }
 
  private:
-  // The inline paths take an item from the index of the tokens that lie whole
-  // in the buffer, each followed by a whitespace byte: token k runs from
-  // starts_[k] to ends_[k], and cursor_ is the first token that ends after
-  // pos_. Anything else (a token cut by the end of the buffer, the end of the
-  // input, a long number) goes to the general paths, which start again from
-  // pos_ and mend the cursor.
+  // The inline paths take an item from the index of the tokens of the last
+  // block read that lie whole in it, each followed by a whitespace byte:
+  // token k runs from base_ + starts_[k] to base_ + ends_[k] in the buffer,
+  // and cursor_ is the first token that ends after pos_. Anything else (a
+  // token cut by the end of a block, the end of the input, a long number)
+  // goes to the general paths, which start again from pos_ and mend the cursor.
   // Bytes after the capacity: room for a short token's fixed-size copy and
   // for the whitespace mask of the last 64 bytes.
   static constexpr std::size_t kSlack = 64;
   static_assert(kSlack >= Token::kInline);
-  void index_tokens();
-  void follow(std::size_t k) { cursor_ = pos_ >= ends_[k] ? k + 1 : k; }
+  std::size_t start_of(std::size_t k) const { return base_ + starts_[k]; }
+  std::size_t end_of(std::size_t k) const { return base_ + ends_[k]; }
+  void follow(std::size_t k) { cursor_ = pos_ >= end_of(k) ? k + 1 : k; }
   void mend_cursor();
   bool next_token(const char*& first, const char*& last);
   bool next_token_slow(const char*& first, const char*& last);
@@ -181,11 +188,13 @@ class TokenStream {
   bool refill();
   static double convert_real(const char* first, const char* last, bool negative);
 
-  std::unique_ptr<ByteSource> source_;
-  std::size_t block_;
+  class BlockReader;
+  std::unique_ptr<BlockReader> reader_;
   std::vector<char> buffer_;
-  std::vector<std::uint32_t> starts_;  // the token index
-  std::vector<std::uint32_t> ends_;
+  const std::uint32_t* starts_ = nullptr;  // the token index, held by the reader
+  const std::uint32_t* ends_ = nullptr;
+  std::size_t base_ = 0;          // where the block of the index begins in the buffer
+  std::size_t indexed_from_ = 0;  // where the tokens of the index begin
   std::size_t tokens_ = 0;
   std::size_t cursor_ = 0;
   std::size_t pos_ = 0;       // next byte to read
@@ -248,8 +257,8 @@ inline constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
 inline bool TokenStream::next_token(const char*& first, const char*& last) {
   std::size_t k = cursor_;
   if (k >= tokens_) return next_token_slow(first, last);
-  std::size_t start = std::max<std::size_t>(pos_, starts_[k]);  // pos_ may be inside token k
-  pos_ = ends_[k];
+  std::size_t start = std::max(pos_, start_of(k));  // pos_ may be inside token k
+  pos_ = end_of(k);
   cursor_ = k + 1;
   first = buffer_.data() + start;
   last = buffer_.data() + pos_;
@@ -261,7 +270,7 @@ inline bool TokenStream::read_int(std::int32_t& val) {
   std::size_t k = cursor_;
   if (k >= tokens_) return read_int_slow(val);
   const char* data = buffer_.data();
-  const char* p = data + std::max<std::size_t>(pos_, starts_[k]);
+  const char* p = data + std::max(pos_, start_of(k));
   // Within the token: the whitespace byte after it ends every loop.
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
@@ -284,7 +293,7 @@ inline bool TokenStream::scan_real(double& dval) {
   std::size_t k = cursor_;
   if (k >= tokens_) return read_real_slow(dval);
   const char* data = buffer_.data();
-  const char* p = data + std::max<std::size_t>(pos_, starts_[k]);
+  const char* p = data + std::max(pos_, start_of(k));
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
   const char* number = p;
