@@ -9,6 +9,7 @@
 // merged file if this run had created it.
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -136,6 +137,7 @@ void opening() {
 void treatment() {
   Working w;
   survey_pass(*f1, w, extents, console);
+  std::uint64_t surveyed = f1->position();
   finish_input(f1, nomim1);
   first_report(extents, console);
   check_console();
@@ -143,6 +145,10 @@ void treatment() {
   write_header(extents, *f3);
   f1 = open_stream(nomim1);
   copy_first_input(*f1, *f3, w, console);
+  if (f1->error() == 0 && f1->position() != surveyed) {
+    fail("cannot read " + describe(nomim1, host_path(nomim1)) +
+         ": it changed while it was being merged");
+  }
   finish_input(f1, nomim1);
   check_output(f3->error());
   check_console();

@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 
+#include "dialogue.h"
 #include "drawings.h"
 #include "reference_model.h"
 #include "run_tool.h"
@@ -29,27 +30,6 @@ std::string read_file(const std::string& path) {
   bytes << file.rdbuf();
   return bytes.str();
 }
-
-std::string box(const std::string& inside) { return "\n\t*" + inside + "*"; }
-std::string spaces(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
-
-const std::string kStars = "\n\t***********************************************************";
-const std::string kEmpty = box(spaces(57));
-const std::string kBanner =
-    kStars + kEmpty + kEmpty + box(spaces(24) + "QUORVANE_TOOL" + spaces(20)) + kEmpty + kEmpty +
-    kEmpty + kEmpty + kEmpty +
-    box(spaces(15) + "Polylines of cn.dxf and ha.dxf, merged" + spaces(4)) +
-    box(spaces(30) + "Quorvane tool team, 2026" + spaces(3)) + kEmpty + kStars;
-const std::string kAskFolder =
-    "\n\n\tName of the File Folder located in the Directory C:\\images : ";
-const std::string kAskFirst = "\n\tName of the File cn.dxf (without extension cn.dxf) ? ";
-const std::string kAskSecond = "\n\tName of the File ha.dxf (withou extension ha.dxf) ? ";
-const std::string kAskOutput = "\n\tName of the resulting File (without extension cnha.dxf) ? ";
-const std::string kDialogue = kBanner + kAskFolder + kAskFirst + kAskSecond + kAskOutput;
-
-const std::string kFirst = "images/site4/northcn.dxf";
-const std::string kSecond = "images/site4/northha.dxf";
-const std::string kOutput = "images/site4/northcnha.dxf";
 
 class EndToEnd : public ::testing::Test {
  protected:

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "drawings.h"
+#include "in_memory_merge.h"
 #include "reference_model.h"
 #include "samples.h"
 
@@ -16,35 +17,11 @@ namespace {
 using testing::crlf;
 using testing::MergeResult;
 
-std::unique_ptr<TokenStream> stream_of(std::string_view bytes, std::size_t block) {
-  return std::make_unique<TokenStream>(std::make_unique<MemorySource>(bytes), block);
-}
-
-// The passes run in the order of a real run, over inputs held in memory.
 MergeResult merge(const std::string& first, const std::string& second,
                   std::size_t block = TokenStream::kDefaultBlock) {
-  MergeResult result;
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
-  {
-    Console console(out, stdin);
-    Extents extents;
-    Working w;
-    survey_pass(*stream_of(first, block), w, extents, console);
-    first_report(extents, console);
-    LineWriter f3(std::make_unique<StringSink>(result.merged), 64);
-    write_header(extents, f3);
-    copy_first_input(*stream_of(first, block), f3, w, console);
-    copy_second_input(*stream_of(second, block), f3, w, console);
-    close_out(f3);
-    EXPECT_EQ(f3.close(), 0);
-    final_report(extents, console);
-    console.flush();
-  }
-  std::fclose(out);
-  result.console.assign(text, size);
-  std::free(text);
+  int error = -1;
+  MergeResult result = testing::in_memory_merge(first, second, block, nullptr, &error);
+  EXPECT_EQ(error, 0);
   return result;
 }
 
@@ -121,6 +98,8 @@ TEST(Merge, AnInputCutShortRepeatsTheLastValues) {
             crlf("POLYLINE\n  0\nPOLYLINE\n  0\nPOLYLINE\n 0\n     0\n 0\n     0\n 0\n0\n  0\n"));
   r = merge("", "VERTEX");
   EXPECT_EQ(entities(r), "");
+  r = merge("VERTEX 8 L 70 32 10 x", "");
+  EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nL\n 70\n    32\n 10\n0\n 10\n0\n 10\n0\n  10\n"));
 }
 
 TEST(Merge, KeywordsAreMetWhereverTheyStand) {

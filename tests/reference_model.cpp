@@ -1,5 +1,6 @@
 #include "reference_model.h"
 
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -39,6 +40,10 @@ void line(std::string& to, const char* format, ...) {
 }
 
 void integral(std::string& to, long double v) {
+  // The tool's decision for values without an integer: an infinity is the
+  // largest finite double of its sign, NaN is 0.
+  if (std::isinf(v)) v = std::copysign(static_cast<long double>(DBL_MAX), v);
+  if (std::isnan(v)) v = 0;
   if (std::fabs(v) < 9e18L) {
     line(to, "%lld\n", static_cast<long long>(v));
   } else {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace quorvane::testing {
 
@@ -25,6 +27,13 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     if (options.close_stdout) close(1);
+    if (options.close_stdin) close(0);
+    if (options.file_size_limit >= 0) {
+      signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+      rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                   static_cast<rlim_t>(options.file_size_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     if (options.stdout_to_full) {
       int full = open("/dev/full", O_WRONLY);
       dup2(full, 1);
@@ -50,8 +59,23 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     close(in[1]);
     in[1] = -1;
   }
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  bool out_open = true, err_open = true;
+  auto started = std::chrono::steady_clock::now();
+  auto deadline = started + std::chrono::seconds(30);
+  if (options.while_stalled) {
+    // Answer, then read nothing until the tool blocks on its full output.
+    if (in[1] >= 0) {
+      fcntl(in[1], F_SETFL, 0);
+      if (write(in[1], answers.data(), answers.size()) < 0) sent = 0;
+      close(in[1]);
+      in[1] = -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (!options.while_stalled()) {
+      close(out[0]);
+      out[0] = -1;
+    }
+  }
+  bool out_open = out[0] >= 0, err_open = true;
   while (out_open || err_open) {
     pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
     if (!out_open) fds[0].fd = -1;
@@ -86,11 +110,12 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     }
   }
   if (in[1] >= 0) close(in[1]);
-  close(out[0]);
+  if (out[0] >= 0) close(out[0]);
   close(err[0]);
   int status = 0;
   waitpid(child, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return run;
 }
 

@@ -3,21 +3,32 @@
 #ifndef QUORVANE_RUN_TOOL_H
 #define QUORVANE_RUN_TOOL_H
 
+#include <functional>
 #include <string>
+#include <utility>
 
 namespace quorvane::testing {
 
 struct ToolRun {
-  int status = -1;  ///< exit status, or -1 if the tool did not exit by itself
-  std::string out;  ///< standard output
-  std::string err;  ///< standard error
+  int status = -1;     ///< exit status, or -1 if the tool did not exit by itself
+  std::string out;     ///< standard output
+  std::string err;     ///< standard error
+  double seconds = 0;  ///< wall time of the run
 };
 
 struct RunOptions {
+  RunOptions(std::string in, std::string drive)
+      : folder(std::move(in)), drive_c(std::move(drive)) {}
   std::string folder;           ///< working folder
   std::string drive_c;          ///< QUORVANE_DRIVE_C; unset when empty
   bool close_stdout = false;    ///< start with standard output closed
   bool stdout_to_full = false;  ///< standard output on /dev/full
+  bool close_stdin = false;     ///< start with standard input closed
+  long file_size_limit = -1;    ///< RLIMIT_FSIZE for the tool, when 0 or more
+  /// Called once the tool has stalled on a full standard output (nothing is
+  /// read from it for a while); returns false to close the reading end
+  /// instead of reading on, which breaks the pipe.
+  std::function<bool()> while_stalled;
 };
 
 ToolRun run_tool(const std::string& answers, const RunOptions& options);
