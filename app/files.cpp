@@ -21,6 +21,33 @@ std::FILE* open_file(const std::string& host, const char* mode, int& error) {
 
 }  // namespace
 
+#ifdef _WIN32
+
+namespace {
+
+bool is_folder(const std::string& host) {
+  DWORD attributes = GetFileAttributesA(host.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+// Windows refuses to open a folder as a file ("Permission denied"); say what it is.
+std::FILE* open_input(const std::string& host, int& error) {
+  std::FILE* file = open_file(host, "rb", error);
+  if (file == nullptr && is_folder(host)) error = EISDIR;
+  return file;
+}
+
+std::FILE* create_output(const std::string& host, int& error) {
+  std::FILE* file = open_file(host, "wb", error);
+  if (file == nullptr && is_folder(host)) error = EISDIR;
+  return file;
+}
+
+#else
+
+// A folder opens as a file here, and only its reads fail: refuse it at once.
 std::FILE* open_input(const std::string& host, int& error) {
   std::FILE* file = open_file(host, "rb", error);
   if (file == nullptr) return nullptr;
@@ -36,6 +63,8 @@ std::FILE* open_input(const std::string& host, int& error) {
 std::FILE* create_output(const std::string& host, int& error) {
   return open_file(host, "wb", error);
 }
+
+#endif
 
 #ifdef _WIN32
 

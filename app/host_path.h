@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvane {
 
@@ -18,6 +19,21 @@ std::string drive_c_folder();
 
 /// The path to open: on Windows the composed path as it stands, elsewhere map_drive_c.
 std::string host_path(std::string_view composed);
+
+/// Where a path that does not exist as written may be found on a file system
+/// whose names are case-sensitive: each component after the first `kept`
+/// characters is looked up ignoring the case of ASCII letters (a drawing copied
+/// from Windows as NORTHCN.DXF is found for northcn.dxf). Without `whole`, the
+/// last component is kept as written (a file about to be created).
+struct CaseMatch {
+  std::string path;                  ///< the path found, or `host` itself when none is
+  std::vector<std::string> choices;  ///< two or more when a component matches several
+};
+CaseMatch match_case(const std::string& host, std::size_t kept, bool whole);
+
+/// match_case for a composed path, from the drive folder on; on Windows the
+/// composed path as it stands.
+CaseMatch find_host_path(std::string_view composed, bool whole);
 
 }  // namespace quorvane
 

@@ -27,8 +27,10 @@ using namespace quorvane;
 
 namespace {
 
-// The three paths as composed from the answers, and the files they lead to.
+// The three paths as composed from the answers, where they lead on this
+// system, and the files they lead to.
 std::string nomim1, nomim2, nomim3;
+std::string host1, host2;
 std::unique_ptr<TokenStream> f1, f2;
 std::unique_ptr<LineWriter> f3;
 std::string output_host;  // set once the merged file has been created
@@ -67,8 +69,20 @@ void ask(const char* prompt, std::string& word, const std::string& path, const c
   fail("cannot compose " + describe(path, host_path(path)) + ": " + why);
 }
 
-std::unique_ptr<TokenStream> open_stream(const std::string& composed) {
-  std::string host = host_path(composed);
+// Where a composed path leads; a name that matches several files is an error.
+std::string locate(const std::string& composed, bool whole, const char* what) {
+  CaseMatch found = find_host_path(composed, whole);
+  if (!found.choices.empty()) {
+    std::string names;
+    for (const std::string& choice : found.choices) names += (names.empty() ? "" : ", ") + choice;
+    fail(std::string(what) + " " + describe(composed, found.path) +
+         ": more than one file matches: " + names);
+  }
+  return found.path;
+}
+
+std::unique_ptr<TokenStream> open_stream(const std::string& composed, std::string& host) {
+  host = locate(composed, /*whole=*/true, "cannot open");
   int error = 0;
   std::FILE* file = open_input(host, error);
   if (file == nullptr)
@@ -79,11 +93,12 @@ std::unique_ptr<TokenStream> open_stream(const std::string& composed) {
 
 // Refuses an output that would be one of the inputs, then creates it.
 void create_merged(const std::string& composed) {
-  std::string host = host_path(composed);
-  for (const std::string* input : {&nomim1, &nomim2}) {
-    if (same_file(host, host_path(*input))) {
+  // Its folders may differ in case from the answers; its name is the one composed.
+  std::string host = locate(composed, /*whole=*/false, "cannot create");
+  for (const std::string* input : {&host1, &host2}) {
+    if (same_file(host, *input)) {
       fail("refusing to write " + describe(composed, host) + ": it is the same file as the " +
-           (input == &nomim1 ? "first" : "second") + " input " + *input);
+           (input == &host1 ? "first input " + nomim1 : "second input " + nomim2));
     }
   }
   int error = 0;
@@ -96,10 +111,10 @@ void create_merged(const std::string& composed) {
 }
 
 // Closes an input once its pass is over, after making sure it was read to its end.
-void finish_input(std::unique_ptr<TokenStream>& stream, const std::string& composed) {
+void finish_input(std::unique_ptr<TokenStream>& stream, const std::string& composed,
+                  const std::string& host) {
   if (stream->error() != 0) {
-    fail("cannot read " + describe(composed, host_path(composed)) + ": " +
-         std::strerror(stream->error()));
+    fail("cannot read " + describe(composed, host) + ": " + std::strerror(stream->error()));
   }
   stream.reset();
 }
@@ -123,11 +138,11 @@ void opening() {
   ask("\n\tName of the File cn.dxf (without extension cn.dxf) ? ", nomfic1, nomim1,
       "the name of the file cn.dxf");
   nomim1 += nomfic1 + "cn.dxf";
-  f1 = open_stream(nomim1);
+  f1 = open_stream(nomim1, host1);
   ask("\n\tName of the File ha.dxf (withou extension ha.dxf) ? ", nomfic2, nomim2,
       "the name of the file ha.dxf");
   nomim2 += nomfic2 + "ha.dxf";
-  f2 = open_stream(nomim2);
+  f2 = open_stream(nomim2, host2);
   ask("\n\tName of the resulting File (without extension cnha.dxf) ? ", nomfic3, nomim3,
       "the name of the resulting file");
   nomim3 += nomfic3 + "cnha.dxf";
@@ -138,23 +153,22 @@ void treatment() {
   Working w;
   survey_pass(*f1, w, extents, console);
   std::uint64_t surveyed = f1->position();
-  finish_input(f1, nomim1);
+  finish_input(f1, nomim1, host1);
   first_report(extents, console);
   check_console();
 
   write_header(extents, *f3);
-  f1 = open_stream(nomim1);
+  f1 = open_stream(nomim1, host1);
   copy_first_input(*f1, *f3, w, console);
   if (f1->error() == 0 && f1->position() != surveyed) {
-    fail("cannot read " + describe(nomim1, host_path(nomim1)) +
-         ": it changed while it was being merged");
+    fail("cannot read " + describe(nomim1, host1) + ": it changed while it was being merged");
   }
-  finish_input(f1, nomim1);
+  finish_input(f1, nomim1, host1);
   check_output(f3->error());
   check_console();
 
   copy_second_input(*f2, *f3, w, console);
-  finish_input(f2, nomim2);
+  finish_input(f2, nomim2, host2);
   close_out(*f3);
   check_output(f3->close());
   final_report(extents, console);

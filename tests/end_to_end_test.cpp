@@ -62,6 +62,24 @@ TEST_F(EndToEnd, MergesTheSampleDrawings) {
   expect_inputs_intact();
 }
 
+TEST_F(EndToEnd, DrawingsCopiedFromWindowsAreFoundWhateverTheirCase) {
+  drive.write("images/Site7/NORTHCN.DXF", kContour);
+  drive.write("images/Site7/NorthHA.dxf", kHa);
+  ToolRun r = run("site7 north north north");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, kDialogue + kMergeConsole);
+  EXPECT_EQ(drive.read("images/Site7/northcnha.dxf"), kMerged);  // the name as composed
+
+  drive.write("images/Site7/northCN.dxf", kContour);
+  r = run("site7 north north other");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quorvane_tool: cannot open c:\\images\\site7\\northcn.dxf (" + drive.path() +
+                       "/images/site7/northcn.dxf): more than one file matches: " + drive.path() +
+                       "/images/Site7/NORTHCN.DXF, " + drive.path() +
+                       "/images/Site7/northCN.dxf\n");
+  EXPECT_FALSE(drive.exists("images/Site7/othercnha.dxf"));
+}
+
 TEST_F(EndToEnd, AnswersAreWordsWhateverTheLinesAndBlanks) {
   for (const char* answers :
        {"site4 north north north", "\n\n  site4\r\n\n\tnorth \r\n north\vnorth",

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -20,6 +24,49 @@ TEST(HostPath, DriveCStandsForAFolderAndBackslashesSeparate) {
 }
 
 #ifndef _WIN32
+class CaseFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quorvane-case-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(root); }
+  void touch(const std::string& relative) {
+    std::filesystem::create_directories(std::filesystem::path(root + relative).parent_path());
+    std::ofstream(root + relative) << "x";
+  }
+  std::string root;
+};
+
+TEST_F(CaseFolder, EachComponentIsFoundWhateverItsCase) {
+  touch("/Images/SITE4/NORTHCN.DXF");
+  CaseMatch m = match_case(root + "/images/site4/northcn.dxf", root.size(), true);
+  EXPECT_EQ(m.path, root + "/Images/SITE4/NORTHCN.DXF");
+  EXPECT_TRUE(m.choices.empty());
+  // A file to be created keeps its name; its folders are found.
+  m = match_case(root + "/images/site4/northcnha.dxf", root.size(), false);
+  EXPECT_EQ(m.path, root + "/Images/SITE4/northcnha.dxf");
+  // What exists as written is taken as it is, and what is nowhere is left as written.
+  touch("/images/site4/northcn.dxf");
+  EXPECT_EQ(match_case(root + "/images/site4/northcn.dxf", root.size(), true).path,
+            root + "/images/site4/northcn.dxf");
+  EXPECT_EQ(match_case(root + "/images/site4/southcn.dxf", root.size(), true).path,
+            root + "/images/site4/southcn.dxf");
+  // The part before `kept` is not looked up.
+  EXPECT_EQ(match_case(root + "/IMAGES/x", root.size() + 7, true).path, root + "/IMAGES/x");
+}
+
+TEST_F(CaseFolder, SeveralMatchesAreNamed) {
+  touch("/images/site4/NORTHCN.DXF");
+  touch("/images/site4/NorthCN.dxf");
+  CaseMatch m = match_case(root + "/images/site4/northcn.dxf", root.size(), true);
+  EXPECT_EQ(m.path, root + "/images/site4/northcn.dxf");
+  EXPECT_EQ(m.choices, (std::vector<std::string>{root + "/images/site4/NORTHCN.DXF",
+                                                 root + "/images/site4/NorthCN.dxf"}));
+}
+
 TEST(HostPath, TheFolderComesFromTheEnvironmentOrIsTheCurrentOne) {
   setenv("QUORVANE_DRIVE_C", "/srv/cad", 1);
   EXPECT_EQ(host_path("c:\\images\\s\\ncn.dxf"), "/srv/cad/images/s/ncn.dxf");
