@@ -33,6 +33,14 @@ struct RunOptions {
 
 ToolRun run_tool(const std::string& answers, const RunOptions& options);
 
+/// How much slower than a plain build the tool is where the tests are built with
+/// a sanitizer (the tool is built the same way): time limits are multiplied by it.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr double kSlowdown = 8.0;
+#else
+inline constexpr double kSlowdown = 1.0;
+#endif
+
 /// A fresh folder under the system's temporary folder, removed by the destructor.
 class TempFolder {
  public:
