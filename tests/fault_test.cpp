@@ -29,8 +29,8 @@ class Faults : public ::testing::Test {
   RunOptions options() { return RunOptions(here.path(), drive.path()); }
   std::string failure(const std::string& what, const char* composed, const std::string& relative,
                       const std::string& why) {
-    return "quorvane_tool: " + what + " " + composed + " (" + drive.path() + "/" + relative +
-           "): " + why + "\n";
+    return shown_as("quorvane_tool: " + what + " " + composed + " (" +
+                    message_path(drive.path(), relative, composed) + "): " + why + "\n");
   }
   void expect_inputs_intact() {
     EXPECT_EQ(drive.read(kFirst), first_);

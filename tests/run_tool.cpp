@@ -17,7 +17,41 @@
 
 namespace quorvane::testing {
 
+bool under_wine() { return std::getenv("QUORVANE_WINE_TOOL") != nullptr; }
+
+std::string shown_as(const std::string& text) {
+  if (!under_wine()) return text;
+  std::string crlf;
+  for (char c : text) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  return crlf;
+}
+
+std::string message_path(const std::string& drive, const std::string& relative,
+                         const std::string& composed) {
+  return under_wine() ? composed : drive + "/" + relative;
+}
+
+namespace {
+
+// Makes the Wine prefix's c:\images lead to <drive>/images.
+void point_wine_images_at(const std::string& drive) {
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (prefix == nullptr) throw std::runtime_error("WINEPREFIX is not set");
+  std::filesystem::path images = std::filesystem::path(prefix) / "drive_c" / "images";
+  std::filesystem::create_directories(drive + "/images");
+  std::filesystem::remove(images);
+  std::filesystem::create_directory_symlink(drive + "/images", images);
+}
+
+}  // namespace
+
 ToolRun run_tool(const std::string& answers, const RunOptions& options) {
+  if (under_wine()) {
+    point_wine_images_at(options.drive_c.empty() ? options.folder : options.drive_c);
+  }
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
   pid_t child = fork();
@@ -45,7 +79,14 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     } else {
       setenv("QUORVANE_DRIVE_C", options.drive_c.c_str(), 1);
     }
-    execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
+    if (under_wine()) {
+      const char* wine = std::getenv("QUORVANE_WINE");
+      setenv("WINEDEBUG", "-all", 1);
+      execlp(wine != nullptr ? wine : "wine64", "wine64", std::getenv("QUORVANE_WINE_TOOL"),
+             static_cast<char*>(nullptr));
+    } else {
+      execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
+    }
     _exit(127);
   }
   close(in[0]);
@@ -76,11 +117,23 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     }
   }
   bool out_open = out[0] >= 0, err_open = true;
+  int status = 0;
+  bool exited = false;
+  std::chrono::steady_clock::time_point exit_time;
   while (out_open || err_open) {
+    // Helpers the tool leaves behind (Wine's) may hold the pipes open: once it
+    // has exited, what it wrote is read for a moment longer, then no more.
+    if (!exited && waitpid(child, &status, WNOHANG) == child) {
+      exited = true;
+      exit_time = std::chrono::steady_clock::now();
+    }
+    if (exited && std::chrono::steady_clock::now() - exit_time > std::chrono::milliseconds(300)) {
+      break;
+    }
     pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
     if (!out_open) fds[0].fd = -1;
     if (!err_open) fds[1].fd = -1;
-    if (poll(fds, 3, 1000) < 0) break;
+    if (poll(fds, 3, 50) < 0) break;
     if (std::chrono::steady_clock::now() > deadline) {
       kill(child, SIGKILL);
       break;
@@ -112,8 +165,7 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
   if (in[1] >= 0) close(in[1]);
   if (out[0] >= 0) close(out[0]);
   close(err[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
+  if (!exited) waitpid(child, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return run;

@@ -33,6 +33,20 @@ struct RunOptions {
 
 ToolRun run_tool(const std::string& answers, const RunOptions& options);
 
+/// True when the tool under test is the Windows executable named by
+/// $QUORVANE_WINE_TOOL, run by Wine ($QUORVANE_WINE, default wine64, in the
+/// prefix $WINEPREFIX). Its c:\images is then made to lead to the images
+/// folder of the run's drive folder, and its console ends lines with CR LF.
+bool under_wine();
+
+/// The console text the tool shows for `text`: with CR LF line ends under Wine.
+std::string shown_as(const std::string& text);
+
+/// Where a composed path leads in a message: the host path on this system, or
+/// the composed path itself on Windows.
+std::string message_path(const std::string& drive, const std::string& relative,
+                         const std::string& composed);
+
 /// How much slower than a plain build the tool is where the tests are built with
 /// a sanitizer (the tool is built the same way): time limits are multiplied by it.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
