@@ -44,6 +44,19 @@ class EndToEnd : public ::testing::Test {
     return shown_as("quorvane_tool: " + what + " " + composed + " (" +
                     message_path(drive.path(), relative, composed) + "): " + why + "\n");
   }
+  // Starts the tool on a pseudo-terminal of its own; returns its process.
+  pid_t start_on_terminal(int& master) {
+    termios raw{};
+    cfmakeraw(&raw);  // no echo and no newline translation: the screen holds the tool's bytes
+    pid_t child = forkpty(&master, nullptr, &raw, nullptr);
+    if (child == 0) {
+      if (chdir(here.path().c_str()) != 0) _exit(126);
+      setenv("QUORVANE_DRIVE_C", drive.path().c_str(), 1);
+      execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return child;
+  }
   void expect_inputs_intact() {
     EXPECT_EQ(drive.read(kFirst), kContour);
     EXPECT_EQ(drive.read(kSecond), kHa);
@@ -351,17 +364,9 @@ bool shown(int master, std::string& screen, const std::string& expected) {
 
 TEST_F(EndToEnd, OnATerminalEachPromptIsShownBeforeItsAnswerIsAwaited) {
   if (under_wine()) GTEST_SKIP() << "a Windows console is not a terminal";
-  termios raw{};
-  cfmakeraw(&raw);  // no echo and no newline translation: the screen holds the tool's bytes
   int master = -1;
-  pid_t child = forkpty(&master, nullptr, &raw, nullptr);
+  pid_t child = start_on_terminal(master);
   ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (chdir(here.path().c_str()) != 0) _exit(126);
-    setenv("QUORVANE_DRIVE_C", drive.path().c_str(), 1);
-    execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
-    _exit(127);
-  }
   std::string screen;
   std::string expected = kBanner;
   const std::pair<const std::string*, const char*> steps[] = {{&kAskFolder, "site4\n"},
@@ -413,17 +418,9 @@ TEST_F(EndToEnd, OnATerminalProgressIsRedrawnSparinglyButEndsOnTheFinalCount) {
   }
   drive.write(kFirst, first);
   drive.write(kSecond, second);
-  termios raw{};
-  cfmakeraw(&raw);
   int master = -1;
-  pid_t child = forkpty(&master, nullptr, &raw, nullptr);
+  pid_t child = start_on_terminal(master);
   ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (chdir(here.path().c_str()) != 0) _exit(126);
-    setenv("QUORVANE_DRIVE_C", drive.path().c_str(), 1);
-    execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
-    _exit(127);
-  }
   std::string screen;
   ASSERT_TRUE(shown(master, screen, kBanner + kAskFolder));
   const char answers[] = "site4 north north north\n";
