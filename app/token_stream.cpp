@@ -1,5 +1,12 @@
 #include "token_stream.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUORVANE_SSE2 1
+#else
+#define QUORVANE_SSE2 0
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -44,6 +51,31 @@ ByteSource::Result MemorySource::read(char* into, std::size_t size) {
 }
 
 namespace {
+
+#if QUORVANE_SSE2
+// One bit per byte of the 16 at p: set for whitespace (space, or 9 to 13).
+inline unsigned space_bits(const char* p) {
+  __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+  __m128i control = _mm_subs_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8(9)), _mm_set1_epi8(4));
+  control = _mm_cmpeq_epi8(control, _mm_setzero_si128());
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(blank, control)));
+}
+#endif
+
+// One bit per byte of the 64 at p: set for whitespace. 64 bytes must be readable.
+inline std::uint64_t space_mask(const char* p) {
+#if QUORVANE_SSE2
+  return static_cast<std::uint64_t>(space_bits(p)) |
+         static_cast<std::uint64_t>(space_bits(p + 16)) << 16 |
+         static_cast<std::uint64_t>(space_bits(p + 32)) << 32 |
+         static_cast<std::uint64_t>(space_bits(p + 48)) << 48;
+#else
+  std::uint64_t mask = 0;
+  for (int i = 0; i < 64; ++i) mask |= static_cast<std::uint64_t>(token_chars::is_space(p[i])) << i;
+  return mask;
+#endif
+}
 
 // Writes the positions of the bits of `bits` from `base`; returns how many.
 inline std::size_t extract(std::uint64_t bits, std::uint32_t base, std::uint32_t* out) {
@@ -157,7 +189,7 @@ class TokenStream::BlockReader {
     bool run_on = open_;
     std::uint64_t before_is_space = open_ ? 0 : 1;
     for (std::size_t word = 0; word * 64 < block.size; ++word) {
-      std::uint64_t space = token_chars::space_mask(block.bytes.data() + word * 64);
+      std::uint64_t space = space_mask(block.bytes.data() + word * 64);
       std::size_t held = block.size - word * 64;
       std::uint64_t inside = held < 64 ? (std::uint64_t{1} << held) - 1 : ~std::uint64_t{0};
       space &= inside;  // nothing after the block ends a token

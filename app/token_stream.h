@@ -14,13 +14,6 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define QUORVANE_SSE2 1
-#else
-#define QUORVANE_SSE2 0
-#endif
-
 namespace quorvane {
 
 /// Where the bytes of an input come from: a file, or memory in tests and fuzzing.
@@ -218,31 +211,6 @@ inline constexpr Classes kClasses;
 
 inline bool is_space(char c) { return kClasses.space[static_cast<unsigned char>(c)]; }
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-
-#if QUORVANE_SSE2
-// One bit per byte of the 16 at p: set for whitespace (space, or 9 to 13).
-inline unsigned space_bits(const char* p) {
-  __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  __m128i blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
-  __m128i control = _mm_subs_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8(9)), _mm_set1_epi8(4));
-  control = _mm_cmpeq_epi8(control, _mm_setzero_si128());
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(blank, control)));
-}
-#endif
-
-// One bit per byte of the 64 at p: set for whitespace. 64 bytes must be readable.
-inline std::uint64_t space_mask(const char* p) {
-#if QUORVANE_SSE2
-  return static_cast<std::uint64_t>(space_bits(p)) |
-         static_cast<std::uint64_t>(space_bits(p + 16)) << 16 |
-         static_cast<std::uint64_t>(space_bits(p + 32)) << 32 |
-         static_cast<std::uint64_t>(space_bits(p + 48)) << 48;
-#else
-  std::uint64_t mask = 0;
-  for (int i = 0; i < 64; ++i) mask |= static_cast<std::uint64_t>(is_space(p[i])) << i;
-  return mask;
-#endif
-}
 
 // Powers of ten that a double holds exactly.
 inline constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
