@@ -11,72 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "read_outcomes.h"
 #include "reference_model.h"
 
 namespace quorvane {
 namespace {
 
+using testing::Outcome;
+using testing::with_fscanf;
+using testing::with_stream;
+
 std::unique_ptr<TokenStream> stream_of(std::string_view bytes, std::size_t block = 4096) {
   return std::make_unique<TokenStream>(std::make_unique<MemorySource>(bytes), block);
-}
-
-// What one conversion gave: success, the value, and where the stream stands after it.
-struct Outcome {
-  char kind;
-  bool ok;
-  std::string text;
-  std::int32_t integer;
-  double real;
-  long position;
-  bool eof;
-  bool operator==(const Outcome&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-  return os << o.kind << " ok=" << o.ok << " text=[" << o.text << "] int=" << o.integer
-            << " real=" << o.real << " pos=" << o.position << " eof=" << o.eof;
-}
-
-// The C library's fscanf over the same bytes: the reference.
-std::vector<Outcome> with_fscanf(const std::string& bytes, const std::string& ops) {
-  std::vector<Outcome> outcomes;
-  std::FILE* file = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");
-  std::string text = "start";
-  std::int32_t integer = -7;
-  double real = -7.5;
-  std::vector<char> word(bytes.size() + 1);
-  for (char op : ops) {
-    bool ok;
-    if (op == 's') {
-      ok = std::fscanf(file, "%s", word.data()) == 1;
-      if (ok) text = word.data();
-    } else if (op == 'd') {
-      ok = testing::read_int(file, &integer) == 1;
-    } else {
-      ok = testing::read_real(file, &real) == 1;
-    }
-    outcomes.push_back({op, ok, text, integer, real, std::ftell(file), std::feof(file) != 0});
-  }
-  std::fclose(file);
-  return outcomes;
-}
-
-std::vector<Outcome> with_stream(const std::string& bytes, const std::string& ops,
-                                 std::size_t block, bool prefetch = false) {
-  std::vector<Outcome> outcomes;
-  auto stream =
-      std::make_unique<TokenStream>(std::make_unique<MemorySource>(bytes), block, prefetch);
-  std::string text = "start";
-  std::int32_t integer = -7;
-  double real = -7.5;
-  for (char op : ops) {
-    bool ok = op == 's'   ? stream->read_string(text)
-              : op == 'd' ? stream->read_int(integer)
-                          : stream->read_real(real);
-    outcomes.push_back(
-        {op, ok, text, integer, real, static_cast<long>(stream->position()), stream->eof()});
-  }
-  return outcomes;
 }
 
 // Tokens of every shape a drawing or its damage may hold.
