@@ -106,10 +106,11 @@ class TokenStream::BlockReader {
 
   BlockReader(std::unique_ptr<ByteSource> source, std::size_t size, bool background)
       : source_(std::move(source)), size_(size) {
-    for (Block& block : blocks_) {
-      block.bytes.resize(size_ + 64);
-      block.starts.resize(size_ / 2 + 2);
-      block.ends.resize(size_ / 2 + 2);
+    // Read when asked, the stream only ever uses the first block.
+    for (std::size_t i = 0; i < (background ? kBlocks : 1); ++i) {
+      blocks_[i].bytes.resize(size_ + 64);
+      blocks_[i].starts.resize(size_ / 2 + 2);
+      blocks_[i].ends.resize(size_ / 2 + 2);
     }
     if (background) thread_ = std::thread([this] { run(); });
   }
@@ -204,7 +205,6 @@ class TokenStream::BlockReader {
     if (block.size > 0) open_ = !token_chars::is_space(block.bytes[block.size - 1]);
     block.skip = run_on && closed > 0 ? 1 : 0;
     block.tokens = closed - block.skip;
-    (void)opened;
   }
 
   std::unique_ptr<ByteSource> source_;

@@ -59,12 +59,6 @@ class Token {
   static constexpr std::size_t kInline = 32;
 
   Token() = default;
-  Token(const Token& other) { assign(other.data(), other.data() + other.size()); }
-  Token& operator=(const Token& other) {
-    if (this != &other) assign(other.data(), other.data() + other.size());
-    return *this;
-  }
-
   /// Copies [first, last). When it is short, kInline bytes are read from
   /// first: the caller guarantees that they are readable.
   void assign_padded(const char* first, const char* last) {
@@ -72,7 +66,6 @@ class Token {
     if (n <= kInline) {
       std::memcpy(inline_, first, kInline);
       size_ = n;
-      long_.clear();
     } else {
       assign(first, last);
     }
@@ -81,7 +74,6 @@ class Token {
     std::size_t n = static_cast<std::size_t>(last - first);
     if (n <= kInline) {
       std::memcpy(inline_, first, n);
-      long_.clear();
     } else {
       long_.assign(first, last);
     }
@@ -93,7 +85,7 @@ class Token {
   bool operator==(std::string_view s) const { return view() == s; }
 
  private:
-  char inline_[kInline] = {};
+  char inline_[kInline] = {};  // the token when it is short; long_ is then not looked at
   std::size_t size_ = 0;
   std::string long_;
 };
@@ -166,6 +158,8 @@ class TokenStream {
   std::size_t start_of(std::size_t k) const { return base_ + starts_[k]; }
   std::size_t end_of(std::size_t k) const { return base_ + ends_[k]; }
   void follow(std::size_t k) { cursor_ = pos_ >= end_of(k) ? k + 1 : k; }
+  // Where a read of token k begins: its start, or pos_ when a read before stopped inside it.
+  const char* item_at(std::size_t k) const { return buffer_.data() + std::max(pos_, start_of(k)); }
   void mend_cursor();
   bool next_token(const char*& first, const char*& last);
   bool next_token_slow(const char*& first, const char*& last);
@@ -225,10 +219,9 @@ inline constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
 inline bool TokenStream::next_token(const char*& first, const char*& last) {
   std::size_t k = cursor_;
   if (k >= tokens_) return next_token_slow(first, last);
-  std::size_t start = std::max(pos_, start_of(k));  // pos_ may be inside token k
+  first = item_at(k);
   pos_ = end_of(k);
   cursor_ = k + 1;
-  first = buffer_.data() + start;
   last = buffer_.data() + pos_;
   return true;
 }
@@ -238,7 +231,7 @@ inline bool TokenStream::read_int(std::int32_t& val) {
   std::size_t k = cursor_;
   if (k >= tokens_) return read_int_slow(val);
   const char* data = buffer_.data();
-  const char* p = data + std::max(pos_, start_of(k));
+  const char* p = item_at(k);
   // Within the token: the whitespace byte after it ends every loop.
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
@@ -261,7 +254,7 @@ inline bool TokenStream::scan_real(double& dval) {
   std::size_t k = cursor_;
   if (k >= tokens_) return read_real_slow(dval);
   const char* data = buffer_.data();
-  const char* p = data + std::max(pos_, start_of(k));
+  const char* p = item_at(k);
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
   const char* number = p;
