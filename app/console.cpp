@@ -60,7 +60,40 @@ Console::Console(std::FILE* out, std::FILE* in) : out_(out), in_(in) {
   }
 }
 
+Console::Console(Console& target, std::function<bool()> may_write)
+    : out_(nullptr), in_(nullptr), target_(&target), may_write_(std::move(may_write)) {}
+
+// True while text must still be held; passes it on when that ends.
+bool Console::holding() {
+  if (may_write_ == nullptr) return false;
+  if (!may_write_()) return true;
+  release();
+  return false;
+}
+
+void Console::release() {
+  may_write_ = nullptr;
+  for (const Held& held : kept_) {
+    if (held.last < held.first) {
+      target_->write(held.text);
+    } else {
+      for (std::int64_t count = held.first; count <= held.last; ++count) {
+        target_->progress(held.lead, static_cast<std::int32_t>(count), held.tail);
+      }
+    }
+  }
+  kept_.clear();
+}
+
 void Console::write(std::string_view text) {
+  if (target_ != nullptr) {
+    if (holding()) {
+      kept_.push_back(Held{std::string(text), "", "", 0, -1});
+    } else {
+      target_->write(text);
+    }
+    return;
+  }
   draw_held();
   put(text);
 }
@@ -110,6 +143,18 @@ bool Console::answer(std::string& word) {
 }
 
 void Console::progress(std::string_view lead, std::int32_t count, std::string_view tail) {
+  if (target_ != nullptr) {
+    if (!holding()) {
+      target_->progress(lead, count, tail);
+    } else if (!kept_.empty() && kept_.back().last >= kept_.back().first &&
+               kept_.back().lead == lead && kept_.back().tail == tail &&
+               std::int64_t{kept_.back().last} + 1 == count) {
+      kept_.back().last = count;  // the lines of a pass follow one another
+    } else {
+      kept_.push_back(Held{"", std::string(lead), std::string(tail), count, count});
+    }
+    return;
+  }
   char line[64];
   std::memcpy(line, lead.data(), lead.size());
   std::size_t length = lead.size() + format_int(count, line + lead.size());

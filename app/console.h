@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvane {
 
@@ -21,6 +23,13 @@ class Console {
  public:
   /// Output goes out at once when `out` is a terminal and is fully buffered otherwise.
   Console(std::FILE* out, std::FILE* in);
+  /// A console for a pass that runs while another one still writes to
+  /// `target`: it holds its text until `may_write` says the other one is
+  /// over, then passes the held text on to `target`, and everything after.
+  Console(Console& target, std::function<bool()> may_write);
+  /// Passes on what is held, and goes on as `target`. For the end of the pass,
+  /// once the other one is known to be over.
+  void release();
 
   void write(std::string_view text);
   /// Writes the prompt and makes sure it is out before the answer is awaited.
@@ -46,6 +55,7 @@ class Console {
  private:
   void put(std::string_view text);
   void draw_held();
+  bool holding();
 
   std::FILE* out_;
   std::FILE* in_;
@@ -54,6 +64,15 @@ class Console {
   std::chrono::steady_clock::time_point drawn_{};
   int error_ = 0;
   int input_error_ = 0;
+  // Held text, or a run of progress lines (lead, first..last, tail).
+  struct Held {
+    std::string text;
+    std::string lead, tail;
+    std::int32_t first = 0, last = -1;
+  };
+  Console* target_ = nullptr;
+  std::function<bool()> may_write_;
+  std::vector<Held> kept_;
 };
 
 }  // namespace quorvane

@@ -40,7 +40,7 @@ std::FILE* open_input(const std::string& host, int& error) {
 }
 
 std::FILE* create_output(const std::string& host, int& error) {
-  std::FILE* file = open_file(host, "wb", error);
+  std::FILE* file = open_file(host, "w+b", error);
   if (file == nullptr && is_folder(host)) error = EISDIR;
   return file;
 }
@@ -61,7 +61,7 @@ std::FILE* open_input(const std::string& host, int& error) {
 }
 
 std::FILE* create_output(const std::string& host, int& error) {
-  return open_file(host, "wb", error);
+  return open_file(host, "w+b", error);
 }
 
 #endif

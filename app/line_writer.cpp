@@ -4,9 +4,17 @@
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <sys/types.h>
+#include <unistd.h>
+#endif
 
 namespace quorvane {
 
@@ -79,6 +87,70 @@ int FileSink::close() {
   file_ = nullptr;
   if (result == 0) return 0;
   return errno != 0 ? errno : EIO;
+}
+
+namespace {
+
+int failure() { return errno != 0 ? errno : EIO; }
+
+bool seek(std::FILE* file, std::int64_t offset, int whence) {
+#ifdef _WIN32
+  return _fseeki64(file, offset, whence) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), whence) == 0;
+#endif
+}
+
+std::int64_t tell(std::FILE* file) {
+#ifdef _WIN32
+  return _ftelli64(file);
+#else
+  return static_cast<std::int64_t>(ftello(file));
+#endif
+}
+
+bool cut(std::FILE* file, std::int64_t size) {
+#ifdef _WIN32
+  return _chsize_s(_fileno(file), size) == 0;
+#else
+  return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+#endif
+}
+
+// Copies [from, from + size) to [to, to + size) within the file; the ranges
+// may overlap: pieces go from the end when moving forward, from the start otherwise.
+bool move_bytes(std::FILE* file, std::int64_t from, std::int64_t to, std::int64_t size) {
+  std::vector<char> piece(1 << 20);
+  const auto step = static_cast<std::int64_t>(piece.size());
+  for (std::int64_t done = 0; done < size;) {
+    std::int64_t n = std::min(step, size - done);
+    std::int64_t offset = to > from ? size - done - n : done;
+    auto count = static_cast<std::size_t>(n);
+    if (!seek(file, from + offset, SEEK_SET) || std::fread(piece.data(), 1, count, file) != count)
+      return false;
+    if (!seek(file, to + offset, SEEK_SET) || std::fwrite(piece.data(), 1, count, file) != count)
+      return false;
+    done += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+int FileSink::replace_front(std::size_t old_size, std::string_view bytes) {
+  errno = 0;
+  if (!seek(file_, 0, SEEK_END)) return failure();
+  const std::int64_t end = tell(file_);
+  const auto before = static_cast<std::int64_t>(old_size);
+  const auto after = static_cast<std::int64_t>(bytes.size());
+  if (end < before) return EIO;
+  if (after != before && !move_bytes(file_, before, after, end - before)) return failure();
+  if (after < before && !cut(file_, end - before + after)) return failure();
+  if (!seek(file_, 0, SEEK_SET) ||
+      std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+    return failure();
+  if (!seek(file_, 0, SEEK_END)) return failure();
+  return 0;
 }
 
 // The thread that writes full buffers out while the next one fills.
@@ -177,6 +249,13 @@ void LineWriter::text(std::string_view s) {
   char* out = buffer_.data() + used_;
   std::memcpy(out, s.data(), s.size());
   end_line(out + s.size());
+}
+
+int LineWriter::replace_front(std::size_t old_size, std::string_view bytes) {
+  drain();
+  settle();
+  if (error_ == 0) error_ = sink_->replace_front(old_size, bytes);
+  return error_;
 }
 
 int LineWriter::close() {

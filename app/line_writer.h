@@ -4,6 +4,7 @@
 #ifndef QUORVANE_LINE_WRITER_H
 #define QUORVANE_LINE_WRITER_H
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -69,6 +70,13 @@ class ByteSink {
   virtual int write(const char* bytes, std::size_t size) = 0;
   /// Ends the output; returns 0 or the errno value of the failure.
   virtual int close() { return 0; }
+  /// Puts `bytes` in place of the first `old_size` bytes written, moving the
+  /// rest when the sizes differ; returns 0 or the errno value of the failure.
+  virtual int replace_front(std::size_t old_size, std::string_view bytes) {
+    (void)old_size;
+    (void)bytes;
+    return ENOTSUP;
+  }
 };
 
 class FileSink : public ByteSink {
@@ -79,6 +87,8 @@ class FileSink : public ByteSink {
   FileSink& operator=(const FileSink&) = delete;
   int write(const char* bytes, std::size_t size) override;
   int close() override;
+  /// The file must be open for reading too.
+  int replace_front(std::size_t old_size, std::string_view bytes) override;
 
  private:
   std::FILE* file_;
@@ -89,6 +99,10 @@ class StringSink : public ByteSink {
   explicit StringSink(std::string& into) : into_(into) {}
   int write(const char* bytes, std::size_t size) override {
     into_.append(bytes, size);
+    return 0;
+  }
+  int replace_front(std::size_t old_size, std::string_view bytes) override {
+    into_.replace(0, old_size, bytes);
     return 0;
   }
 
@@ -137,6 +151,9 @@ class LineWriter {
     }
   }
 
+  /// Writes out what is held, then puts `bytes` in place of the first
+  /// `old_size` bytes of the output; returns 0 or the first errno value.
+  int replace_front(std::size_t old_size, std::string_view bytes);
   /// Writes out the buffer and ends the output; returns 0 or the first errno value.
   int close();
   /// 0, or the errno value of the first failed write.

@@ -13,12 +13,19 @@ struct Copy {
   Working& w;
 
   void code(std::string_view lead) {
-    in.read_int(w.val);
+    take_int();
     out.number(lead, w.val);
   }
   void signed_code() {
-    in.read_int(w.val);
+    take_int();
     out.signed_number(w.val);
+  }
+  void take_int() {
+    if (in.read_int(w.val)) [[likely]] {
+      w.val_known = true;
+    } else if (!w.val_known) {
+      w.settle_val();  // the value left in place is the one before this pass
+    }
   }
   void string() {
     in.read_string(w.texte);
@@ -51,7 +58,8 @@ void report(std::string_view title, double min_x, double min_y, double min_z, do
 
 }  // namespace
 
-void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console) {
+void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console,
+                 SurveyWatch* watch) {
   console.write("\n\tTreatment\n");
   console.write("\n\tReading the first file \n\n");
   w.segm = 0;
@@ -60,6 +68,7 @@ void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console
     if (w.texte == EXTMAX) read_extent(f1, w.val, extents.max_x, extents.max_y, extents.max_alt);
     if (w.texte == POLYLINE) {
       ++w.segm;
+      if (w.segm == 1 && watch != nullptr) watch->entities_reached(extents);
       console.progress("\tCN record ", w.segm, "            \r        ");
     }
     if (w.texte == VERTEX) {
@@ -111,6 +120,16 @@ void write_header(const Extents& e, LineWriter& f3) {
   f3.text("  0");
 }
 
+std::string header_text(const Extents& extents) {
+  std::string bytes;
+  {
+    LineWriter writer(std::make_unique<StringSink>(bytes), 4096);
+    write_header(extents, writer);
+    writer.close();
+  }
+  return bytes;
+}
+
 void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console) {
   w.segm = 0;
   console.write("\n\n\tNew Lecture\n\n");
@@ -153,6 +172,7 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
     // An ENDSEC of the input is passed over: the merged file has one ENTITIES
     // section, which close_out ends after both inputs.
   }
+  if (!w.val_known) w.settle_val();  // the next pass goes on with the survey's last integer
 }
 
 void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& console) {

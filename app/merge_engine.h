@@ -7,6 +7,7 @@
 #define QUORVANE_MERGE_ENGINE_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "console.h"
@@ -36,14 +37,36 @@ struct Working {
   std::int32_t val = 0;   ///< every integer read
   double dval = 0.0;      ///< every real read by the copy passes
   std::int32_t segm = 0;  ///< polylines met in the current pass
+
+  /// When the copy of the first input runs beside its survey, val is not yet
+  /// known when the copy begins: the survey's last integer is. Until the copy
+  /// has read an integer of its own, a failed read asks for it here.
+  std::function<std::int32_t()> val_before;
+  bool val_known = true;  ///< false while val may still be the one from before the survey
+  void settle_val() {
+    if (val_before) val = val_before();
+    val_before = nullptr;
+    val_known = true;
+  }
+};
+
+/// Told by the survey when it meets its first polyline, with the extents read
+/// so far: those of the input's header, unless a later one changes them.
+class SurveyWatch {
+ public:
+  virtual ~SurveyWatch() = default;
+  virtual void entities_reached(const Extents& so_far) = 0;
 };
 
 /// Reads the first input's $EXTMIN and $EXTMAX and counts its polylines on the console.
-void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console);
+void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console,
+                 SurveyWatch* watch = nullptr);
 /// "First File Data": the extents as read.
 void first_report(const Extents& extents, Console& console);
 /// The merged file's HEADER section and the opening of its ENTITIES section.
 void write_header(const Extents& extents, LineWriter& f3);
+/// The bytes write_header writes.
+std::string header_text(const Extents& extents);
 /// Every POLYLINE, VERTEX and SEQEND of the first input, coordinates rounded half up.
 void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console);
 /// The polylines and vertices on layer HA_6292 of the second input, given an

@@ -7,14 +7,24 @@
 // HA_6292 polylines and vertices, and ends the merged file. Any failure ends
 // the run with one line on standard error and status 1, and removes the
 // merged file if this run had created it.
+//
+// The survey and the copy of the first input read it side by side, the survey
+// on a thread of its own. The header is written with the extents the survey
+// has found when it meets the first polyline, and mended at the end of the
+// copy if a later $EXTMIN or $EXTMAX changed them; the copy's console text is
+// held until the survey's is out, so the console reads as if one pass came
+// after the other.
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "console.h"
 #include "files.h"
@@ -32,16 +42,68 @@ namespace {
 std::string nomim1, nomim2, nomim3;
 std::string host1, host2;
 std::unique_ptr<TokenStream> f1, f2;
+std::unique_ptr<TokenStream> f1_survey;  // the first input once more, for its survey
 std::unique_ptr<LineWriter> f3;
 std::string output_host;  // set once the merged file has been created
 Extents extents;
 Console console(stdout, stdin);
+
+// The survey of the first input, on its own thread. While it runs it alone
+// writes to the console and to `extents`.
+class Survey : public SurveyWatch {
+ public:
+  void start(TokenStream& stream, const Working& w) {
+    w_ = w;
+    thread_ = std::thread([this, &stream] {
+      survey_pass(stream, w_, extents, console, this);
+      position_ = stream.position();
+      std::lock_guard<std::mutex> lock(mutex_);
+      so_far_ = extents;
+      over_ = true;
+      changed_.notify_all();
+    });
+  }
+  void entities_reached(const Extents& so_far) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    so_far_ = so_far;
+    reached_ = true;
+    changed_.notify_all();
+  }
+  /// The extents of the header: as read when the first polyline comes, or at the end.
+  Extents expected() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return reached_ || over_; });
+    return so_far_;
+  }
+  bool over() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return over_;
+  }
+  /// Waits for the end of the survey; then its results may be read.
+  void finish() {
+    if (thread_.joinable()) thread_.join();
+  }
+  const Working& working() const { return w_; }
+  std::uint64_t position() const { return position_; }
+
+ private:
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Extents so_far_;
+  bool reached_ = false;
+  bool over_ = false;
+  Working w_;
+  std::uint64_t position_ = 0;
+};
+Survey survey;
 
 std::string describe(const std::string& composed, const std::string& host) {
   return composed + " (" + host + ")";
 }
 
 [[noreturn]] void fail(const std::string& what) {
+  survey.finish();
   console.flush();
   if (!output_host.empty()) {
     f3.reset();
@@ -138,6 +200,7 @@ void opening() {
   ask("\n\tName of the File cn.dxf (without extension cn.dxf) ? ", nomfic1, nomim1,
       "the name of the file cn.dxf");
   nomim1 += nomfic1 + "cn.dxf";
+  f1_survey = open_stream(nomim1, host1);
   f1 = open_stream(nomim1, host1);
   ask("\n\tName of the File ha.dxf (withou extension ha.dxf) ? ", nomfic2, nomim2,
       "the name of the file ha.dxf");
@@ -151,19 +214,40 @@ void opening() {
 
 void treatment() {
   Working w;
-  survey_pass(*f1, w, extents, console);
-  std::uint64_t surveyed = f1->position();
-  finish_input(f1, nomim1, host1);
-  first_report(extents, console);
-  check_console();
+  survey.start(*f1_survey, w);
+  const Extents expected = survey.expected();
+  const std::string header = header_text(expected);
+  write_header(expected, *f3);
 
-  write_header(extents, *f3);
-  f1 = open_stream(nomim1, host1);
-  copy_first_input(*f1, *f3, w, console);
-  if (f1->error() == 0 && f1->position() != surveyed) {
+  // What a run that surveys first shows before the copy begins.
+  bool surveyed = false;
+  auto end_survey = [&] {
+    if (surveyed) return;
+    surveyed = true;
+    survey.finish();
+    finish_input(f1_survey, nomim1, host1);
+    first_report(extents, console);
+    check_console();
+  };
+  Console copying(console, [&] {
+    if (!survey.over()) return false;
+    end_survey();
+    return true;
+  });
+  w.val_known = false;
+  w.val_before = [] {
+    survey.finish();
+    return survey.working().val;
+  };
+  copy_first_input(*f1, *f3, w, copying);
+  end_survey();
+  copying.release();
+  if (f1->error() == 0 && f1->position() != survey.position()) {
     fail("cannot read " + describe(nomim1, host1) + ": it changed while it was being merged");
   }
   finish_input(f1, nomim1, host1);
+  const std::string final_header = header_text(extents);
+  if (final_header != header) check_output(f3->replace_front(header.size(), final_header));
   check_output(f3->error());
   check_console();
 

@@ -1,11 +1,15 @@
 #include "line_writer.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -137,6 +141,44 @@ TEST(LineWriter, TheBackgroundWriterKeepsTheOrderAndTheFirstFailure) {
   for (int i = 0; i < 10000; ++i) full.number("  ", i);
   EXPECT_EQ(full.close(), ENOSPC);
   EXPECT_LE(some.size(), 1000u);
+}
+
+// The merged file's header is written first and mended last: the bytes after
+// it move when its size changes, whatever the size of the rest.
+TEST(LineWriter, TheFrontOfAFileIsReplacedAndTheRestMoved) {
+  std::mt19937 rng(5);
+  for (std::size_t rest : {std::size_t{0}, std::size_t{1000}, std::size_t{3} << 20}) {
+    for (std::size_t after :
+         {std::size_t{0}, std::size_t{3}, std::size_t{40}, std::size_t{41}, std::size_t{90}}) {
+      const std::string path =
+          (std::filesystem::temp_directory_path() / ("quorvane-front-" + std::to_string(getpid())))
+              .string();
+      std::FILE* file = std::fopen(path.c_str(), "w+b");
+      ASSERT_NE(file, nullptr);
+      std::string front(40, 'h'), body(rest, ' '), header(after, 'H');
+      for (char& c : body) c = static_cast<char>('a' + rng() % 26);
+      LineWriter writer(std::make_unique<FileSink>(file), 4096, /*background=*/true);
+      writer.text(front.substr(0, 38));  // 38 bytes and CR LF
+      std::string expected = header;
+      for (std::size_t at = 0; at < body.size(); at += 1000) {
+        writer.text(body.substr(at, 998));
+        expected += body.substr(at, 998) + "\r\n";
+      }
+      ASSERT_EQ(writer.replace_front(40, header), 0);
+      writer.text("END");
+      expected += "END\r\n";
+      EXPECT_EQ(writer.close(), 0);
+      std::ifstream in(path, std::ios::binary);
+      std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::filesystem::remove(path);
+      EXPECT_EQ(got.size(), expected.size()) << rest << " " << after;
+      EXPECT_TRUE(got == expected) << rest << " " << after;
+    }
+  }
+  std::string bytes = "0123456789";
+  StringSink sink(bytes);
+  EXPECT_EQ(sink.replace_front(4, "ab"), 0);
+  EXPECT_EQ(bytes, "ab456789");
 }
 
 }  // namespace
