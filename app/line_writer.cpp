@@ -215,7 +215,8 @@ LineWriter::LineWriter(std::unique_ptr<ByteSink> sink, std::size_t capacity, boo
   }
 }
 
-LineWriter::~LineWriter() = default;
+// The background writer stops first: it may still be writing out one of the buffers.
+LineWriter::~LineWriter() { background_.reset(); }
 
 void LineWriter::settle() {
   if (background_ == nullptr) return;

@@ -26,6 +26,10 @@
 #include <string>
 #include <thread>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "console.h"
 #include "files.h"
 #include "host_path.h"
@@ -143,15 +147,39 @@ std::string locate(const std::string& composed, bool whole, const char* what) {
   return found.path;
 }
 
+const char* changed_while_merged = ": it changed while it was being merged";
+
 std::unique_ptr<TokenStream> open_stream(const std::string& composed, std::string& host) {
   host = locate(composed, /*whole=*/true, "cannot open");
   int error = 0;
   std::FILE* file = open_input(host, error);
   if (file == nullptr)
     fail("cannot open " + describe(composed, host) + ": " + std::strerror(error));
-  return std::make_unique<TokenStream>(std::make_unique<FileSource>(file),
+  // A mapped input cut short while it is read faults instead of ending: the
+  // handler of the fault gives this line.
+  std::string note =
+      "quorvane_tool: cannot read " + describe(composed, host) + changed_while_merged + "\n";
+  return std::make_unique<TokenStream>(std::make_unique<FileSource>(file, std::move(note)),
                                        TokenStream::kDefaultBlock, /*prefetch=*/true);
 }
+
+#ifndef _WIN32
+// The merged file to remove if the run ends in a signal handler.
+std::atomic<const char*> removed_on_fault{nullptr};
+
+void on_bus_error(int signal, siginfo_t* info, void*) {
+  const char* note = mapped_input_note(info->si_addr);
+  if (note == nullptr) {  // not a mapped input: the usual end of the process
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  if (const char* output = removed_on_fault.load()) unlink(output);
+  ssize_t written = write(2, note, std::strlen(note));
+  (void)written;
+  _exit(1);
+}
+#endif
 
 // Refuses an output that would be one of the inputs, then creates it.
 void create_merged(const std::string& composed) {
@@ -168,6 +196,9 @@ void create_merged(const std::string& composed) {
   if (file == nullptr)
     fail("cannot create " + describe(composed, host) + ": " + std::strerror(error));
   output_host = host;
+#ifndef _WIN32
+  removed_on_fault.store(output_host.c_str());
+#endif
   f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(file), LineWriter::kDefaultCapacity,
                                     /*background=*/true);
 }
@@ -243,7 +274,7 @@ void treatment() {
   end_survey();
   copying.release();
   if (f1->error() == 0 && f1->position() != survey.position()) {
-    fail("cannot read " + describe(nomim1, host1) + ": it changed while it was being merged");
+    fail("cannot read " + describe(nomim1, host1) + changed_while_merged);
   }
   finish_input(f1, nomim1, host1);
   const std::string final_header = header_text(extents);
@@ -266,6 +297,13 @@ int main() {
 #ifdef SIGPIPE
   // A closed pipe on standard output is reported as a failed write, not a silent death.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifndef _WIN32
+  struct sigaction bus_error {};
+  bus_error.sa_sigaction = on_bus_error;
+  bus_error.sa_flags = SA_SIGINFO;
+  sigemptyset(&bus_error.sa_mask);
+  sigaction(SIGBUS, &bus_error, nullptr);
 #endif
   opening();
   treatment();

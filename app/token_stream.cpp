@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -17,6 +18,15 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+
+#if !defined(_WIN32)
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#define QUORVANE_MAP 1
+#else
+#define QUORVANE_MAP 0
+#endif
 
 namespace quorvane {
 
@@ -29,12 +39,95 @@ inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-FileSource::FileSource(std::FILE* file) : file_(file) {
-  // The stream reads whole blocks itself; a second buffer would only copy them.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
+namespace {
+
+// The mapped inputs, for the signal handler: a few slots, each filled once
+// its mapping is made and cleared before it goes.
+struct MappedSlot {
+  std::atomic<const char*> begin{nullptr};
+  std::atomic<std::size_t> size{0};
+  std::atomic<const char*> note{nullptr};
+};
+MappedSlot mapped_slots[8];
+
+}  // namespace
+
+const char* mapped_input_note(const void* address) {
+  auto at = static_cast<const char*>(address);
+  for (MappedSlot& slot : mapped_slots) {
+    const char* begin = slot.begin.load();
+    if (begin != nullptr && at >= begin && at < begin + slot.size.load()) return slot.note.load();
+  }
+  return nullptr;
 }
 
+FileSource::FileSource(std::FILE* file, std::string fault_note)
+    : file_(file), fault_note_(std::move(fault_note)) {
+  // The stream reads whole blocks itself; a second buffer would only copy them.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  map();
+}
+
+#if QUORVANE_MAP
+
+void FileSource::map() {
+  struct stat info;
+  if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return;
+  if (static_cast<std::uint64_t>(info.st_size) > SIZE_MAX / 2) return;
+  const auto size = static_cast<std::size_t>(info.st_size);
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  // The file's pages, then one page of zeros: the bytes just after the end
+  // can be looked at like any others.
+  const std::size_t reserved = (size + page - 1) / page * page + page;
+  void* room = mmap(nullptr, reserved, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (room == MAP_FAILED) return;
+  void* mapped = mmap(room, size, PROT_READ, MAP_SHARED | MAP_FIXED, fileno(file_), 0);
+  if (mapped == MAP_FAILED) {
+    munmap(room, reserved);
+    return;
+  }
+  madvise(mapped, size, MADV_SEQUENTIAL);
+  map_ = static_cast<char*>(mapped);
+  size_ = size;
+  reserved_ = reserved;
+  for (MappedSlot& slot : mapped_slots) {
+    const char* empty = nullptr;
+    if (slot.begin.load() != nullptr) continue;
+    slot.size.store(size_);
+    slot.note.store(fault_note_.c_str());
+    if (slot.begin.compare_exchange_strong(empty, map_)) break;
+  }
+}
+
+void FileSource::let_go(std::uint64_t offset) {
+  if (map_ == nullptr) return;
+  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  std::uint64_t until = std::min<std::uint64_t>(offset, size_) / page * page;
+  // Half a megabyte at a time: each call costs the other processors a flush of their address
+  // caches.
+  if (until < let_go_ + (std::uint64_t{512} << 10)) return;
+  // The pages come back from the file's cache if they are looked at again.
+  madvise(map_ + let_go_, static_cast<std::size_t>(until - let_go_), MADV_DONTNEED);
+  let_go_ = until;
+}
+
+FileSource::~FileSource() {
+  if (map_ != nullptr) {
+    for (MappedSlot& slot : mapped_slots) {
+      if (slot.begin.load() == map_) slot.begin.store(nullptr);
+    }
+    munmap(map_, reserved_);
+  }
+  std::fclose(file_);
+}
+
+#else
+
+void FileSource::map() {}
+void FileSource::let_go(std::uint64_t) {}
 FileSource::~FileSource() { std::fclose(file_); }
+
+#endif
 
 ByteSource::Result FileSource::read(char* into, std::size_t size) {
   errno = 0;
@@ -88,27 +181,29 @@ inline std::size_t extract(std::uint64_t bits, std::uint32_t base, std::uint32_t
 
 }  // namespace
 
+// A block of the input and the index of its tokens.
+struct TokenStream::Block {
+  std::vector<char> bytes;     // the block when it is read, then 64 bytes that a mask may read
+  const char* data = nullptr;  // the block: in bytes, or where the input lies in memory
+  std::uint64_t offset = 0;    // where it begins in the input
+  std::size_t size = 0;
+  std::vector<std::uint32_t> starts, ends;
+  std::size_t tokens = 0;  // whole tokens: ends[0 .. tokens) after the run-on one
+  std::size_t skip = 0;    // 1 when ends[0] closes a token begun before the block
+  bool last = false;       // nothing comes after it
+  int error = 0;
+};
 // Reads the input block by block and indexes the tokens of each block: where
 // each starts and ends, a token that runs on from the block before being left
 // out. On its own thread it keeps up to kAhead blocks ready; without one it
 // reads when asked.
 class TokenStream::BlockReader {
  public:
-  struct Block {
-    std::vector<char> bytes;  // the block, then 64 bytes that a mask may read
-    std::size_t size = 0;
-    std::vector<std::uint32_t> starts, ends;
-    std::size_t tokens = 0;  // whole tokens: ends[0 .. tokens) after the run-on one
-    std::size_t skip = 0;    // 1 when ends[0] closes a token begun before the block
-    bool last = false;       // nothing comes after it
-    int error = 0;
-  };
-
   BlockReader(std::unique_ptr<ByteSource> source, std::size_t size, bool background)
-      : source_(std::move(source)), size_(size) {
+      : source_(std::move(source)), whole_(source_->whole()), size_(size) {
     // Read when asked, the stream only ever uses the first block.
     for (std::size_t i = 0; i < (background ? kBlocks : 1); ++i) {
-      blocks_[i].bytes.resize(size_ + 64);
+      if (whole_.data() == nullptr) blocks_[i].bytes.resize(size_ + 64);
       blocks_[i].starts.resize(size_ / 2 + 2);
       blocks_[i].ends.resize(size_ / 2 + 2);
     }
@@ -125,13 +220,19 @@ class TokenStream::BlockReader {
     thread_.join();
   }
 
+  /// True when the blocks lie where the input lies in memory, one after the other.
+  bool in_place() const { return whole_.data() != nullptr; }
+
   /// The next block; the one handed out before it goes back to be refilled.
-  const Block& next() {
+  /// Nothing before `keep_from` in the input will be looked at again.
+  const Block& next(std::uint64_t keep_from) {
     if (!thread_.joinable()) {
+      keep_from_ = keep_from;
       fill(blocks_[0]);
       return blocks_[0];
     }
     std::unique_lock<std::mutex> lock(mutex_);
+    keep_from_ = keep_from;
     if (holding_) {
       taken_ = (taken_ + 1) % kBlocks;
       --ready_;
@@ -144,6 +245,7 @@ class TokenStream::BlockReader {
 
  private:
   static constexpr std::size_t kBlocks = 3;  // one held by the stream, two ahead
+  static constexpr std::uint64_t kLag = 512 << 10;
 
   void run() {
     std::size_t filled = 0;
@@ -152,8 +254,9 @@ class TokenStream::BlockReader {
       // The slot after the last one filled is free once fewer than kBlocks are ready.
       changed_.wait(lock, [this] { return stop_ || ready_ < kBlocks; });
       if (stop_) return;
+      std::uint64_t keep_from = keep_from_;
       lock.unlock();
-      fill(blocks_[filled]);
+      fill(blocks_[filled], keep_from);
       lock.lock();
       filled = (filled + 1) % kBlocks;
       ++ready_;
@@ -161,20 +264,31 @@ class TokenStream::BlockReader {
     }
   }
 
-  void fill(Block& block) {
+  void fill(Block& block) { fill(block, keep_from_); }
+  void fill(Block& block, std::uint64_t keep_from) {
+    if (in_place() && keep_from > kLag) source_->let_go(keep_from - kLag);
+    block.offset = offset_;
     block.size = 0;
     block.tokens = 0;
     block.skip = 0;
     block.last = ended_;
     block.error = 0;
     if (ended_) return;
-    ByteSource::Result got = source_->read(block.bytes.data(), size_);
+    ByteSource::Result got{};
+    if (in_place()) {
+      block.data = whole_.data() + offset_;
+      got.count = std::min<std::uint64_t>(size_, whole_.size() - offset_);
+    } else {
+      block.data = block.bytes.data();
+      got = source_->read(block.bytes.data(), size_);
+    }
     if (got.error != 0) {
       block.error = got.error;
       got.count = 0;
     }
-    if (const void* stop = std::memchr(block.bytes.data(), kCtrlZ, got.count)) {
-      got.count = static_cast<std::size_t>(static_cast<const char*>(stop) - block.bytes.data());
+    offset_ += got.count;
+    if (const void* stop = std::memchr(block.data, kCtrlZ, got.count)) {
+      got.count = static_cast<std::size_t>(static_cast<const char*>(stop) - block.data);
       ended_ = true;
     }
     if (got.count == 0) ended_ = true;
@@ -190,7 +304,7 @@ class TokenStream::BlockReader {
     bool run_on = open_;
     std::uint64_t before_is_space = open_ ? 0 : 1;
     for (std::size_t word = 0; word * 64 < block.size; ++word) {
-      std::uint64_t space = space_mask(block.bytes.data() + word * 64);
+      std::uint64_t space = space_mask(block.data + word * 64);
       std::size_t held = block.size - word * 64;
       std::uint64_t inside = held < 64 ? (std::uint64_t{1} << held) - 1 : ~std::uint64_t{0};
       space &= inside;  // nothing after the block ends a token
@@ -202,21 +316,24 @@ class TokenStream::BlockReader {
       opened += extract(begin, base, starts + opened);
       closed += extract(finish, base, ends + closed);
     }
-    if (block.size > 0) open_ = !token_chars::is_space(block.bytes[block.size - 1]);
+    if (block.size > 0) open_ = !token_chars::is_space(block.data[block.size - 1]);
     block.skip = run_on && closed > 0 ? 1 : 0;
     block.tokens = closed - block.skip;
   }
 
   std::unique_ptr<ByteSource> source_;
+  std::string_view whole_;  // the input, when it lies in memory
   std::size_t size_;
+  std::uint64_t offset_ = 0;  // where the next block begins
   Block blocks_[kBlocks];
   bool ended_ = false;  // the source has given all it has
   bool open_ = false;   // the last block read ends inside a token
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::size_t ready_ = 0;  // blocks filled and not yet given back
-  std::size_t taken_ = 0;  // the block handed out, or to be handed out next
+  std::size_t ready_ = 0;        // blocks filled and not yet given back
+  std::uint64_t keep_from_ = 0;  // where the stream may still look
+  std::size_t taken_ = 0;        // the block handed out, or to be handed out next
   bool holding_ = false;
   bool stop_ = false;
 };
@@ -224,7 +341,9 @@ class TokenStream::BlockReader {
 TokenStream::TokenStream(std::unique_ptr<ByteSource> source, std::size_t block, bool prefetch)
     : reader_(std::make_unique<BlockReader>(std::move(source), std::max<std::size_t>(block, 1),
                                             prefetch)),
-      buffer_(std::max<std::size_t>(block, 1) + kSlack) {}
+      buffer_(reader_->in_place() ? 0 : std::max<std::size_t>(block, 1) + kSlack),
+      data_(reader_->in_place() ? nullptr : buffer_.data()),
+      in_place_(reader_->in_place()) {}
 
 TokenStream::~TokenStream() = default;
 
@@ -245,6 +364,13 @@ void TokenStream::mend_cursor() {
 // to the front). Returns false when nothing more can come.
 bool TokenStream::refill() {
   if (ended_) return false;
+  if (in_place_) {
+    // The blocks follow one another where the input lies: positions are offsets in it.
+    const Block& block = reader_->next(mark_);
+    data_ = block.data - block.offset;
+    take_index(block);
+    return block.size > 0;
+  }
   if (mark_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + mark_, end_ - mark_);
     origin_ += mark_;
@@ -252,36 +378,42 @@ bool TokenStream::refill() {
     end_ -= mark_;
     mark_ = 0;
   }
-  const BlockReader::Block& block = reader_->next();
+  const Block& block = reader_->next(origin_ + mark_);
   // Past the capacity lie kSlack bytes that short tokens may be copied from.
   std::size_t capacity = buffer_.size() - kSlack;
   if (capacity < end_ + block.size) {
     buffer_.resize(std::max(capacity * 2, end_ + block.size) + kSlack);
   }
-  std::memcpy(buffer_.data() + end_, block.bytes.data(), block.size);
+  std::memcpy(buffer_.data() + end_, block.data, block.size);
+  data_ = buffer_.data();
+  take_index(block);
+  buffer_[end_] = '\0';  // ends every number that the inline paths read
+  return block.size > 0;
+}
+
+// The block, just placed at end_, becomes the one the index speaks of.
+void TokenStream::take_index(const Block& block) {
   base_ = end_;
   indexed_from_ = base_ + (block.skip != 0 ? block.ends[0] : 0);
   starts_ = block.starts.data();
   ends_ = block.ends.data() + block.skip;
   tokens_ = block.tokens;
   end_ += block.size;
-  buffer_[end_] = '\0';  // ends every number that the inline paths read
   if (block.error != 0) error_ = block.error;
   ended_ = block.last;
   mend_cursor();
-  return block.size > 0;
 }
 
 // The next byte, left in place, or -1 at the end of the input (which sets eof).
 inline int TokenStream::look() {
-  if (pos_ < end_ || refill()) return static_cast<unsigned char>(buffer_[pos_]);
+  if (pos_ < end_ || refill()) return static_cast<unsigned char>(data_[pos_]);
   if (error_ == 0) eof_ = true;
   return -1;
 }
 
 bool TokenStream::skip_space() {
   for (;;) {
-    const char* data = buffer_.data();
+    const char* data = data_;
     std::size_t p = pos_;
     while (p < end_ && is_space(data[p])) ++p;
     pos_ = mark_ = p;
@@ -296,7 +428,7 @@ bool TokenStream::skip_space() {
 bool TokenStream::next_token_general(const char*& first, const char*& last) {
   if (!skip_space()) return false;
   for (;;) {
-    const char* data = buffer_.data();
+    const char* data = data_;
     std::size_t p = pos_;
     while (p < end_ && !is_space(data[p])) ++p;
     pos_ = p;
@@ -306,8 +438,8 @@ bool TokenStream::next_token_general(const char*& first, const char*& last) {
       break;
     }
   }
-  first = buffer_.data() + mark_;
-  last = buffer_.data() + pos_;
+  first = data_ + mark_;
+  last = data_ + pos_;
   return true;
 }
 
@@ -380,8 +512,8 @@ bool TokenStream::read_real_general(double& dval) {
     }
     if (exponent_digits) number_end = pos_ - mark_;
   }
-  const char* first = buffer_.data() + mark_ + (buffer_[mark_] == '+' || negative ? 1 : 0);
-  dval = convert_real(first, buffer_.data() + mark_ + number_end, negative);
+  const char* first = data_ + mark_ + (data_[mark_] == '+' || negative ? 1 : 0);
+  dval = convert_real(first, data_ + mark_ + number_end, negative);
   return true;
 }
 

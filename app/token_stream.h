@@ -26,21 +26,46 @@ class ByteSource {
   virtual ~ByteSource() = default;
   /// Stores up to `size` bytes at `into`.
   virtual Result read(char* into, std::size_t size) = 0;
+  /// All of the input, when it lies in memory already, followed by at least
+  /// 64 readable bytes; empty when it must be read.
+  virtual std::string_view whole() { return {}; }
+  /// For an input that lies in memory: its bytes before `offset` will not be
+  /// looked at again, or hardly ever.
+  virtual void let_go(std::uint64_t offset) { (void)offset; }
 };
 
 /// A file opened in binary mode; the stream closes it when destroyed.
+///
+/// Where the system allows it, a regular file is mapped into memory rather
+/// than read: no copy of its bytes is made, and the pages behind the reading
+/// are let go. Another program cutting the file short while it is mapped makes
+/// a read of the lost bytes fault (SIGBUS); `fault_note` is what the signal
+/// handler finds for the file's addresses through mapped_input_note.
 class FileSource : public ByteSource {
  public:
-  explicit FileSource(std::FILE* file);
+  explicit FileSource(std::FILE* file, std::string fault_note = {});
   ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
   Result read(char* into, std::size_t size) override;
+  std::string_view whole() override { return {map_, size_}; }
+  void let_go(std::uint64_t offset) override;
   std::FILE* file() const { return file_; }
 
  private:
+  void map();
+
   std::FILE* file_;
+  std::string fault_note_;
+  char* map_ = nullptr;       // the mapped file, or null
+  std::size_t size_ = 0;      // its size
+  std::size_t reserved_ = 0;  // the mapping, with the zero pages after the file
+  std::uint64_t let_go_ = 0;  // pages before this offset have been let go
 };
+
+/// The fault note of the mapped input that holds `address`, or null. Safe to
+/// call from a signal handler.
+const char* mapped_input_note(const void* address);
 
 /// Bytes held in memory (not copied; they must outlive the source).
 class MemorySource : public ByteSource {
@@ -143,6 +168,8 @@ class TokenStream {
   std::uint64_t position() const { return origin_ + pos_; }
   /// Size of the buffer, for the tests of its growth.
   std::size_t buffer_size() const { return buffer_.size() - kSlack; }
+  /// True when the input is read where it lies in memory, without a copy.
+  bool in_place() const { return in_place_; }
 
  private:
   // The inline paths take an item from the index of the tokens of the last
@@ -159,7 +186,7 @@ class TokenStream {
   std::size_t end_of(std::size_t k) const { return base_ + ends_[k]; }
   void follow(std::size_t k) { cursor_ = pos_ >= end_of(k) ? k + 1 : k; }
   // Where a read of token k begins: its start, or pos_ when a read before stopped inside it.
-  const char* item_at(std::size_t k) const { return buffer_.data() + std::max(pos_, start_of(k)); }
+  const char* item_at(std::size_t k) const { return data_ + std::max(pos_, start_of(k)); }
   void mend_cursor();
   bool next_token(const char*& first, const char*& last);
   bool next_token_slow(const char*& first, const char*& last);
@@ -173,11 +200,15 @@ class TokenStream {
   bool skip_space();
   int look();
   bool refill();
+  struct Block;
+  void take_index(const Block& block);
   static double convert_real(const char* first, const char* last, bool negative);
 
   class BlockReader;
   std::unique_ptr<BlockReader> reader_;
-  std::vector<char> buffer_;
+  std::vector<char> buffer_;    // the bytes held, when they are copied
+  const char* data_ = nullptr;  // buffer_, or the whole input when it lies in memory
+  bool in_place_ = false;
   const std::uint32_t* starts_ = nullptr;  // the token index, held by the reader
   const std::uint32_t* ends_ = nullptr;
   std::size_t base_ = 0;          // where the block of the index begins in the buffer
@@ -222,7 +253,7 @@ inline bool TokenStream::next_token(const char*& first, const char*& last) {
   first = item_at(k);
   pos_ = end_of(k);
   cursor_ = k + 1;
-  last = buffer_.data() + pos_;
+  last = data_ + pos_;
   return true;
 }
 
@@ -230,7 +261,7 @@ inline bool TokenStream::read_int(std::int32_t& val) {
   using token_chars::is_digit;
   std::size_t k = cursor_;
   if (k >= tokens_) return read_int_slow(val);
-  const char* data = buffer_.data();
+  const char* data = data_;
   const char* p = item_at(k);
   // Within the token: the whitespace byte after it ends every loop.
   bool negative = *p == '-';
@@ -253,7 +284,7 @@ inline bool TokenStream::scan_real(double& dval) {
   using token_chars::is_digit;
   std::size_t k = cursor_;
   if (k >= tokens_) return read_real_slow(dval);
-  const char* data = buffer_.data();
+  const char* data = data_;
   const char* p = item_at(k);
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;

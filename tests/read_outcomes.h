@@ -63,11 +63,9 @@ inline std::vector<Outcome> with_fscanf(const std::string& input, const std::str
   return outcomes;
 }
 
-inline std::vector<Outcome> with_stream(const std::string& bytes, const std::string& ops,
-                                        std::size_t block, bool prefetch = false) {
+inline std::vector<Outcome> with_stream(std::unique_ptr<TokenStream> stream,
+                                        const std::string& ops) {
   std::vector<Outcome> outcomes;
-  auto stream =
-      std::make_unique<TokenStream>(std::make_unique<MemorySource>(bytes), block, prefetch);
   std::string text = "start";
   std::int32_t integer = -7;
   double real = -7.5;
@@ -79,6 +77,12 @@ inline std::vector<Outcome> with_stream(const std::string& bytes, const std::str
         {op, ok, text, integer, real, static_cast<long>(stream->position()), stream->eof()});
   }
   return outcomes;
+}
+
+inline std::vector<Outcome> with_stream(const std::string& bytes, const std::string& ops,
+                                        std::size_t block, bool prefetch = false) {
+  return with_stream(
+      std::make_unique<TokenStream>(std::make_unique<MemorySource>(bytes), block, prefetch), ops);
 }
 
 }  // namespace quorvane::testing

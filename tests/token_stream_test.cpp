@@ -1,12 +1,15 @@
 #include "token_stream.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -312,6 +315,56 @@ TEST(TokenStream, BlocksReadAheadGiveTheSameTokens) {
     EXPECT_FALSE(ahead.read_string(a));
     EXPECT_TRUE(ahead.eof());
   }
+}
+
+// A file is read where the system maps it, without a copy: the same outcomes,
+// up to its last byte, whether or not its size is a whole number of pages.
+TEST(TokenStream, AMappedFileGivesWhatFscanfGives) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("quorvane-mapped-" + std::to_string(getpid())))
+          .string();
+  auto through_file = [&](const std::string& bytes, const std::string& ops, std::size_t block,
+                          bool prefetch) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    auto stream =
+        std::make_unique<TokenStream>(std::make_unique<FileSource>(file), block, prefetch);
+    EXPECT_EQ(stream->in_place(), !bytes.empty());
+    return with_stream(std::move(stream), ops);
+  };
+  std::mt19937 rng(4096);
+  for (int round = 0; round < 300; ++round) {
+    std::string ops;
+    std::string bytes = random_input(rng, ops);
+    if (round % 3 == 0) {  // a whole number of pages, a token running up to the end
+      std::size_t pages = 1 + rng() % 3;
+      while (bytes.size() < pages * 4096) bytes += round % 2 ? " 12345" : "\n-7.5e1";
+      bytes.resize(pages * 4096);
+      bytes.back() = '9';
+      ops += "sdfsdfsdfsdf";
+      while (ops.size() < bytes.size() / 3) ops += "sdf"[rng() % 3];
+    }
+    auto expected = with_fscanf(bytes, ops);
+    for (std::size_t block : {61, 4096, 128 * 1024}) {
+      ASSERT_EQ(through_file(bytes, ops, block, block != 61), expected)
+          << "input [" << bytes << "] ops " << ops << " block " << block;
+    }
+    // The merge passes copy a short token as a fixed-size block, read from its
+    // start: up to the file's last token.
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    TokenStream stream(std::make_unique<FileSource>(file));
+    Token token;
+    std::string last;
+    while (stream.read_string(token)) last = token.view();
+    std::size_t start = bytes.find_last_not_of(" \t\n\r\v\f");
+    if (start != std::string::npos && bytes.find('\x1a') == std::string::npos) {
+      start = bytes.find_last_of(" \t\n\r\v\f", start);
+      start = start == std::string::npos ? 0 : start + 1;
+      std::size_t end = bytes.find_first_of(" \t\n\r\v\f", start);
+      EXPECT_EQ(last, bytes.substr(start, end - start));
+    }
+  }
+  std::filesystem::remove(path);
 }
 
 }  // namespace
