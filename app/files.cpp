@@ -4,6 +4,11 @@
 
 #include <cerrno>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -60,9 +65,41 @@ std::FILE* open_input(const std::string& host, int& error) {
   return file;
 }
 
+// An existing file is written over from its start and cut to its new length
+// when closed, not emptied on opening: a file emptied and written again is
+// forced to disk as a whole when it is closed, which a merge need not wait for.
 std::FILE* create_output(const std::string& host, int& error) {
-  return open_file(host, "w+b", error);
+  errno = 0;
+  int fd = open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = errno != 0 ? errno : EIO;
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "r+b");
+  if (file == nullptr) {
+    error = errno != 0 ? errno : EIO;
+    close(fd);
+  }
+  return file;
 }
+
+#endif
+
+#ifdef __linux__
+
+std::FILE* create_part(const std::string& beside) {
+  std::string::size_type slash = beside.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "." : beside.substr(0, slash + 1);
+  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, "w+b");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+#else
+
+std::FILE* create_part(const std::string&) { return nullptr; }
 
 #endif
 

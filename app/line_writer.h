@@ -77,8 +77,16 @@ class ByteSink {
     (void)bytes;
     return ENOTSUP;
   }
+  /// Writes the whole of `part`, a file open for reading, after what has been
+  /// written; returns 0 or the errno value of the failure.
+  virtual int append_file(std::FILE* part) {
+    (void)part;
+    return ENOTSUP;
+  }
 };
 
+/// A file written from its start. It may hold older bytes beyond what is
+/// written, which close() cuts off.
 class FileSink : public ByteSink {
  public:
   explicit FileSink(std::FILE* file);
@@ -89,9 +97,12 @@ class FileSink : public ByteSink {
   int close() override;
   /// The file must be open for reading too.
   int replace_front(std::size_t old_size, std::string_view bytes) override;
+  int append_file(std::FILE* part) override;
+  std::FILE* file() const { return file_; }
 
  private:
   std::FILE* file_;
+  std::int64_t end_ = 0;  // bytes written: the file is cut there when closed
 };
 
 class StringSink : public ByteSink {
@@ -154,6 +165,11 @@ class LineWriter {
   /// Writes out what is held, then puts `bytes` in place of the first
   /// `old_size` bytes of the output; returns 0 or the first errno value.
   int replace_front(std::size_t old_size, std::string_view bytes);
+  /// Writes out what is held, then the whole of `part` after it; returns 0 or
+  /// the first errno value.
+  int append_file(std::FILE* part);
+  /// Writes out what is held, the output staying open; returns 0 or the first errno value.
+  int flush();
   /// Writes out the buffer and ends the output; returns 0 or the first errno value.
   int close();
   /// 0, or the errno value of the first failed write.

@@ -32,8 +32,15 @@ struct Copy {
     out.text(w.texte);
   }
   void coordinate() {
-    in.read_real(w.dval);
+    take_real();
     out.integral(half_up(w.dval));
+  }
+  void take_real() {
+    if (in.read_real(w.dval)) [[likely]] {
+      w.dval_known = true;
+    } else if (!w.dval_known) {
+      w.settle_dval();
+    }
   }
 };
 
@@ -172,7 +179,7 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
     // An ENDSEC of the input is passed over: the merged file has one ENTITIES
     // section, which close_out ends after both inputs.
   }
-  if (!w.val_known) w.settle_val();  // the next pass goes on with the survey's last integer
+  w.settle();  // the next pass goes on from here
 }
 
 void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& console) {
@@ -181,7 +188,7 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
   Copy copy{f2, f3, w};
   while (f2.read_string(w.texte)) {
     if (w.texte == POLYLINE) {
-      f2.read_int(w.val);
+      copy.take_int();
       f2.read_string(w.texte);
       if (w.texte == CURVE) {
         f3.text(POLYLINE);
@@ -201,7 +208,7 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
       }
     }
     if (w.texte == VERTEX) {
-      f2.read_int(w.val);
+      copy.take_int();
       f2.read_string(w.texte);
       if (w.texte == CURVE) {
         f3.text(VERTEX);
@@ -216,6 +223,7 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
         w.val = 30;  // elevation 0 added before the closing code, through val
         f3.number("  ", w.val);
         w.val = 0;
+        w.val_known = true;
         f3.number("", w.val);
         copy.code("  ");
       }
@@ -225,6 +233,7 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
       f3.number("", 0);
     }
   }
+  w.settle();
 }
 
 void close_out(LineWriter& f3) {

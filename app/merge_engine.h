@@ -38,15 +38,30 @@ struct Working {
   double dval = 0.0;      ///< every real read by the copy passes
   std::int32_t segm = 0;  ///< polylines met in the current pass
 
-  /// When the copy of the first input runs beside its survey, val is not yet
-  /// known when the copy begins: the survey's last integer is. Until the copy
-  /// has read an integer of its own, a failed read asks for it here.
-  std::function<std::int32_t()> val_before;
-  bool val_known = true;  ///< false while val may still be the one from before the survey
+  /// A pass that runs beside the one before it does not know, when it begins,
+  /// the val and dval that pass will leave. Until it has read an integer (a
+  /// real) of its own, a failed read asks for them here; the call may wait
+  /// for the pass before to end.
+  struct Carried {
+    std::int32_t val;
+    double dval;
+  };
+  std::function<Carried()> before;
+  bool val_known = true;   ///< false while val may still be the one from before
+  bool dval_known = true;  ///< false while dval may still be the one from before
   void settle_val() {
-    if (val_before) val = val_before();
-    val_before = nullptr;
+    if (before) val = before().val;
     val_known = true;
+  }
+  void settle_dval() {
+    if (before) dval = before().dval;
+    dval_known = true;
+  }
+  /// At the end of a pass: val and dval as they are after it, whatever it read.
+  void settle() {
+    if (!val_known) settle_val();
+    if (!dval_known) settle_dval();
+    before = nullptr;
   }
 };
 

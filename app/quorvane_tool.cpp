@@ -102,6 +102,62 @@ class Survey : public SurveyWatch {
 };
 Survey survey;
 
+// The copy of the second input, on its own thread, into a file without a name
+// beside the merged one; appended to the merged file once the copy of the
+// first input is in. Its console text is held until it may come.
+class SecondCopy {
+ public:
+  /// False where no such file can be made: the copy then runs in its turn.
+  bool start(TokenStream& stream, const std::string& beside) {
+    std::FILE* part = create_part(beside);
+    if (part == nullptr) return false;
+    writer_ = std::make_unique<LineWriter>(std::make_unique<FileSink>(part),
+                                           LineWriter::kDefaultCapacity, /*background=*/true);
+    part_ = part;
+    console_ = std::make_unique<Console>(console, [this] { return may_write_.load(); });
+    w_.val_known = false;
+    w_.dval_known = false;
+    w_.before = [this] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return carried_known_; });
+      return carried_;
+    };
+    thread_ = std::thread([this, &stream] { copy_second_input(stream, *writer_, w_, *console_); });
+    return true;
+  }
+  /// The val and dval the copy of the first input leaves: this copy goes on from them.
+  void carry(const Working& w) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    carried_ = {w.val, w.dval};
+    carried_known_ = true;
+    changed_.notify_all();
+  }
+  /// From now on the copy writes to the console itself.
+  void let_write() { may_write_.store(true); }
+  /// Waits for the end of the copy, and lets out what its console holds.
+  void finish() {
+    if (thread_.joinable()) thread_.join();
+    console_->release();
+  }
+  LineWriter& writer() { return *writer_; }
+  std::FILE* part() const { return part_; }
+  /// The part file goes.
+  void close() { writer_.reset(); }
+
+ private:
+  std::thread thread_;
+  std::unique_ptr<LineWriter> writer_;
+  std::FILE* part_ = nullptr;
+  std::unique_ptr<Console> console_;
+  std::atomic<bool> may_write_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Working::Carried carried_{};
+  bool carried_known_ = false;
+  Working w_;
+};
+SecondCopy second;
+
 std::string describe(const std::string& composed, const std::string& host) {
   return composed + " (" + host + ")";
 }
@@ -115,7 +171,9 @@ std::string describe(const std::string& composed, const std::string& host) {
   }
   std::fputs(("quorvane_tool: " + what + "\n").c_str(), stderr);
   std::fflush(stderr);
-  std::exit(1);
+  // A copy of the second input may still be going, into its own file and
+  // console text, which go with the process: it is not waited for.
+  std::_Exit(1);
 }
 
 void check_console() {
@@ -245,6 +303,7 @@ void opening() {
 
 void treatment() {
   Working w;
+  const bool side_by_side = second.start(*f2, output_host);
   survey.start(*f1_survey, w);
   const Extents expected = survey.expected();
   const std::string header = header_text(expected);
@@ -266,11 +325,12 @@ void treatment() {
     return true;
   });
   w.val_known = false;
-  w.val_before = [] {
+  w.before = [] {
     survey.finish();
-    return survey.working().val;
+    return Working::Carried{survey.working().val, survey.working().dval};
   };
   copy_first_input(*f1, *f3, w, copying);
+  if (side_by_side) second.carry(w);
   end_survey();
   copying.release();
   if (f1->error() == 0 && f1->position() != survey.position()) {
@@ -282,8 +342,17 @@ void treatment() {
   check_output(f3->error());
   check_console();
 
-  copy_second_input(*f2, *f3, w, console);
-  finish_input(f2, nomim2, host2);
+  if (side_by_side) {
+    second.let_write();
+    second.finish();
+    finish_input(f2, nomim2, host2);
+    check_output(second.writer().flush());
+    check_output(f3->append_file(second.part()));
+    second.close();
+  } else {
+    copy_second_input(*f2, *f3, w, console);
+    finish_input(f2, nomim2, host2);
+  }
   close_out(*f3);
   check_output(f3->close());
   final_report(extents, console);

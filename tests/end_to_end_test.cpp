@@ -346,13 +346,14 @@ TEST_F(EndToEnd, AgreesWithTheReferenceModelOnGeneratedDrawings) {
   }
 }
 
-// The survey and the copy of the first input run side by side. The header is
-// written with the extents known at the first polyline; an $EXTMIN or $EXTMAX
-// met later changes it at the end, once the copy is on disk, whether the new
-// header is longer, shorter or of the same size. A copy whose first integer
-// read fails writes the survey's last integer, however far the survey still
-// has to go.
-TEST_F(EndToEnd, TheSurveyAndTheCopySideBySideGiveWhatOneAfterTheOtherGives) {
+// The three passes run side by side: the survey and the copy of the first
+// input, and the copy of the second input into a file of its own, appended at
+// the end. The header is written with the extents known at the first
+// polyline; an $EXTMIN or $EXTMAX met later changes it at the end, once the
+// copy is on disk, whether the new header is longer, shorter or of the same
+// size. A copy whose first integer or real read fails writes the one the pass
+// before it left, however far that pass still has to go.
+TEST_F(EndToEnd, ThePassesSideBySideGiveWhatOneAfterTheOtherGives) {
   std::mt19937 rng(8);
   const std::string drawing = contour_drawing(rng, 3000);  // several buffers of output
   const std::string later[] = {
@@ -370,21 +371,31 @@ TEST_F(EndToEnd, TheSurveyAndTheCopySideBySideGiveWhatOneAfterTheOtherGives) {
       drawing.substr(0, drawing.find("POLYLINE")) + "POLYLINE\n  8\nXX\n" + later[1] +
           drawing.substr(drawing.find("POLYLINE")),
   };
+  const std::string seconds[] = {
+      kHa,
+      "  0\nPOLYLINE\nHA_6292\n" + kHa,  // val of the first copy, written as the layer code
+      "  0\nVERTEX\n  8\nHA_6292\n 70\n    32\n 10\nzz\n 20\n3.5\n  0\n" + kHa,  // its dval
+  };
   for (const std::string& first : firsts) {
-    drive.write(kFirst, first);
-    ToolRun r = run("site4 north north north");
-    MergeResult expected = reference_merge(first, kHa);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    ASSERT_EQ(r.out, shown_as(kDialogue + expected.console)) << &first - firsts;
-    // Megabytes: compared without a diff of the whole texts.
-    const std::string merged = drive.read(kOutput);
-    ASSERT_TRUE(merged == expected.merged)
-        << &first - firsts << ": first difference at byte "
-        << std::mismatch(merged.begin(), merged.end(), expected.merged.begin(),
-                         expected.merged.end())
-                   .first -
-               merged.begin();
+    for (const std::string& second : seconds) {
+      drive.write(kFirst, first);
+      drive.write(kSecond, second);
+      ToolRun r = run("site4 north north north");
+      MergeResult expected = reference_merge(first, second);
+      const std::string which =
+          std::to_string(&first - firsts) + "/" + std::to_string(&second - seconds);
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.err, "");
+      ASSERT_EQ(r.out, shown_as(kDialogue + expected.console)) << which;
+      // Megabytes: compared without a diff of the whole texts.
+      const std::string merged = drive.read(kOutput);
+      ASSERT_TRUE(merged == expected.merged)
+          << which << ": first difference at byte "
+          << std::mismatch(merged.begin(), merged.end(), expected.merged.begin(),
+                           expected.merged.end())
+                     .first -
+                 merged.begin();
+    }
   }
 }
 
