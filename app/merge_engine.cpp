@@ -12,7 +12,8 @@ struct Copy {
   LineWriter& out;
   Working& w;
 
-  void code(std::string_view lead) {
+  template <std::size_t N>
+  void code(const char (&lead)[N]) {
     take_int();
     out.number(lead, w.val);
   }
@@ -70,17 +71,21 @@ void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console
   console.write("\n\tTreatment\n");
   console.write("\n\tReading the first file \n\n");
   w.segm = 0;
-  while (f1.read_string(w.texte)) {
-    if (w.texte == EXTMIN) read_extent(f1, w.val, extents.min_x, extents.min_y, extents.min_alt);
-    if (w.texte == EXTMAX) read_extent(f1, w.val, extents.max_x, extents.max_y, extents.max_alt);
-    if (w.texte == POLYLINE) {
+  // Tokens are looked at where they lie: each is at most one keyword, and
+  // nothing read after it is compared with it.
+  std::string_view token;
+  while (f1.read_view(token)) {
+    if (token == EXTMIN) {
+      read_extent(f1, w.val, extents.min_x, extents.min_y, extents.min_alt);
+    } else if (token == EXTMAX) {
+      read_extent(f1, w.val, extents.max_x, extents.max_y, extents.max_alt);
+    } else if (token == POLYLINE) {
       ++w.segm;
       if (w.segm == 1 && watch != nullptr) watch->entities_reached(extents);
       console.progress("\tCN record ", w.segm, "            \r        ");
-    }
-    if (w.texte == VERTEX) {
+    } else if (token == VERTEX) {
       // Passed over, so that none of its values is taken for a keyword.
-      for (int i = 0; i < 4; ++i) f1.read_string(w.texte);
+      for (int i = 0; i < 4; ++i) f1.read_view(token);
       f1.read_int(w.val);
       f1.skip_real();  // the coordinates are not needed here
       f1.read_int(w.val);

@@ -33,7 +33,7 @@ struct Extents {
 /// Variables shared by all passes, which keep their values from one pass to
 /// the next; only the polyline count restarts with each pass.
 struct Working {
-  Token texte;            ///< the current token, and every string read
+  Token texte;            ///< the current token, and every string the copy passes read
   std::int32_t val = 0;   ///< every integer read
   double dval = 0.0;      ///< every real read by the copy passes
   std::int32_t segm = 0;  ///< polylines met in the current pass

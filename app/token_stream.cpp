@@ -187,7 +187,9 @@ struct TokenStream::Block {
   const char* data = nullptr;  // the block: in bytes, or where the input lies in memory
   std::uint64_t offset = 0;    // where it begins in the input
   std::size_t size = 0;
-  std::vector<std::uint32_t> starts, ends;
+  // Room for a token at every other byte, left untouched until used: only
+  // the pages that the tokens of a block fill take memory.
+  std::unique_ptr<std::uint32_t[]> starts, ends;
   std::size_t tokens = 0;  // whole tokens: ends[0 .. tokens) after the run-on one
   std::size_t skip = 0;    // 1 when ends[0] closes a token begun before the block
   bool last = false;       // nothing comes after it
@@ -204,8 +206,8 @@ class TokenStream::BlockReader {
     // Read when asked, the stream only ever uses the first block.
     for (std::size_t i = 0; i < (background ? kBlocks : 1); ++i) {
       if (whole_.data() == nullptr) blocks_[i].bytes.resize(size_ + 64);
-      blocks_[i].starts.resize(size_ / 2 + 2);
-      blocks_[i].ends.resize(size_ / 2 + 2);
+      blocks_[i].starts.reset(new std::uint32_t[size_ / 2 + 2]);
+      blocks_[i].ends.reset(new std::uint32_t[size_ / 2 + 2]);
     }
     if (background) thread_ = std::thread([this] { run(); });
   }
@@ -298,8 +300,8 @@ class TokenStream::BlockReader {
   }
 
   void index(Block& block) {
-    std::uint32_t* starts = block.starts.data();
-    std::uint32_t* ends = block.ends.data();
+    std::uint32_t* starts = block.starts.get();
+    std::uint32_t* ends = block.ends.get();
     std::size_t opened = 0, closed = 0;
     bool run_on = open_;
     std::uint64_t before_is_space = open_ ? 0 : 1;
@@ -395,8 +397,8 @@ bool TokenStream::refill() {
 void TokenStream::take_index(const Block& block) {
   base_ = end_;
   indexed_from_ = base_ + (block.skip != 0 ? block.ends[0] : 0);
-  starts_ = block.starts.data();
-  ends_ = block.ends.data() + block.skip;
+  starts_ = block.starts.get();
+  ends_ = block.ends.get() + block.skip;
   tokens_ = block.tokens;
   end_ += block.size;
   if (block.error != 0) error_ = block.error;

@@ -126,7 +126,7 @@ class Token {
 /// - Tokens have no length limit; the block buffer grows to hold the longest one.
 class TokenStream {
  public:
-  static constexpr std::size_t kDefaultBlock = 128 * 1024;
+  static constexpr std::size_t kDefaultBlock = 256 * 1024;
 
   /// With `prefetch`, a thread of the stream's own reads the blocks ahead and
   /// indexes their tokens while the current one is being read.
@@ -141,6 +141,14 @@ class TokenStream {
     const char *first, *last;
     if (!next_token(first, last)) return false;
     texte.assign_padded(first, last);  // the buffer has kSlack bytes after its end
+    return true;
+  }
+  /// "%s" for a token that is only looked at: it stays where it lies, and
+  /// the view holds until the next read.
+  bool read_view(std::string_view& token) {
+    const char *first, *last;
+    if (!next_token(first, last)) return false;
+    token = std::string_view(first, static_cast<std::size_t>(last - first));
     return true;
   }
   bool read_string(std::string& texte) {
