@@ -6,6 +6,12 @@
 #else
 #define QUORVANE_SSE2 0
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define QUORVANE_AVX2 1
+#else
+#define QUORVANE_AVX2 0
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -145,30 +151,57 @@ ByteSource::Result MemorySource::read(char* into, std::size_t size) {
 
 namespace {
 
+// Masks of the 64 bytes at p, one bit per byte: whitespace (space, or 9 to
+// 13), and Ctrl-Z. 64 bytes must be readable.
+struct PlainMasks {
+  static void of(const char* p, std::uint64_t& space, std::uint64_t& stop) {
+    space = stop = 0;
+    for (int i = 0; i < 64; ++i) {
+      space |= static_cast<std::uint64_t>(token_chars::is_space(p[i])) << i;
+      stop |= static_cast<std::uint64_t>(p[i] == kCtrlZ) << i;
+    }
+  }
+};
+
 #if QUORVANE_SSE2
-// One bit per byte of the 16 at p: set for whitespace (space, or 9 to 13).
-inline unsigned space_bits(const char* p) {
-  __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  __m128i blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
-  __m128i control = _mm_subs_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8(9)), _mm_set1_epi8(4));
-  control = _mm_cmpeq_epi8(control, _mm_setzero_si128());
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(blank, control)));
-}
+struct Sse2Masks {
+  static void of(const char* p, std::uint64_t& space, std::uint64_t& stop) {
+    space = stop = 0;
+    for (int i = 0; i < 4; ++i) {
+      __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+      __m128i blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+      __m128i control = _mm_subs_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8(9)), _mm_set1_epi8(4));
+      control = _mm_cmpeq_epi8(control, _mm_setzero_si128());
+      auto bits = [](__m128i m) {
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m)));
+      };
+      space |= bits(_mm_or_si128(blank, control)) << (16 * i);
+      stop |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kCtrlZ))) << (16 * i);
+    }
+  }
+};
 #endif
 
-// One bit per byte of the 64 at p: set for whitespace. 64 bytes must be readable.
-inline std::uint64_t space_mask(const char* p) {
-#if QUORVANE_SSE2
-  return static_cast<std::uint64_t>(space_bits(p)) |
-         static_cast<std::uint64_t>(space_bits(p + 16)) << 16 |
-         static_cast<std::uint64_t>(space_bits(p + 32)) << 32 |
-         static_cast<std::uint64_t>(space_bits(p + 48)) << 48;
-#else
-  std::uint64_t mask = 0;
-  for (int i = 0; i < 64; ++i) mask |= static_cast<std::uint64_t>(token_chars::is_space(p[i])) << i;
-  return mask;
+#if QUORVANE_AVX2
+struct Avx2Masks {
+  __attribute__((target("avx2"))) static void of(const char* p, std::uint64_t& space,
+                                                 std::uint64_t& stop) {
+    space = stop = 0;
+    for (int i = 0; i < 2; ++i) {
+      __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
+      __m256i blank = _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' '));
+      __m256i control =
+          _mm256_subs_epu8(_mm256_sub_epi8(bytes, _mm256_set1_epi8(9)), _mm256_set1_epi8(4));
+      control = _mm256_cmpeq_epi8(control, _mm256_setzero_si256());
+      auto bits = [](__m256i m) __attribute__((target("avx2"))) {
+        return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(m)));
+      };
+      space |= bits(_mm256_or_si256(blank, control)) << (32 * i);
+      stop |= bits(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(kCtrlZ))) << (32 * i);
+    }
+  }
+};
 #endif
-}
 
 // Writes the positions of the bits of `bits` from `base`; returns how many.
 inline std::size_t extract(std::uint64_t bits, std::uint32_t base, std::uint32_t* out) {
@@ -178,6 +211,76 @@ inline std::size_t extract(std::uint64_t bits, std::uint32_t base, std::uint32_t
   }
   return count;
 }
+
+// What indexing a block found: where its tokens start and end, and where a
+// Ctrl-Z ends it, if one does.
+struct Indexed {
+  std::size_t size;    // the bytes before the Ctrl-Z, or all of them
+  std::size_t opened;  // starts written
+  std::size_t closed;  // ends written
+  bool stopped;        // a Ctrl-Z ends the input here
+};
+using IndexFunction = Indexed (*)(const char*, std::size_t, bool, std::uint32_t*, std::uint32_t*);
+
+// `open`: the block before ended inside a token, whose end may come first here.
+template <class Masks>
+[[gnu::always_inline]] inline Indexed index_words(const char* data, std::size_t size, bool open,
+                                                  std::uint32_t* starts, std::uint32_t* ends) {
+  Indexed found{size, 0, 0, false};
+  std::uint64_t before_is_space = open ? 0 : 1;
+  for (std::size_t word = 0; word * 64 < found.size; ++word) {
+    std::uint64_t space, stop;
+    Masks::of(data + word * 64, space, stop);
+    std::size_t held = found.size - word * 64;
+    std::uint64_t inside = held < 64 ? (std::uint64_t{1} << held) - 1 : ~std::uint64_t{0};
+    stop &= inside;
+    if (stop != 0) {  // nothing from the Ctrl-Z on is read
+      held = static_cast<std::size_t>(std::countr_zero(stop));
+      inside = (std::uint64_t{1} << held) - 1;
+      found.size = word * 64 + held;
+      found.stopped = true;
+    }
+    space &= inside;  // nothing after the block ends a token
+    std::uint64_t shifted = space << 1 | before_is_space;
+    std::uint64_t begin = ~space & shifted & inside;
+    std::uint64_t finish = space & ~shifted;
+    before_is_space = space >> 63;
+    auto base = static_cast<std::uint32_t>(word * 64);
+    found.opened += extract(begin, base, starts + found.opened);
+    found.closed += extract(finish, base, ends + found.closed);
+    if (found.stopped) break;
+  }
+  return found;
+}
+
+#if QUORVANE_SSE2
+Indexed index_narrow(const char* data, std::size_t size, bool open, std::uint32_t* starts,
+                     std::uint32_t* ends) {
+  return index_words<Sse2Masks>(data, size, open, starts, ends);
+}
+#else
+Indexed index_narrow(const char* data, std::size_t size, bool open, std::uint32_t* starts,
+                     std::uint32_t* ends) {
+  return index_words<PlainMasks>(data, size, open, starts, ends);
+}
+#endif
+
+#if QUORVANE_AVX2
+__attribute__((target("avx2,bmi"))) Indexed index_wide(const char* data, std::size_t size,
+                                                       bool open, std::uint32_t* starts,
+                                                       std::uint32_t* ends) {
+  return index_words<Avx2Masks>(data, size, open, starts, ends);
+}
+bool wide_allowed = true;
+IndexFunction choose_index() {
+  return wide_allowed && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi")
+             ? index_wide
+             : index_narrow;
+}
+#else
+bool wide_allowed = true;
+IndexFunction choose_index() { return index_narrow; }
+#endif
 
 }  // namespace
 
@@ -289,38 +392,15 @@ class TokenStream::BlockReader {
       got.count = 0;
     }
     offset_ += got.count;
-    if (const void* stop = std::memchr(block.data, kCtrlZ, got.count)) {
-      got.count = static_cast<std::size_t>(static_cast<const char*>(stop) - block.data);
-      ended_ = true;
-    }
-    if (got.count == 0) ended_ = true;
-    block.size = got.count;
+    const bool run_on = open_;
+    Indexed found = index_(block.data, got.count, open_, block.starts.get(), block.ends.get());
+    if (found.stopped || found.size == 0) ended_ = true;
+    block.size = found.size;
     block.last = ended_;
-    index(block);
-  }
-
-  void index(Block& block) {
-    std::uint32_t* starts = block.starts.get();
-    std::uint32_t* ends = block.ends.get();
-    std::size_t opened = 0, closed = 0;
-    bool run_on = open_;
-    std::uint64_t before_is_space = open_ ? 0 : 1;
-    for (std::size_t word = 0; word * 64 < block.size; ++word) {
-      std::uint64_t space = space_mask(block.data + word * 64);
-      std::size_t held = block.size - word * 64;
-      std::uint64_t inside = held < 64 ? (std::uint64_t{1} << held) - 1 : ~std::uint64_t{0};
-      space &= inside;  // nothing after the block ends a token
-      std::uint64_t shifted = space << 1 | before_is_space;
-      std::uint64_t begin = ~space & shifted & inside;
-      std::uint64_t finish = space & ~shifted;
-      before_is_space = space >> 63;
-      auto base = static_cast<std::uint32_t>(word * 64);
-      opened += extract(begin, base, starts + opened);
-      closed += extract(finish, base, ends + closed);
-    }
     if (block.size > 0) open_ = !token_chars::is_space(block.data[block.size - 1]);
-    block.skip = run_on && closed > 0 ? 1 : 0;
-    block.tokens = closed - block.skip;
+    // The first end closes the token begun before the block.
+    block.skip = run_on && found.closed > 0 ? 1 : 0;
+    block.tokens = found.closed - block.skip;
   }
 
   std::unique_ptr<ByteSource> source_;
@@ -330,6 +410,7 @@ class TokenStream::BlockReader {
   Block blocks_[kBlocks];
   bool ended_ = false;  // the source has given all it has
   bool open_ = false;   // the last block read ends inside a token
+  IndexFunction index_ = choose_index();
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -348,6 +429,8 @@ TokenStream::TokenStream(std::unique_ptr<ByteSource> source, std::size_t block, 
       in_place_(reader_->in_place()) {}
 
 TokenStream::~TokenStream() = default;
+
+void TokenStream::allow_wide_index(bool allowed) { wide_allowed = allowed; }
 
 // After a general path has moved pos_: the first token that ends after it.
 // Before indexed_from_ (in the bytes kept from the block before, or in a

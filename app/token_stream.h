@@ -176,6 +176,10 @@ class TokenStream {
   std::uint64_t position() const { return origin_ + pos_; }
   /// Size of the buffer, for the tests of its growth.
   std::size_t buffer_size() const { return buffer_.size() - kSlack; }
+  /// Whether streams made from now on may index with 32-byte vectors where
+  /// the processor has them (they do unless told otherwise): for the tests
+  /// that hold both ways against each other.
+  static void allow_wide_index(bool allowed);
   /// True when the input is read where it lies in memory, without a copy.
   bool in_place() const { return in_place_; }
 

@@ -102,6 +102,8 @@ std::string random_input(std::mt19937& rng, std::string& ops) {
 TEST(TokenStream, AgreesWithFscanfOnGeneratedInputs) {
   std::mt19937 rng(20261208);
   for (int round = 0; round < 20000; ++round) {
+    // Indexed with 16-byte vectors every other round, 32-byte ones where the processor has them.
+    TokenStream::allow_wide_index(round % 2 == 0);
     std::string ops;
     std::string bytes = random_input(rng, ops);
     auto expected = with_fscanf(bytes, ops);
@@ -113,6 +115,7 @@ TEST(TokenStream, AgreesWithFscanfOnGeneratedInputs) {
       ASSERT_EQ(with_stream(bytes, ops, 5, true), expected) << "input [" << bytes << "]";
     }
   }
+  TokenStream::allow_wide_index(true);
 }
 
 TEST(TokenStream, AgreesWithFscanfOnWorkedCases) {
@@ -200,21 +203,33 @@ TEST(TokenStream, OverflowAndUnderflowGiveTheCLibraryValues) {
 }
 
 TEST(TokenStream, CtrlZEndsTheInput) {
-  auto stream = stream_of("POLYLINE\r\n  8\x1aVERTEX\r\n");
-  std::string texte;
-  std::int32_t val = 0;
-  EXPECT_TRUE(stream->read_string(texte));
-  EXPECT_EQ(texte, "POLYLINE");
-  EXPECT_TRUE(stream->read_int(val));
-  EXPECT_EQ(val, 8);
-  EXPECT_TRUE(stream->eof());  // the 8 was the last byte before Ctrl-Z
-  EXPECT_FALSE(stream->read_string(texte));
-  EXPECT_EQ(texte, "POLYLINE");
+  for (bool wide : {false, true}) {
+    TokenStream::allow_wide_index(wide);
+    auto stream = stream_of("POLYLINE\r\n  8\x1aVERTEX\r\n");
+    std::string texte;
+    std::int32_t val = 0;
+    EXPECT_TRUE(stream->read_string(texte));
+    EXPECT_EQ(texte, "POLYLINE");
+    EXPECT_TRUE(stream->read_int(val));
+    EXPECT_EQ(val, 8);
+    EXPECT_TRUE(stream->eof());  // the 8 was the last byte before Ctrl-Z
+    EXPECT_FALSE(stream->read_string(texte));
+    EXPECT_EQ(texte, "POLYLINE");
 
-  auto split = stream_of("AB\x1a", 1);
-  EXPECT_TRUE(split->read_string(texte));
-  EXPECT_EQ(texte, "AB");
-  EXPECT_FALSE(split->read_string(texte));
+    auto split = stream_of("AB\x1a", 1);
+    EXPECT_TRUE(split->read_string(texte));
+    EXPECT_EQ(texte, "AB");
+    EXPECT_FALSE(split->read_string(texte));
+
+    // Far into a block, in each of its 64-byte words.
+    for (std::size_t at : {0, 1, 63, 64, 100, 4095}) {
+      std::string bytes = std::string(at, ' ') + "\x1a 12";
+      auto late = stream_of(bytes, 4096);
+      EXPECT_FALSE(late->read_int(val)) << at;
+      EXPECT_EQ(late->position(), at) << at;
+    }
+  }
+  TokenStream::allow_wide_index(true);
 }
 
 TEST(TokenStream, TokensHaveNoLengthLimit) {
