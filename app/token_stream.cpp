@@ -307,12 +307,15 @@ class TokenStream::BlockReader {
   BlockReader(std::unique_ptr<ByteSource> source, std::size_t size, bool background)
       : source_(std::move(source)), whole_(source_->whole()), size_(size) {
     // Read when asked, the stream only ever uses the first block.
-    for (std::size_t i = 0; i < (background ? kBlocks : 1); ++i) {
-      if (whole_.data() == nullptr) blocks_[i].bytes.resize(size_ + 64);
-      blocks_[i].starts.reset(new std::uint32_t[size_ / 2 + 2]);
-      blocks_[i].ends.reset(new std::uint32_t[size_ / 2 + 2]);
-    }
-    if (background) thread_ = std::thread([this] { run(); });
+    make_blocks(1);
+    if (background) start_background();
+  }
+
+  /// From now on blocks are read ahead on a thread; before the first next().
+  void start_background() {
+    if (thread_.joinable() || started_) return;
+    make_blocks(kBlocks);
+    thread_ = std::thread([this] { run(); });
   }
 
   ~BlockReader() {
@@ -325,12 +328,22 @@ class TokenStream::BlockReader {
     thread_.join();
   }
 
+  void make_blocks(std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (blocks_[i].starts != nullptr) continue;
+      if (whole_.data() == nullptr) blocks_[i].bytes.resize(size_ + 64);
+      blocks_[i].starts.reset(new std::uint32_t[size_ / 2 + 2]);
+      blocks_[i].ends.reset(new std::uint32_t[size_ / 2 + 2]);
+    }
+  }
+
   /// True when the blocks lie where the input lies in memory, one after the other.
   bool in_place() const { return whole_.data() != nullptr; }
 
   /// The next block; the one handed out before it goes back to be refilled.
   /// Nothing before `keep_from` in the input will be looked at again.
   const Block& next(std::uint64_t keep_from) {
+    started_ = true;
     if (!thread_.joinable()) {
       keep_from_ = keep_from;
       fill(blocks_[0]);
@@ -416,6 +429,7 @@ class TokenStream::BlockReader {
   std::condition_variable changed_;
   std::size_t ready_ = 0;        // blocks filled and not yet given back
   std::uint64_t keep_from_ = 0;  // where the stream may still look
+  bool started_ = false;         // a block has been asked for
   std::size_t taken_ = 0;        // the block handed out, or to be handed out next
   bool holding_ = false;
   bool stop_ = false;
@@ -431,6 +445,8 @@ TokenStream::TokenStream(std::unique_ptr<ByteSource> source, std::size_t block, 
 TokenStream::~TokenStream() = default;
 
 void TokenStream::allow_wide_index(bool allowed) { wide_allowed = allowed; }
+
+void TokenStream::read_ahead() { reader_->start_background(); }
 
 // After a general path has moved pos_: the first token that ends after it.
 // Before indexed_from_ (in the bytes kept from the block before, or in a

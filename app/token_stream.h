@@ -176,6 +176,9 @@ class TokenStream {
   std::uint64_t position() const { return origin_ + pos_; }
   /// Size of the buffer, for the tests of its growth.
   std::size_t buffer_size() const { return buffer_.size() - kSlack; }
+  /// Makes a stream made without `prefetch` read ahead after all; nothing
+  /// changes once a read has been made.
+  void read_ahead();
   /// Whether streams made from now on may index with 32-byte vectors where
   /// the processor has them (they do unless told otherwise): for the tests
   /// that hold both ways against each other.
