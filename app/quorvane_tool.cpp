@@ -53,19 +53,21 @@ Extents extents;
 Console console(stdout, stdin);
 
 // The survey of the first input, on its own thread. While it runs it alone
-// writes to the console and to `extents`.
+// writes to the console and to `extents`. Its thread is not joined but waited
+// for: a run that fails ends without waiting for every thread.
 class Survey : public SurveyWatch {
  public:
   void start(TokenStream& stream, const Working& w) {
     w_ = w;
-    thread_ = std::thread([this, &stream] {
+    std::thread([this, &stream] {
       survey_pass(stream, w_, extents, console, this);
       position_ = stream.position();
       std::lock_guard<std::mutex> lock(mutex_);
       so_far_ = extents;
       over_ = true;
       changed_.notify_all();
-    });
+    }).detach();
+    started_ = true;
   }
   void entities_reached(const Extents& so_far) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -85,13 +87,15 @@ class Survey : public SurveyWatch {
   }
   /// Waits for the end of the survey; then its results may be read.
   void finish() {
-    if (thread_.joinable()) thread_.join();
+    if (!started_) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return over_; });
   }
   const Working& working() const { return w_; }
   std::uint64_t position() const { return position_; }
 
  private:
-  std::thread thread_;
+  bool started_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;
   Extents so_far_;
@@ -122,7 +126,12 @@ class SecondCopy {
       changed_.wait(lock, [this] { return carried_known_; });
       return carried_;
     };
-    thread_ = std::thread([this, &stream] { copy_second_input(stream, *writer_, w_, *console_); });
+    std::thread([this, &stream] {
+      copy_second_input(stream, *writer_, w_, *console_);
+      std::lock_guard<std::mutex> lock(mutex_);
+      over_ = true;
+      changed_.notify_all();
+    }).detach();
     return true;
   }
   /// The val and dval the copy of the first input leaves: this copy goes on from them.
@@ -136,7 +145,10 @@ class SecondCopy {
   void let_write() { may_write_.store(true); }
   /// Waits for the end of the copy, and lets out what its console holds.
   void finish() {
-    if (thread_.joinable()) thread_.join();
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return over_; });
+    }
     console_->release();
   }
   LineWriter& writer() { return *writer_; }
@@ -145,7 +157,6 @@ class SecondCopy {
   void close() { writer_.reset(); }
 
  private:
-  std::thread thread_;
   std::unique_ptr<LineWriter> writer_;
   std::FILE* part_ = nullptr;
   std::unique_ptr<Console> console_;
@@ -154,6 +165,7 @@ class SecondCopy {
   std::condition_variable changed_;
   Working::Carried carried_{};
   bool carried_known_ = false;
+  bool over_ = false;
   Working w_;
 };
 SecondCopy second;
@@ -229,12 +241,18 @@ std::unique_ptr<TokenStream> open_stream(const std::string& composed, std::strin
 // The merged file to remove if the run ends in a signal handler.
 std::atomic<const char*> removed_on_fault{nullptr};
 
+std::atomic_flag faulted = ATOMIC_FLAG_INIT;
+
 void on_bus_error(int signal, siginfo_t* info, void*) {
   const char* note = mapped_input_note(info->si_addr);
   if (note == nullptr) {  // not a mapped input: the usual end of the process
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     return;
+  }
+  // Several passes may meet the lost bytes at once: one of them ends the run.
+  if (faulted.test_and_set()) {
+    for (;;) pause();
   }
   if (const char* output = removed_on_fault.load()) unlink(output);
   ssize_t written = write(2, note, std::strlen(note));
