@@ -204,10 +204,18 @@ struct Avx2Masks {
 #endif
 
 // Writes the positions of the bits of `bits` from `base`; returns how many.
+// The first eight are written whatever the count, without a branch for each
+// (a loop that ends after a varying count costs a mispredicted branch every
+// word): the arrays have room for them past the last one that counts.
 inline std::size_t extract(std::uint64_t bits, std::uint32_t base, std::uint32_t* out) {
-  std::size_t count = 0;
-  for (; bits != 0; bits &= bits - 1) {
-    out[count++] = base + static_cast<std::uint32_t>(std::countr_zero(bits));
+  const auto count = static_cast<std::size_t>(std::popcount(bits));
+  for (int i = 0; i < 8; ++i) {
+    out[i] = base + static_cast<std::uint32_t>(std::countr_zero(bits));
+    bits &= bits - 1;
+  }
+  for (std::size_t i = 8; bits != 0; ++i) {
+    out[i] = base + static_cast<std::uint32_t>(std::countr_zero(bits));
+    bits &= bits - 1;
   }
   return count;
 }
@@ -332,8 +340,9 @@ class TokenStream::BlockReader {
     for (std::size_t i = 0; i < count; ++i) {
       if (blocks_[i].starts != nullptr) continue;
       if (whole_.data() == nullptr) blocks_[i].bytes.resize(size_ + 64);
-      blocks_[i].starts.reset(new std::uint32_t[size_ / 2 + 2]);
-      blocks_[i].ends.reset(new std::uint32_t[size_ / 2 + 2]);
+      // A token at most for every other byte, and room for a last word's eight.
+      blocks_[i].starts.reset(new std::uint32_t[size_ / 2 + 2 + 8]);
+      blocks_[i].ends.reset(new std::uint32_t[size_ / 2 + 2 + 8]);
     }
   }
 
