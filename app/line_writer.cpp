@@ -11,7 +11,9 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <sys/stat.h>
 #else
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 #endif
@@ -104,10 +106,15 @@ std::int64_t tell(std::FILE* file) {
 #endif
 }
 
+// Only a regular file holds older bytes to cut off: a pipe or a device is left as it is.
 bool cut(std::FILE* file, std::int64_t size) {
 #ifdef _WIN32
+  struct _stat64 info;
+  if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFREG) == 0) return true;
   return _chsize_s(_fileno(file), size) == 0;
 #else
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return true;
   return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 #endif
 }

@@ -288,6 +288,17 @@ TEST_F(EndToEnd, AReadErrorFailsTheRunAndRemovesTheMergedFile) {
   }
 }
 
+// A merged file that leads to a device or a pipe is written through as it
+// is: there are no older bytes to cut off after the new ones.
+TEST_F(EndToEnd, AMergedFileThatIsADeviceIsWrittenThrough) {
+  if (under_wine()) GTEST_SKIP() << "writes to Linux's /dev/null";
+  ASSERT_EQ(symlink("/dev/null", (drive.path() + "/" + kOutput).c_str()), 0);
+  ToolRun r = run("site4 north north north");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  expect_inputs_intact();
+}
+
 TEST_F(EndToEnd, AFullDiskLeavesNoMergedFile) {
   if (under_wine()) GTEST_SKIP() << "writes to Linux's /dev/full";
   ASSERT_EQ(symlink("/dev/full", (drive.path() + "/" + kOutput).c_str()), 0);
