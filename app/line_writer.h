@@ -174,6 +174,17 @@ class LineWriter {
     out += N - 1;
     end_line(out + format_int32(v, out));
   }
+  /// number() for a value whose text is at hand, as "%d" writes it: 16 bytes
+  /// must be readable from `digits`, `length` of them counting.
+  template <std::size_t N>
+  void number_text(const char (&lead)[N], const char* digits, std::size_t length) {
+    static_assert(N <= 8, "a lead of a few spaces");
+    char* out = room(kShortLine);
+    std::memcpy(out, lead, N - 1);
+    out += N - 1;
+    std::memcpy(out, digits, 16);
+    end_line(out + length);
+  }
   /// "% d\n": a space before a value of zero or more, the minus sign before a negative one.
   void signed_number(std::int32_t v) {
     char* out = room(kShortLine);

@@ -14,10 +14,24 @@ struct Copy {
 
   template <std::size_t N>
   void code(const char (&lead)[N]) {
+    const char* digits;
+    std::size_t length;
+    if (in.read_plain_int(w.val, digits, length)) [[likely]] {
+      w.val_known = true;
+      out.number_text(lead, digits, length);  // its text is the one the value gives
+      return;
+    }
     take_int();
     out.number(lead, w.val);
   }
   void signed_code() {
+    const char* digits;
+    std::size_t length;
+    if (in.read_plain_int(w.val, digits, length)) [[likely]] {
+      w.val_known = true;
+      out.number_text(" ", digits, length);
+      return;
+    }
     take_int();
     out.signed_number(w.val);
   }

@@ -159,6 +159,31 @@ class TokenStream {
   }
   /// "%d": an optional sign and decimal digits; beyond 32 bits the value saturates.
   bool read_int(std::int32_t& val);
+  /// read_int for a token that is a plain integer, read whole: up to 9 digits,
+  /// without a sign or a leading zero, so that its text is the one "%d"
+  /// writes. Gives its digits where they lie, 16 bytes of them readable;
+  /// anything else is left unread, and false returned.
+  bool read_plain_int(std::int32_t& val, const char*& digits, std::size_t& length) {
+    std::size_t k = cursor_;
+    if (k >= tokens_) return false;
+    const std::size_t start = start_of(k);
+    if (pos_ > start) return false;  // a read before stopped inside it
+    const char* p = data_ + start;
+    const std::size_t n = end_of(k) - start;
+    if (n > 9 || (p[0] == '0' && n > 1)) return false;
+    std::uint32_t magnitude = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      auto digit = static_cast<unsigned>(static_cast<unsigned char>(p[i]) - '0');
+      if (digit > 9) return false;
+      magnitude = magnitude * 10 + digit;
+    }
+    val = static_cast<std::int32_t>(magnitude);
+    digits = p;
+    length = n;
+    pos_ = start + n;
+    cursor_ = k + 1;
+    return true;
+  }
   /// "%lf": a decimal real (12, 12.5, .5, 5., -1.2e3), correctly rounded.
   /// Infinities, NaNs and hexadecimal forms are not numbers here. An exponent
   /// marker without digits ("1e", "1e+") is consumed and the value before it kept.

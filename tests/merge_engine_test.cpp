@@ -124,6 +124,24 @@ TEST(Merge, SecondInputSkipsOtherLayersButKeepsEverySeqend) {
   EXPECT_EQ(r.console.find("HA record"), std::string::npos);
 }
 
+// A code whose text is the one "%d" gives is copied as it stands; any other
+// form is read as "%d" reads it and written as it writes it.
+TEST(Merge, CodesAreWrittenAsTheyReadWhateverTheirForm) {
+  const std::string first = crlf(
+      "POLYLINE\n8\nCN1\n007\nA\n-0\n+5\n0\n123456789\n1234567890\n-12\n8x\nx\n"
+      "VERTEX\n  8\nCN1\n 70\n    32\n 10\n1.5\n 20\n-2.5\n 30\n3\n  0\nSEQEND\n");
+  const std::string second = crlf(
+      "POLYLINE\n08\nHA_6292\n 70\nL\n+1\n 40\n0\n 41\n0\n 0\n"
+      "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n7\n 20\n8\n  0\nSEQEND\n");
+  for (std::size_t block : {std::size_t{3}, TokenStream::kDefaultBlock}) {
+    MergeResult r = merge(first, second, block);
+    MergeResult expected = testing::reference_merge(first, second);
+    EXPECT_EQ(r.merged, expected.merged) << block;
+    EXPECT_EQ(r.console, expected.console) << block;
+  }
+  EXPECT_NE(merge(first, second).merged.find("CN1\r\n  7\r\n"), std::string::npos);  // 007
+}
+
 TEST(Merge, CoordinatesBeyond32BitsAreWrittenInFull) {
   MergeResult r = merge("VERTEX 8 L 70 32 10 1e20 20 -4294967296.5 30 2147483647.5 0", "");
   EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nL\n 70\n    32\n 10\n100000000000000000000\n 20\n"
