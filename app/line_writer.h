@@ -176,13 +176,15 @@ class LineWriter {
   }
   /// number() for a value whose text is at hand, as "%d" writes it: 16 bytes
   /// must be readable from `digits`, `length` of them counting.
+  /// With `up`, the last digit is written one more (the caller sees that it is not a 9).
   template <std::size_t N>
-  void number_text(const char (&lead)[N], const char* digits, std::size_t length) {
+  void number_text(const char (&lead)[N], const char* digits, std::size_t length, bool up = false) {
     static_assert(N <= 8, "a lead of a few spaces");
     char* out = room(kShortLine);
     std::memcpy(out, lead, N - 1);
     out += N - 1;
     std::memcpy(out, digits, 16);
+    out[length - 1] = static_cast<char>(out[length - 1] + (up ? 1 : 0));
     end_line(out + length);
   }
   /// "% d\n": a space before a value of zero or more, the minus sign before a negative one.

@@ -47,15 +47,20 @@ struct Copy {
     out.text(w.texte);
   }
   void coordinate() {
-    take_real();
-    out.integral(half_up(w.dval));
-  }
-  void take_real() {
-    if (in.read_real(w.dval)) [[likely]] {
+    const char* text;
+    std::size_t length;
+    bool up;
+    if (in.read_coordinate(w.dval, text, length, up)) [[likely]] {
       w.dval_known = true;
-    } else if (!w.dval_known) {
-      w.settle_dval();
+      if (text != nullptr) {
+        out.number_text("", text, length, up);  // the digits of the rounded value as they stand
+      } else {
+        out.integral(half_up(w.dval));
+      }
+      return;
     }
+    if (!w.dval_known) w.settle_dval();
+    out.integral(half_up(w.dval));
   }
 };
 

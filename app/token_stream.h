@@ -187,11 +187,21 @@ class TokenStream {
   /// "%lf": a decimal real (12, 12.5, .5, 5., -1.2e3), correctly rounded.
   /// Infinities, NaNs and hexadecimal forms are not numbers here. An exponent
   /// marker without digits ("1e", "1e+") is consumed and the value before it kept.
-  bool read_real(double& dval) { return scan_real<true>(dval); }
+  bool read_real(double& dval) { return scan_real<true, false>(dval); }
+  /// read_real for a coordinate about to be rounded half up. When the text
+  /// read tells the rounded value without the double (up to 15 digits, no
+  /// exponent, an integer part written without leading zeros), `text` and
+  /// `length` give the sign and digits of the integer part where they lie,
+  /// 16 bytes readable, and `up` whether the rounded value is one further from
+  /// zero (its last digit one more); otherwise `text` is null.
+  bool read_coordinate(double& dval, const char*& text, std::size_t& length, bool& up) {
+    text = nullptr;
+    return scan_real<true, true>(dval, &text, &length, &up);
+  }
   /// read_real for a value nobody looks at: the same bytes consumed, no conversion.
   bool skip_real() {
     double unused;
-    return scan_real<false>(unused);
+    return scan_real<false, false>(unused);
   }
 
   bool eof() const { return eof_; }
@@ -235,8 +245,9 @@ class TokenStream {
   bool next_token_general(const char*& first, const char*& last);
   bool read_int_general(std::int32_t& val);
   bool read_real_general(double& dval);
-  template <bool kConvert>
-  bool scan_real(double& dval);
+  template <bool kConvert, bool kRounding>
+  bool scan_real(double& dval, const char** text = nullptr, std::size_t* length = nullptr,
+                 bool* up = nullptr);
   bool skip_space();
   int look();
   bool refill();
@@ -319,13 +330,14 @@ inline bool TokenStream::read_int(std::int32_t& val) {
   return true;
 }
 
-template <bool kConvert>
-inline bool TokenStream::scan_real(double& dval) {
+template <bool kConvert, bool kRounding>
+inline bool TokenStream::scan_real(double& dval, const char** text, std::size_t* length, bool* up) {
   using token_chars::is_digit;
   std::size_t k = cursor_;
   if (k >= tokens_) return read_real_slow(dval);
   const char* data = data_;
   const char* p = item_at(k);
+  const char* item = p;
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
   const char* number = p;
@@ -359,6 +371,23 @@ inline bool TokenStream::scan_real(double& dval) {
   }
   pos_ = static_cast<std::size_t>(p - data);
   follow(k);
+  if constexpr (kRounding) {
+    // Up to 15 digits the double lies on the same side of every half
+    // integer as the decimal value, so the digits tell the rounding: x.0 to
+    // x.4 give x, x.5 to x.9 give x + 1 (their last digit one more, unless
+    // it is a 9); -x.0 to -x.4 give -x (x > 0), -x.6 to -x.9 give -(x + 1).
+    const char first_fraction = *dot == '.' && dot + 1 < digits_end ? dot[1] : '0';
+    const auto whole = static_cast<std::size_t>(dot - number);
+    const bool zero = whole == 1 && number[0] == '0';
+    const bool away = negative ? first_fraction > '5' : first_fraction >= '5';
+    const bool toward = first_fraction < '5' && !(negative && zero);
+    if (p == digits_end && digits <= 15 && whole >= 1 && (number[0] != '0' || zero) &&
+        (negative || number == item) && (toward || (away && dot[-1] != '9'))) {
+      *text = negative ? number - 1 : number;
+      *length = whole + (negative ? 1 : 0);
+      *up = away;
+    }
+  }
   if constexpr (kConvert) {
     int fraction = *dot == '.' ? static_cast<int>(digits_end - dot - 1) : 0;
     int power = exponent - fraction;

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 #include "drawings.h"
 #include "in_memory_merge.h"
@@ -140,6 +142,80 @@ TEST(Merge, CodesAreWrittenAsTheyReadWhateverTheirForm) {
     EXPECT_EQ(r.console, expected.console) << block;
   }
   EXPECT_NE(merge(first, second).merged.find("CN1\r\n  7\r\n"), std::string::npos);  // 007
+}
+
+// Coordinates are rounded from their digits where those tell the result, and
+// through the double elsewhere: both ways give what the C library's reading
+// and floor(v + 0.5) give, ties, nines, signs and long numbers included.
+TEST(Merge, CoordinatesRoundAsTheDoubleDoesWhateverTheirText) {
+  std::vector<std::string> values = {"0",
+                                     "0.4",
+                                     "0.5",
+                                     "-0.4",
+                                     "-0.5",
+                                     "-0.6",
+                                     "-0.50",
+                                     "-0.51",
+                                     "1.5",
+                                     "2.5",
+                                     "-1.5",
+                                     "-2.5",
+                                     "9.5",
+                                     "19.5",
+                                     "-9.6",
+                                     "99.9",
+                                     "-99.4",
+                                     "3.",
+                                     "-3.",
+                                     ".5",
+                                     "-.5",
+                                     "+3.5",
+                                     "+3.4",
+                                     "007.5",
+                                     "-007.4",
+                                     "1e2",
+                                     "1.5e0",
+                                     "4.49999999999999",
+                                     "4.499999999999999",
+                                     "4.4999999999999999",
+                                     "-4.5000000000000001",
+                                     "123456789012345.4",
+                                     "123456789012345.5",
+                                     "1234567890123456.5",
+                                     "-999999999999999.6",
+                                     "2147483647.5",
+                                     "-2147483648.5",
+                                     "99999999999999.9"};
+  std::mt19937 rng(15);
+  for (int i = 0; i < 3000; ++i) {
+    std::string v = rng() % 3 == 0 ? "-" : "";
+    v += std::to_string(rng() % (rng() % 2 ? 10 : 100000000));
+    if (rng() % 5 != 0) {
+      v += ".";
+      for (std::uint32_t d = rng() % 12; d > 0; --d) v += static_cast<char>('0' + rng() % 10);
+    }
+    values.push_back(v);
+  }
+  std::string first = "POLYLINE\n  8\nCN1\n 66\n1\n 10\n0\n 20\n0\n 30\n0\n  0\n";
+  for (std::size_t i = 0; i + 2 < values.size(); i += 3) {
+    first += "VERTEX\n  8\nCN1\n 70\n    32\n 10\n" + values[i] + "\n 20\n" + values[i + 1] +
+             "\n 30\n" + values[i + 2] + "\n  0\n";
+  }
+  first += "SEQEND\n";
+  std::string second = "POLYLINE\n  8\nHA_6292\n 66\n1\n 70\n     1\n 40\n0\n 41\n0\n  0\n";
+  for (std::size_t i = 0; i + 1 < values.size(); i += 2) {
+    second += "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n" + values[i] + "\n 20\n" + values[i + 1] +
+              "\n  0\n";
+  }
+  second += "SEQEND\n";
+  MergeResult r = merge(first, second);
+  MergeResult expected = testing::reference_merge(first, second);
+  ASSERT_TRUE(r.merged == expected.merged)
+      << "first difference at byte "
+      << std::mismatch(r.merged.begin(), r.merged.end(), expected.merged.begin(),
+                       expected.merged.end())
+                 .first -
+             r.merged.begin();
 }
 
 TEST(Merge, CoordinatesBeyond32BitsAreWrittenInFull) {
