@@ -8,12 +8,13 @@
 // the run with one line on standard error and status 1, and removes the
 // merged file if this run had created it.
 //
-// The survey and the copy of the first input read it side by side, the survey
-// on a thread of its own. The header is written with the extents the survey
-// has found when it meets the first polyline, and mended at the end of the
-// copy if a later $EXTMIN or $EXTMAX changed them; the copy's console text is
-// held until the survey's is out, so the console reads as if one pass came
-// after the other.
+// The three passes run side by side: the survey on a thread of its own, the
+// copy of the first input here, and the copy of the second input on a third
+// thread into a file without a name, appended at the end. The header is
+// written with the extents the survey has found when it meets the first
+// polyline, and mended at the end of the copy if a later $EXTMIN or $EXTMAX
+// changed them; each copy's console text is held until the pass before it is
+// over, so the console reads as if one pass came after the other.
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
