@@ -160,7 +160,6 @@ int FileSink::replace_front(std::size_t old_size, std::string_view bytes) {
   const auto after = static_cast<std::int64_t>(bytes.size());
   if (end < before) return EIO;
   if (after != before && !move_bytes(file_, before, after, end - before)) return failure();
-  if (after < before && !cut(file_, end - before + after)) return failure();
   if (!seek(file_, 0, SEEK_SET) ||
       std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
     return failure();

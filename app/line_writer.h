@@ -30,12 +30,17 @@ inline constexpr char kPairs[] =
 
 /// Writes v in decimal at out (20 characters at most); returns the number of characters.
 inline std::size_t format_unsigned(std::uint64_t v, char* out) {
-  std::size_t length = 1;
-  if (v < 10000) {  // most values a drawing holds: codes, flags and coordinates
-    length = v < 10 ? 1 : v < 100 ? 2 : v < 1000 ? 3 : 4;
-  } else {
-    for (std::uint64_t rest = v; rest >= 10; rest /= 10) ++length;
+  // Most values a drawing holds are short: codes, flags and coordinates.
+  if (v < 10) {
+    out[0] = static_cast<char>('0' + v);
+    return 1;
   }
+  if (v < 100) {
+    std::memcpy(out, digits::kPairs + v * 2, 2);
+    return 2;
+  }
+  std::size_t length = v < 1000 ? 3 : 4;
+  for (std::uint64_t rest = v / 10000; rest > 0; rest /= 10) ++length;
   char* p = out + length;
   while (v >= 100) {
     std::size_t pair = (v % 100) * 2;
@@ -58,27 +63,6 @@ inline std::size_t format_int(std::int64_t v, char* out) {
   out[0] = '-';
   return 1 + format_unsigned(0 - static_cast<std::uint64_t>(v), out + 1);
 }
-/// format_int for the values of a drawing's lines, quicker for the short ones.
-inline std::size_t format_int32(std::int32_t v, char* out) {
-  auto magnitude = static_cast<std::uint32_t>(v);
-  std::size_t sign = 0;
-  if (v < 0) {
-    out[0] = '-';
-    magnitude = 0u - magnitude;
-    sign = 1;
-  }
-  char* p = out + sign;
-  if (magnitude < 10) {
-    p[0] = static_cast<char>('0' + magnitude);
-    return sign + 1;
-  }
-  if (magnitude < 100) {
-    std::memcpy(p, digits::kPairs + magnitude * 2, 2);
-    return sign + 2;
-  }
-  return sign + format_unsigned(magnitude, p);
-}
-
 /// Writes the exact decimal value of a finite integral double (1e20 gives
 /// 100000000000000000000); returns the number of characters. Needs kIntegralChars.
 std::size_t format_integral(double x, char* out);
@@ -172,7 +156,7 @@ class LineWriter {
     char* out = room(kShortLine);
     std::memcpy(out, lead, N - 1);
     out += N - 1;
-    end_line(out + format_int32(v, out));
+    end_line(out + format_int(v, out));
   }
   /// number() for a value whose text is at hand, as "%d" writes it: 16 bytes
   /// must be readable from `digits`, `length` of them counting.
@@ -192,13 +176,13 @@ class LineWriter {
     char* out = room(kShortLine);
     *out = ' ';
     out += v >= 0 ? 1 : 0;
-    end_line(out + format_int32(v, out));
+    end_line(out + format_int(v, out));
   }
   /// "%d\n" for a converted coordinate or extent, exact whatever its size.
   void integral(double x) {
     if (x > -2147483648.0 && x < 2147483648.0) {
       char* out = room(kShortLine);
-      end_line(out + format_int32(static_cast<std::int32_t>(x), out));
+      end_line(out + format_int(static_cast<std::int32_t>(x), out));
     } else {
       char* out = room(kIntegralChars + 2);
       end_line(out + format_integral(x, out));

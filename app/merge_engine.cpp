@@ -16,24 +16,29 @@ struct Copy {
   void code(const char (&lead)[N]) {
     const char* digits;
     std::size_t length;
-    if (in.read_plain_int(w.val, digits, length)) [[likely]] {
-      w.val_known = true;
+    if (take_int(digits, length)) {
       out.number_text(lead, digits, length);  // its text is the one the value gives
-      return;
+    } else {
+      out.number(lead, w.val);
     }
-    take_int();
-    out.number(lead, w.val);
   }
   void signed_code() {
     const char* digits;
     std::size_t length;
+    if (take_int(digits, length)) {
+      out.number_text(" ", digits, length);  // a plain integer is never negative
+    } else {
+      out.signed_number(w.val);
+    }
+  }
+  // Reads val; true when its token is a plain integer, whose digits are then at hand.
+  bool take_int(const char*& digits, std::size_t& length) {
     if (in.read_plain_int(w.val, digits, length)) [[likely]] {
       w.val_known = true;
-      out.number_text(" ", digits, length);
-      return;
+      return true;
     }
     take_int();
-    out.signed_number(w.val);
+    return false;
   }
   void take_int() {
     if (in.read_int(w.val)) [[likely]] {
@@ -54,12 +59,11 @@ struct Copy {
       w.dval_known = true;
       if (text != nullptr) {
         out.number_text("", text, length, up);  // the digits of the rounded value as they stand
-      } else {
-        out.integral(half_up(w.dval));
+        return;
       }
-      return;
+    } else if (!w.dval_known) {
+      w.settle_dval();
     }
-    if (!w.dval_known) w.settle_dval();
     out.integral(half_up(w.dval));
   }
 };

@@ -497,7 +497,6 @@ bool TokenStream::refill() {
   std::memcpy(buffer_.data() + end_, block.data, block.size);
   data_ = buffer_.data();
   take_index(block);
-  buffer_[end_] = '\0';  // ends every number that the inline paths read
   return block.size > 0;
 }
 

@@ -210,7 +210,7 @@ class TokenStream {
   /// Offset in the input of the next byte to be read.
   std::uint64_t position() const { return origin_ + pos_; }
   /// Size of the buffer, for the tests of its growth.
-  std::size_t buffer_size() const { return buffer_.size() - kSlack; }
+  std::size_t buffer_size() const { return in_place_ ? 0 : buffer_.size() - kSlack; }
   /// Makes a stream made without `prefetch` read ahead after all; nothing
   /// changes once a read has been made.
   void read_ahead();
@@ -295,9 +295,11 @@ inline constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
 
 }  // namespace token_chars
 
-// The inline paths read the bytes held in the buffer, up to the zero byte
-// kept just after them, which ends every number; an item that reaches that
-// end is left to the general path.
+// The inline paths read only tokens of the index, each followed by a
+// whitespace byte in its block, which ends every loop over its bytes;
+// anything else is left to the general paths. Fixed-size copies from a token
+// may read past the block: kSlack bytes of the buffer, or the page of zeros
+// after a mapped file.
 inline bool TokenStream::next_token(const char*& first, const char*& last) {
   std::size_t k = cursor_;
   if (k >= tokens_) return next_token_slow(first, last);

@@ -56,6 +56,14 @@ TEST(LineWriter, IntegralsAreExactAtEverySize) {
   char printed[400];
   std::snprintf(printed, sizeof printed, "%.0f", DBL_MAX);
   EXPECT_EQ(integral_text(DBL_MAX), printed);
+  // Each number of digits, at its edges, as the formatting takes short values apart.
+  for (std::int64_t power = 1; power <= 1000000000000000000; power *= 10) {
+    for (std::int64_t v : {power - 1, power, power + 1, -(power - 1), -power, -(power + 1)}) {
+      char out[32];
+      std::snprintf(printed, sizeof printed, "%lld", static_cast<long long>(v));
+      ASSERT_EQ(std::string(out, format_int(v, out)), printed);
+    }
+  }
   std::mt19937_64 rng(11);
   for (int i = 0; i < 200000; ++i) {
     double x = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 970));
