@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -57,8 +58,11 @@ TEST(LineWriter, IntegralsAreExactAtEverySize) {
   std::snprintf(printed, sizeof printed, "%.0f", DBL_MAX);
   EXPECT_EQ(integral_text(DBL_MAX), printed);
   // Each number of digits, at its edges, as the formatting takes short values apart.
-  for (std::int64_t power = 1; power <= 1000000000000000000; power *= 10) {
-    for (std::int64_t v : {power - 1, power, power + 1, -(power - 1), -power, -(power + 1)}) {
+  for (int zeros = 0; zeros <= 18; ++zeros) {
+    std::int64_t power = 1;
+    for (int i = 0; i < zeros; ++i) power *= 10;
+    for (std::int64_t v :
+         {power - 1, power, power + 1, -(power - 1), -power, -(power + 1), INT64_MAX, INT64_MIN}) {
       char out[32];
       std::snprintf(printed, sizeof printed, "%lld", static_cast<long long>(v));
       ASSERT_EQ(std::string(out, format_int(v, out)), printed);
