@@ -6,10 +6,12 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #endif
 
@@ -38,14 +40,8 @@ bool is_folder(const std::string& host) {
 }  // namespace
 
 // Windows refuses to open a folder as a file ("Permission denied"); say what it is.
-std::FILE* open_input(const std::string& host, int& error) {
+std::FILE* open_input(const std::string& host, bool, int& error) {
   std::FILE* file = open_file(host, "rb", error);
-  if (file == nullptr && is_folder(host)) error = EISDIR;
-  return file;
-}
-
-std::FILE* create_output(const std::string& host, int& error) {
-  std::FILE* file = open_file(host, "w+b", error);
   if (file == nullptr && is_folder(host)) error = EISDIR;
   return file;
 }
@@ -53,32 +49,25 @@ std::FILE* create_output(const std::string& host, int& error) {
 #else
 
 // A folder opens as a file here, and only its reads fail: refuse it at once.
-std::FILE* open_input(const std::string& host, int& error) {
+// What it is is known before a FIFO waits for its writer.
+std::FILE* open_input(const std::string& host, bool regular_only, int& error) {
+  struct stat info;
+  if (stat(host.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      error = EISDIR;
+      return nullptr;
+    }
+    if (regular_only && !S_ISREG(info.st_mode)) {
+      error = kNotRegular;
+      return nullptr;
+    }
+  }
   std::FILE* file = open_file(host, "rb", error);
   if (file == nullptr) return nullptr;
-  struct stat info;
   if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
     std::fclose(file);
     error = EISDIR;
     return nullptr;
-  }
-  return file;
-}
-
-// An existing file is written over from its start and cut to its new length
-// when closed, not emptied on opening: a file emptied and written again is
-// forced to disk as a whole when it is closed, which a merge need not wait for.
-std::FILE* create_output(const std::string& host, int& error) {
-  errno = 0;
-  int fd = open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    error = errno != 0 ? errno : EIO;
-    return nullptr;
-  }
-  std::FILE* file = fdopen(fd, "r+b");
-  if (file == nullptr) {
-    error = errno != 0 ? errno : EIO;
-    close(fd);
   }
   return file;
 }
@@ -133,6 +122,51 @@ bool same_file(const std::string& a, const std::string& b) {
   struct stat first, second;
   return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+#endif
+
+#ifdef _WIN32
+
+bool stamp_of(std::FILE* file, FileStamp& stamp) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return false;
+  stamp.device = info.dwVolumeSerialNumber;
+  stamp.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  stamp.size =
+      static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+  stamp.modified =
+      static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                info.ftLastWriteTime.dwLowDateTime);
+  stamp.regular = GetFileType(handle) == FILE_TYPE_DISK;
+  return true;
+}
+
+bool room_for(const std::string& folder, std::uint64_t bytes) {
+  ULARGE_INTEGER free_bytes;
+  return GetDiskFreeSpaceExA(folder.c_str(), &free_bytes, nullptr, nullptr) &&
+         free_bytes.QuadPart >= bytes;
+}
+
+#else
+
+bool stamp_of(std::FILE* file, FileStamp& stamp) {
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0) return false;
+  stamp.device = static_cast<std::uint64_t>(info.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+  stamp.size = static_cast<std::int64_t>(info.st_size);
+  stamp.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                   static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+  stamp.regular = S_ISREG(info.st_mode);
+  return true;
+}
+
+bool room_for(const std::string& folder, std::uint64_t bytes) {
+  struct statvfs info;
+  return statvfs(folder.empty() ? "." : folder.c_str(), &info) == 0 &&
+         static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize >= bytes;
 }
 
 #endif

@@ -2,17 +2,19 @@
 #ifndef QUORVANE_FILES_H
 #define QUORVANE_FILES_H
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 namespace quorvane {
 
-/// Opens an input in binary mode; null with `error` set (a folder gives EISDIR).
-std::FILE* open_input(const std::string& host, int& error);
+/// `error` of open_input for a FIFO or a device where a regular file is needed.
+constexpr int kNotRegular = -1;
 
-/// Creates the output, or opens it to be written over, in binary mode, for
-/// reading too; null with `error` set. Its writer cuts it to its new length.
-std::FILE* create_output(const std::string& host, int& error);
+/// Opens an input in binary mode; null with `error` set (a folder gives
+/// EISDIR). With `regular_only`, a FIFO or a device is refused before any
+/// wait for its writer (kNotRegular).
+std::FILE* open_input(const std::string& host, bool regular_only, int& error);
 
 /// A file without a name in the folder of `beside`, for part of the output
 /// written ahead of its place; it goes when closed, or when the process ends
@@ -22,6 +24,22 @@ std::FILE* create_part(const std::string& beside);
 /// True when both paths exist and lead to the same file, through links or
 /// not: same device and inode, or same volume and file index on Windows.
 bool same_file(const std::string& a, const std::string& b);
+
+/// What tells that an open file has changed: which file it is, its size and
+/// when it was last written.
+struct FileStamp {
+  std::uint64_t device = 0, inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modified = 0;  ///< nanoseconds, or the system's own unit
+  bool regular = false;       ///< a plain file, not a FIFO or a device
+  bool operator==(const FileStamp&) const = default;
+};
+
+/// The stamp of an open file; false when the system cannot tell.
+bool stamp_of(std::FILE* file, FileStamp& stamp);
+
+/// True when the folder `folder` has at least `bytes` free for this user.
+bool room_for(const std::string& folder, std::uint64_t bytes);
 
 }  // namespace quorvane
 

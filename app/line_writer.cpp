@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+#include "interrupts.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <sys/stat.h>
@@ -200,7 +202,7 @@ int FileSink::append_file(std::FILE* part) {
 
 // The thread that writes full buffers out while the next one fills.
 struct LineWriter::Background {
-  explicit Background(ByteSink& sink) : thread([this, &sink] { run(sink); }) {}
+  explicit Background(ByteSink& sink) : thread(quiet_thread([this, &sink] { run(sink); })) {}
   ~Background() {
     {
       std::lock_guard<std::mutex> lock(mutex);

@@ -4,28 +4,23 @@
 // A run: opening asks for a folder under c:\images\ and three base names and
 // opens the files; treatment surveys the first input for its extents, writes
 // the header, copies the first input's polylines, then the second input's
-// HA_6292 polylines and vertices, and ends the merged file. Any failure ends
-// the run with one line on standard error and status 1, and removes the
-// merged file if this run had created it.
+// HA_6292 polylines and vertices, and ends the merged file, which is put in
+// place only then. Any failure ends the run with one line on standard error
+// and status 1, and leaves an earlier merged file as it was; an interrupt
+// does the same and ends the run as that interrupt ends any program.
 //
-// The three passes run side by side: the survey on a thread of its own, the
-// copy of the first input here, and the copy of the second input on a third
-// thread into a file without a name, appended at the end. The header is
-// written with the extents the survey has found when it meets the first
-// polyline, and mended at the end of the copy if a later $EXTMIN or $EXTMAX
-// changed them; each copy's console text is held until the pass before it is
-// over, so the console reads as if one pass came after the other.
+// Where the merged file is a regular one, the passes run side by side (see
+// side_by_side.h): the survey and the copy of the second input on threads of
+// their own, the copy of the first input here. Into a FIFO or a device, or a
+// file written in place, they run one after the other.
 #include <cerrno>
-#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -34,158 +29,60 @@
 #include "console.h"
 #include "files.h"
 #include "host_path.h"
+#include "interrupts.h"
 #include "line_writer.h"
 #include "merge_engine.h"
+#include "output_file.h"
+#include "side_by_side.h"
 #include "token_stream.h"
 
 using namespace quorvane;
 
 namespace {
 
-// The three paths as composed from the answers, where they lead on this
-// system, and the files they lead to.
+// One reading of an input: the path as composed, where it leads, the stream,
+// and the file as it was when opened.
+struct Input {
+  std::string composed, host;
+  std::unique_ptr<TokenStream> stream;
+  std::FILE* file = nullptr;  // held by the stream
+  FileStamp stamp;
+};
+
 std::string nomim1, nomim2, nomim3;
-std::string host1, host2;
-std::unique_ptr<TokenStream> f1, f2;
-std::unique_ptr<TokenStream> f1_survey;  // the first input once more, for its survey
+Input f1, f1_survey;  // the first input, read twice: its survey, then its copy
+Input f2;
+OutputFile output;
+std::string output_host;  // where the merged file's path leads, as found
 std::unique_ptr<LineWriter> f3;
-std::string output_host;  // set once the merged file has been created
 Extents extents;
 Console console(stdout, stdin);
-
-// The survey of the first input, on its own thread. While it runs it alone
-// writes to the console and to `extents`. Its thread is not joined but waited
-// for: a run that fails ends without waiting for every thread.
-class Survey : public SurveyWatch {
- public:
-  void start(TokenStream& stream, const Working& w) {
-    w_ = w;
-    std::thread([this, &stream] {
-      survey_pass(stream, w_, extents, console, this);
-      position_ = stream.position();
-      std::lock_guard<std::mutex> lock(mutex_);
-      so_far_ = extents;
-      over_ = true;
-      changed_.notify_all();
-    }).detach();
-    started_ = true;
-  }
-  void entities_reached(const Extents& so_far) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    so_far_ = so_far;
-    reached_ = true;
-    changed_.notify_all();
-  }
-  /// The extents of the header: as read when the first polyline comes, or at the end.
-  Extents expected() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return reached_ || over_; });
-    return so_far_;
-  }
-  bool over() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return over_;
-  }
-  /// Waits for the end of the survey; then its results may be read.
-  void finish() {
-    if (!started_) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return over_; });
-  }
-  const Working& working() const { return w_; }
-  std::uint64_t position() const { return position_; }
-
- private:
-  bool started_ = false;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  Extents so_far_;
-  bool reached_ = false;
-  bool over_ = false;
-  Working w_;
-  std::uint64_t position_ = 0;
-};
-Survey survey;
-
-// The copy of the second input, on its own thread, into a file without a name
-// beside the merged one; appended to the merged file once the copy of the
-// first input is in. Its console text is held until it may come.
-class SecondCopy {
- public:
-  /// False where no such file can be made: the copy then runs in its turn.
-  bool start(TokenStream& stream, const std::string& beside) {
-    std::FILE* part = create_part(beside);
-    if (part == nullptr) return false;
-    writer_ = std::make_unique<LineWriter>(std::make_unique<FileSink>(part),
-                                           LineWriter::kDefaultCapacity, /*background=*/true);
-    part_ = part;
-    console_ = std::make_unique<Console>(console, [this] { return may_write_.load(); });
-    w_.val_known = false;
-    w_.dval_known = false;
-    w_.before = [this] {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return carried_known_; });
-      return carried_;
-    };
-    std::thread([this, &stream] {
-      copy_second_input(stream, *writer_, w_, *console_);
-      std::lock_guard<std::mutex> lock(mutex_);
-      over_ = true;
-      changed_.notify_all();
-    }).detach();
-    return true;
-  }
-  /// The val and dval the copy of the first input leaves: this copy goes on from them.
-  void carry(const Working& w) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    carried_ = {w.val, w.dval};
-    carried_known_ = true;
-    changed_.notify_all();
-  }
-  /// From now on the copy writes to the console itself.
-  void let_write() { may_write_.store(true); }
-  /// Waits for the end of the copy, and lets out what its console holds.
-  void finish() {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return over_; });
-    }
-    console_->release();
-  }
-  LineWriter& writer() { return *writer_; }
-  std::FILE* part() const { return part_; }
-  /// The part file goes.
-  void close() { writer_.reset(); }
-
- private:
-  std::unique_ptr<LineWriter> writer_;
-  std::FILE* part_ = nullptr;
-  std::unique_ptr<Console> console_;
-  std::atomic<bool> may_write_{false};
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  Working::Carried carried_{};
-  bool carried_known_ = false;
-  bool over_ = false;
-  Working w_;
-};
-SecondCopy second;
+std::unique_ptr<SurveyThread> survey;
+std::unique_ptr<SecondCopyThread> second;
 
 std::string describe(const std::string& composed, const std::string& host) {
   return composed + " (" + host + ")";
 }
 
+// The reason of a failed write, in an operator's words where the system's are not.
+std::string reason(int error) {
+  if (error == ENOSPC) return "the disk is full";
+#ifdef EDQUOT
+  if (error == EDQUOT) return "the disk quota is used up";
+#endif
+  return std::strerror(error);
+}
+
 [[noreturn]] void fail(const std::string& what) {
-  survey.finish();
+  // The passes beside this one end first: they write to the console and the files.
+  second.reset();
+  survey.reset();
   console.flush();
-  if (!output_host.empty()) {
-    f3.reset();
-    std::remove(output_host.c_str());
-  }
-  std::fputs(("quorvane_tool: " + what + "\n").c_str(), stderr);
+  f3.reset();
+  std::string left = output.abandon();
+  if (!left.empty()) left = "; the merged file " + describe(nomim3, output_host) + " " + left;
+  std::fputs(("quorvane_tool: " + what + left + "\n").c_str(), stderr);
   std::fflush(stderr);
-  // A copy of the second input may still be going, into its own file and
-  // console text, which go with the process: it is not waited for.
   std::_Exit(1);
 }
 
@@ -220,28 +117,56 @@ std::string locate(const std::string& composed, bool whole, const char* what) {
 
 const char* changed_while_merged = ": it changed while it was being merged";
 
+[[noreturn]] void changed(const Input& input) {
+  fail("cannot read " + describe(input.composed, input.host) + changed_while_merged);
+}
+
 // `ahead`: blocks read and indexed ahead on a thread of the stream's own. A
 // pass on a thread of its own indexes its blocks itself instead: on two cores
 // a thread more only adds hand-overs.
-std::unique_ptr<TokenStream> open_stream(const std::string& composed, std::string& host,
-                                         bool ahead) {
-  host = locate(composed, /*whole=*/true, "cannot open");
+// `regular_only`: a FIFO or a device is refused.
+Input open_stream(const std::string& composed, bool ahead, bool regular_only = false) {
+  Input input;
+  input.composed = composed;
+  input.host = locate(composed, /*whole=*/true, "cannot open");
   int error = 0;
-  std::FILE* file = open_input(host, error);
-  if (file == nullptr)
-    fail("cannot open " + describe(composed, host) + ": " + std::strerror(error));
+  input.file = open_input(input.host, regular_only, error);
+  if (error == kNotRegular) {
+    fail("cannot open " + describe(composed, input.host) +
+         ": it is not a regular file, and the first drawing must be read twice");
+  }
+  if (input.file == nullptr)
+    fail("cannot open " + describe(composed, input.host) + ": " + std::strerror(error));
+  if (!stamp_of(input.file, input.stamp)) input.stamp = FileStamp{};
   // A mapped input cut short while it is read faults instead of ending: the
   // handler of the fault gives this line.
   std::string note =
-      "quorvane_tool: cannot read " + describe(composed, host) + changed_while_merged + "\n";
-  return std::make_unique<TokenStream>(std::make_unique<FileSource>(file, std::move(note)),
-                                       TokenStream::kDefaultBlock, ahead);
+      "quorvane_tool: cannot read " + describe(composed, input.host) + changed_while_merged + "\n";
+  input.stream = std::make_unique<TokenStream>(
+      std::make_unique<FileSource>(input.file, std::move(note)), TokenStream::kDefaultBlock, ahead);
+  return input;
+}
+
+// The first input is read twice, and both readings must be of one file as it was.
+void open_first(const std::string& composed) {
+  f1_survey = open_stream(composed, /*ahead=*/false, /*regular_only=*/true);
+  f1 = open_stream(composed, /*ahead=*/true, /*regular_only=*/true);
+  if (!(f1.stamp == f1_survey.stamp)) changed(f1);
+}
+
+// After a pass: the input was read to its end, and is the file it was when opened.
+void end_of_pass(Input& input) {
+  if (input.stream->error() != 0) {
+    fail("cannot read " + describe(input.composed, input.host) + ": " +
+         std::strerror(input.stream->error()));
+  }
+  FileStamp now;
+  if (input.stamp.regular && (!stamp_of(input.file, now) || !(now == input.stamp))) changed(input);
+  input.stream.reset();
+  input.file = nullptr;
 }
 
 #ifndef _WIN32
-// The merged file to remove if the run ends in a signal handler.
-std::atomic<const char*> removed_on_fault{nullptr};
-
 std::atomic_flag faulted = ATOMIC_FLAG_INIT;
 
 void on_bus_error(int signal, siginfo_t* info, void*) {
@@ -255,48 +180,36 @@ void on_bus_error(int signal, siginfo_t* info, void*) {
   if (faulted.test_and_set()) {
     for (;;) pause();
   }
-  if (const char* output = removed_on_fault.load()) unlink(output);
+  OutputFile::abandon_now();
   ssize_t written = write(2, note, std::strlen(note));
   (void)written;
   _exit(1);
 }
 #endif
 
-// Refuses an output that would be one of the inputs, then creates it.
+// Refuses an output that would be one of the inputs, then makes ready to write it.
 void create_merged(const std::string& composed) {
   // Its folders may differ in case from the answers; its name is the one composed.
   std::string host = locate(composed, /*whole=*/false, "cannot create");
-  for (const std::string* input : {&host1, &host2}) {
-    if (same_file(host, *input)) {
+  for (const Input* input : {&f1, &f2}) {
+    if (same_file(host, input->host)) {
       fail("refusing to write " + describe(composed, host) + ": it is the same file as the " +
-           (input == &host1 ? "first input " + nomim1 : "second input " + nomim2));
+           (input == &f1 ? "first input " + nomim1 : "second input " + nomim2));
     }
   }
   int error = 0;
-  std::FILE* file = create_output(host, error);
-  if (file == nullptr)
-    fail("cannot create " + describe(composed, host) + ": " + std::strerror(error));
+  std::FILE* file = output.open(host, error);
+  if (file == nullptr) fail("cannot create " + describe(composed, host) + ": " + reason(error));
   output_host = host;
-#ifndef _WIN32
-  removed_on_fault.store(output_host.c_str());
-#endif
+  // Into a regular file, full buffers are written on a thread of the writer's
+  // own; elsewhere this thread writes every byte, so that an interrupt comes
+  // between two writes.
   f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(file), LineWriter::kDefaultCapacity,
-                                    /*background=*/true);
-}
-
-// Closes an input once its pass is over, after making sure it was read to its end.
-void finish_input(std::unique_ptr<TokenStream>& stream, const std::string& composed,
-                  const std::string& host) {
-  if (stream->error() != 0) {
-    fail("cannot read " + describe(composed, host) + ": " + std::strerror(stream->error()));
-  }
-  stream.reset();
+                                    /*background=*/output.kind() == OutputFile::Kind::kReplacing);
 }
 
 void check_output(int error) {
-  if (error != 0) {
-    fail("cannot write " + describe(nomim3, output_host) + ": " + std::strerror(error));
-  }
+  if (error != 0) fail("cannot write " + describe(nomim3, output_host) + ": " + reason(error));
 }
 
 void opening() {
@@ -312,23 +225,68 @@ void opening() {
   ask("\n\tName of the File cn.dxf (without extension cn.dxf) ? ", nomfic1, nomim1,
       "the name of the file cn.dxf");
   nomim1 += nomfic1 + "cn.dxf";
-  f1_survey = open_stream(nomim1, host1, /*ahead=*/false);
-  f1 = open_stream(nomim1, host1, /*ahead=*/true);
+  open_first(nomim1);
   ask("\n\tName of the File ha.dxf (withou extension ha.dxf) ? ", nomfic2, nomim2,
       "the name of the file ha.dxf");
   nomim2 += nomfic2 + "ha.dxf";
-  f2 = open_stream(nomim2, host2, /*ahead=*/false);
+  f2 = open_stream(nomim2, /*ahead=*/false);
   ask("\n\tName of the resulting File (without extension cnha.dxf) ? ", nomfic3, nomim3,
       "the name of the resulting file");
   nomim3 += nomfic3 + "cnha.dxf";
   create_merged(nomim3);
 }
 
-void treatment() {
+// The copy of the first input reads as far as its survey did, or the file changed.
+void check_first_copy_position(std::uint64_t surveyed) {
+  if (f1.stream->error() == 0 && f1.stream->position() != surveyed) changed(f1);
+}
+
+// The second input once more from its start, for a copy in its turn; it must
+// be the file read before.
+Input reopen_second() {
+  Input again = open_stream(nomim2, /*ahead=*/true);
+  if (!(again.stamp == f2.stamp)) changed(f2);
+  return again;
+}
+
+// Into a FIFO, a device or a file written in place: nothing is ever seeked,
+// so the survey ends before the header is written.
+void passes_in_turn() {
   Working w;
-  const bool side_by_side = second.start(*f2, output_host);
-  survey.start(*f1_survey, w);
-  const Extents expected = survey.expected();
+  survey_pass(*f1_survey.stream, w, extents, console);
+  const std::uint64_t surveyed = f1_survey.stream->position();
+  end_of_pass(f1_survey);
+  first_report(extents, console);
+  check_console();
+  write_header(extents, *f3);
+  copy_first_input(*f1.stream, *f3, w, console);
+  check_first_copy_position(surveyed);
+  end_of_pass(f1);
+  check_output(f3->error());
+  check_console();
+  f2.stream->read_ahead();
+  copy_second_input(*f2.stream, *f3, w, console);
+  end_of_pass(f2);
+}
+
+// Free room the second input's part must leave, beyond four times the
+// inputs' size (a token of one byte and its line end are written in at most
+// eight): the merged file must still fit.
+constexpr std::uint64_t kSpareRoom = std::uint64_t{64} << 20;
+
+void passes_side_by_side() {
+  Working w;
+  // The part is an optimisation: only where the folder has room for it and the merged file.
+  std::FILE* part = nullptr;
+  const auto inputs = static_cast<std::uint64_t>(f1.stamp.size + f2.stamp.size);
+  if (f2.stamp.regular &&
+      room_for(output.target().substr(0, output.target().find_last_of("/\\") + 1),
+               4 * inputs + kSpareRoom)) {
+    part = create_part(output.target());
+  }
+  if (part != nullptr) second = std::make_unique<SecondCopyThread>(*f2.stream, part, console);
+  survey = std::make_unique<SurveyThread>(*f1_survey.stream, extents, console);
+  const Extents expected = survey->header_extents();
   const std::string header = header_text(expected);
   write_header(expected, *f3);
 
@@ -337,51 +295,69 @@ void treatment() {
   auto end_survey = [&] {
     if (surveyed) return;
     surveyed = true;
-    survey.finish();
-    finish_input(f1_survey, nomim1, host1);
+    survey->finish();
+    end_of_pass(f1_survey);
     first_report(extents, console);
     check_console();
   };
   Console copying(console, [&] {
-    if (!survey.over()) return false;
+    if (!survey->over()) return false;
     end_survey();
     return true;
   });
   w.val_known = false;
   w.before = [] {
-    survey.finish();
-    return Working::Carried{survey.working().val, survey.working().dval};
+    survey->finish();
+    return Working::Carried{survey->working().val, survey->working().dval};
   };
-  copy_first_input(*f1, *f3, w, copying);
-  if (side_by_side) second.carry(w);
+  copy_first_input(*f1.stream, *f3, w, copying);
+  if (second) second->carry(w);
   end_survey();
   copying.release();
-  if (f1->error() == 0 && f1->position() != survey.position()) {
-    fail("cannot read " + describe(nomim1, host1) + changed_while_merged);
-  }
-  finish_input(f1, nomim1, host1);
+  check_first_copy_position(survey->position());
+  end_of_pass(f1);
   const std::string final_header = header_text(extents);
   if (final_header != header) check_output(f3->replace_front(header.size(), final_header));
   check_output(f3->error());
   check_console();
 
-  if (side_by_side) {
-    second.let_write();
-    second.finish();
-    finish_input(f2, nomim2, host2);
-    check_output(second.writer().flush());
-    check_output(f3->append_file(second.part()));
-    second.close();
+  if (second) {
+    second->let_write();
+    const int part_error = second->finish();
+    end_of_pass(f2);
+    if (part_error == 0) {
+      check_output(f3->append_file(second->part()));
+      second.reset();
+      return;
+    }
+    // The part could not be written whole: the copy is made again in its
+    // turn, its console text already shown.
+    second.reset();
+    Input again = reopen_second();
+    Console shown(console, [] { return false; });
+    copy_second_input(*again.stream, *f3, w, shown);
+    end_of_pass(again);
   } else {
-    f2->read_ahead();  // copied here, after the first input
-    copy_second_input(*f2, *f3, w, console);
-    finish_input(f2, nomim2, host2);
+    f2.stream->read_ahead();  // copied here, after the first input
+    copy_second_input(*f2.stream, *f3, w, console);
+    end_of_pass(f2);
+  }
+}
+
+void treatment() {
+  if (output.kind() == OutputFile::Kind::kReplacing) {
+    passes_side_by_side();
+  } else {
+    passes_in_turn();
   }
   close_out(*f3);
   check_output(f3->close());
   final_report(extents, console);
   console.flush();
   check_console();
+  // The merged file takes its name only now, whole.
+  check_output(output.commit());
+  survey.reset();
 }
 
 }  // namespace
@@ -391,6 +367,7 @@ int main() {
   // A closed pipe on standard output is reported as a failed write, not a silent death.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
+  on_interrupt(&OutputFile::abandon_now);
 #ifndef _WIN32
   struct sigaction bus_error {};
   bus_error.sa_sigaction = on_bus_error;

@@ -1,5 +1,7 @@
 #include "token_stream.h"
 
+#include "interrupts.h"
+
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #define QUORVANE_SSE2 1
@@ -323,7 +325,7 @@ class TokenStream::BlockReader {
   void start_background() {
     if (thread_.joinable() || started_) return;
     make_blocks(kBlocks);
-    thread_ = std::thread([this] { run(); });
+    thread_ = quiet_thread([this] { run(); });
   }
 
   ~BlockReader() {
@@ -473,6 +475,7 @@ void TokenStream::mend_cursor() {
 // Brings the next block in after end_, keeping the bytes from mark_ on (moved
 // to the front). Returns false when nothing more can come.
 bool TokenStream::refill() {
+  if (stop_.load(std::memory_order_relaxed)) ended_ = true;
   if (ended_) return false;
   if (in_place_) {
     // The blocks follow one another where the input lies: positions are offsets in it.

@@ -4,6 +4,7 @@
 #ifndef QUORVANE_TOKEN_STREAM_H
 #define QUORVANE_TOKEN_STREAM_H
 
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -220,6 +221,9 @@ class TokenStream {
   static void allow_wide_index(bool allowed);
   /// True when the input is read where it lies in memory, without a copy.
   bool in_place() const { return in_place_; }
+  /// From any thread: the stream ends at its next block, as if the input
+  /// ended there. A pass of a run that has failed stops so, within a block.
+  void stop() { stop_.store(true, std::memory_order_relaxed); }
 
  private:
   // The inline paths take an item from the index of the tokens of the last
@@ -273,6 +277,7 @@ class TokenStream {
   bool ended_ = false;        // no more bytes will come
   bool eof_ = false;
   int error_ = 0;
+  std::atomic<bool> stop_{false};
 };
 
 namespace token_chars {

@@ -1,5 +1,6 @@
 // The built tool, run as an operator runs it: whole console texts, whole
 // merged files, statuses and the files left behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "dialogue.h"
 #include "drawings.h"
@@ -24,6 +26,30 @@
 
 namespace quorvane::testing {
 namespace {
+
+// What a FIFO gives until its writer closes it, or 30 s pass.
+std::string read_fifo(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  std::string bytes;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  bool written = false;  // before its writer comes, a FIFO reads as ended
+  while (fd >= 0 && std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{fd, POLLIN, 0};
+    poll(&ready, 1, 20);
+    char buffer[65536];
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      bytes.append(buffer, static_cast<std::size_t>(n));
+      written = true;
+    } else if (n == 0 && written) {
+      break;
+    } else if (n == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  if (fd >= 0) close(fd);
+  return bytes;
+}
 
 std::string read_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -113,11 +139,52 @@ TEST_F(EndToEnd, WithoutQuorvaneDriveCTheCurrentFolderIsTheDrive) {
   EXPECT_EQ(drive.read("images/site4/mergedcnha.dxf"), kMerged);
 }
 
+// The merged file takes its name once whole: an earlier file of that name is
+// replaced with its permission bits, a symbolic link is followed and stays,
+// and a new file gets 0666 less the umask. Nothing else is left in the folder.
 TEST_F(EndToEnd, AnExistingOutputIsReplaced) {
-  drive.write(kOutput, std::string(100000, 'z'));
-  ToolRun r = run("site4 north north north");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(drive.read(kOutput), kMerged);
+  const struct {
+    const char* name;
+    const char* link;  // where kOutput leads, if it is a link
+    int earlier_mode;  // the permission bits of an earlier file, or -1 for none
+  } cases[] = {
+      {"an earlier file", nullptr, 0640},
+      {"a new file", nullptr, -1},
+      {"a link to an earlier file", "elsewhere/merged.dxf", 0604},
+      {"a dangling link", "elsewhere/new.dxf", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder fresh;
+    fresh.write(kFirst, kContour);
+    fresh.write(kSecond, kHa);
+    std::string written = fresh.path() + "/" + kOutput;
+    if (c.link != nullptr) {
+      if (under_wine()) continue;  // links are followed by Linux, not by Windows
+      std::filesystem::create_directories(fresh.path() + "/elsewhere");
+      ASSERT_EQ(symlink((fresh.path() + "/" + c.link).c_str(), written.c_str()), 0);
+      written = fresh.path() + "/" + c.link;
+    }
+    if (c.earlier_mode >= 0) {
+      std::ofstream(written, std::ios::binary) << std::string(100000, 'z');
+      chmod(written.c_str(), static_cast<mode_t>(c.earlier_mode));
+    }
+    ToolRun r = run_tool("site4 north north north", {here.path(), fresh.path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(written), kMerged);
+    EXPECT_EQ(fresh.read(kOutput), kMerged);
+    if (c.link != nullptr) {
+      EXPECT_TRUE(std::filesystem::is_symlink(fresh.path() + "/" + kOutput));
+    }
+    EXPECT_EQ(hidden_files(fresh.path() + "/images/site4"), "");
+    if (under_wine()) continue;
+    mode_t mask = umask(0);
+    umask(mask);
+    struct stat info {};
+    stat(written.c_str(), &info);
+    EXPECT_EQ(info.st_mode & 07777,
+              c.earlier_mode >= 0 ? static_cast<mode_t>(c.earlier_mode) : (0666 & ~mask));
+  }
 }
 
 TEST_F(EndToEnd, LongNamesAreNeitherCutNorOverflowed) {
@@ -189,12 +256,23 @@ TEST_F(EndToEnd, AMissingInputStopsTheRunBeforeTheOutputIsMade) {
   EXPECT_FALSE(drive.exists("images/site4/southcnha.dxf"));
 }
 
-TEST_F(EndToEnd, AnInputThatIsAFolderIsRefused) {
+// A folder is no drawing; a FIFO or a device cannot be the first drawing,
+// which is read twice. Both are refused before the merged file is made.
+TEST_F(EndToEnd, AnInputThatIsAFolderOrAFifoIsRefused) {
   std::filesystem::create_directories(drive.path() + "/images/site4/dircn.dxf");
   ToolRun r = run("site4 dir north north");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, failure("cannot open", "c:\\images\\site4\\dircn.dxf", "images/site4/dircn.dxf",
                            "Is a directory"));
+  EXPECT_FALSE(drive.exists(kOutput));
+
+  if (under_wine()) return;
+  ASSERT_EQ(mkfifo((drive.path() + "/images/site4/pipecn.dxf").c_str(), 0600), 0);
+  r = run("site4 pipe north north");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            failure("cannot open", "c:\\images\\site4\\pipecn.dxf", "images/site4/pipecn.dxf",
+                    "it is not a regular file, and the first drawing must be read twice"));
   EXPECT_FALSE(drive.exists(kOutput));
 }
 
@@ -270,7 +348,7 @@ TEST_F(EndToEnd, AnOutputThatCannotBeCreated) {
   expect_inputs_intact();
 }
 
-TEST_F(EndToEnd, AReadErrorFailsTheRunAndRemovesTheMergedFile) {
+TEST_F(EndToEnd, AReadErrorFailsTheRunAndKeepsTheEarlierMergedFile) {
   if (under_wine()) GTEST_SKIP() << "reads Linux's /proc";
   // Reading a process's memory at offset 0 fails with EIO.
   for (const std::string& input : {kFirst, kSecond}) {
@@ -283,41 +361,54 @@ TEST_F(EndToEnd, AReadErrorFailsTheRunAndRemovesTheMergedFile) {
     std::string composed =
         input == kFirst ? "c:\\images\\site4\\northcn.dxf" : "c:\\images\\site4\\northha.dxf";
     EXPECT_EQ(r.err, failure("cannot read", composed, input, "Input/output error"));
-    EXPECT_FALSE(drive.exists(kOutput));
+    EXPECT_EQ(drive.read(kOutput), "an earlier merge");
+    EXPECT_EQ(hidden_files(drive.path() + "/images/site4"), "");
     std::filesystem::remove(drive.path() + "/" + input);
   }
 }
 
-// A merged file that leads to a device or a pipe is written through as it
-// is: there are no older bytes to cut off after the new ones.
-TEST_F(EndToEnd, AMergedFileThatIsADeviceIsWrittenThrough) {
-  if (under_wine()) GTEST_SKIP() << "writes to Linux's /dev/null";
-  ASSERT_EQ(symlink("/dev/null", (drive.path() + "/" + kOutput).c_str()), 0);
+// A merged file that is a device or a FIFO is written through, in order,
+// and stays: /dev/null takes it all, a FIFO gives the merged bytes to its
+// reader, /dev/full fails for want of room.
+TEST_F(EndToEnd, AMergedFileThatIsADeviceOrAFifoIsWrittenThrough) {
+  if (under_wine()) GTEST_SKIP() << "Linux's devices and FIFOs";
+  const std::string merged = drive.path() + "/" + kOutput;
+  ASSERT_EQ(symlink("/dev/null", merged.c_str()), 0);
   ToolRun r = run("site4 north north north");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  expect_inputs_intact();
-}
+  EXPECT_TRUE(std::filesystem::is_symlink(merged));
 
-TEST_F(EndToEnd, AFullDiskLeavesNoMergedFile) {
-  if (under_wine()) GTEST_SKIP() << "writes to Linux's /dev/full";
-  ASSERT_EQ(symlink("/dev/full", (drive.path() + "/" + kOutput).c_str()), 0);
-  ToolRun r = run("site4 north north north");
+  std::filesystem::remove(merged);
+  ASSERT_EQ(symlink("/dev/full", merged.c_str()), 0);
+  r = run("site4 north north north");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, failure("cannot write", "c:\\images\\site4\\northcnha.dxf", kOutput,
-                           "No space left on device"));
-  EXPECT_FALSE(drive.exists(kOutput));
+                           "the disk is full"));
+  EXPECT_TRUE(std::filesystem::is_symlink(merged));
+
+  std::filesystem::remove(merged);
+  ASSERT_EQ(mkfifo(merged.c_str(), 0600), 0);
+  std::string through;
+  RunOptions options{here.path(), drive.path()};
+  options.beside = [&](int) { through = read_fifo(merged); };
+  r = run_tool("site4 north north north", options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(through, kMerged);
+  EXPECT_TRUE(std::filesystem::is_fifo(merged));
+  EXPECT_EQ(hidden_files(drive.path() + "/images/site4"), "");
   expect_inputs_intact();
 }
 
 TEST_F(EndToEnd, AConsoleThatCannotBeWrittenFailsTheRun) {
+  drive.write(kOutput, "an earlier merge");
   RunOptions options{here.path(), drive.path()};
   options.close_stdout = true;
   ToolRun r = run_tool("site4 north north north", options);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             shown_as("quorvane_tool: cannot write to standard output: Bad file descriptor\n"));
-  EXPECT_FALSE(drive.exists(kOutput));
+  EXPECT_EQ(drive.read(kOutput), "an earlier merge");
 
   options.close_stdout = false;
   options.stdout_to_full = true;
@@ -325,7 +416,8 @@ TEST_F(EndToEnd, AConsoleThatCannotBeWrittenFailsTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             shown_as("quorvane_tool: cannot write to standard output: No space left on device\n"));
-  EXPECT_FALSE(drive.exists(kOutput));
+  EXPECT_EQ(drive.read(kOutput), "an earlier merge");
+  EXPECT_EQ(hidden_files(drive.path() + "/images/site4"), "");
   expect_inputs_intact();
 }
 

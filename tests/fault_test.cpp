@@ -4,10 +4,20 @@
 // status and message, the inputs as they were, and no merged file left behind
 // unless it is complete.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <random>
+#include <thread>
 
 #include "dialogue.h"
 #include "drawings.h"
@@ -27,6 +37,7 @@ class Faults : public ::testing::Test {
     drive.write(kSecond, second_);
   }
   RunOptions options() { return RunOptions(here.path(), drive.path()); }
+  std::string folder() const { return drive.path() + "/images/site4"; }
   std::string failure(const std::string& what, const char* composed, const std::string& relative,
                       const std::string& why) {
     return shown_as("quorvane_tool: " + what + " " + composed + " (" +
@@ -45,7 +56,8 @@ class Faults : public ::testing::Test {
 TEST_F(Faults, EachWriteOfTheMergedFileFailingInTurn) {
   ToolRun whole = run_tool(answers_, options());
   ASSERT_EQ(whole.status, 0);
-  const long size = static_cast<long>(drive.read(kOutput).size());
+  const std::string merged = drive.read(kOutput);
+  const long size = static_cast<long>(merged.size());
   ASSERT_GT(size, 3 * 256 * 1024) << "the merged file should take several buffers";
   for (long limit : {0L, 1L, 4095L, 262143L, 262144L, 262145L, 524288L, 786433L, size - 1}) {
     RunOptions faulty = options();
@@ -55,67 +67,222 @@ TEST_F(Faults, EachWriteOfTheMergedFileFailingInTurn) {
     EXPECT_EQ(r.err, failure("cannot write", "c:\\images\\site4\\northcnha.dxf", kOutput,
                              "File too large"))
         << limit;
-    EXPECT_FALSE(drive.exists(kOutput)) << limit;
+    EXPECT_TRUE(drive.read(kOutput) == merged) << limit;  // the earlier merge, untouched
+    EXPECT_EQ(hidden_files(folder()), "") << limit;
     EXPECT_LT(r.seconds, 5.0 * kSlowdown);
   }
   expect_inputs_intact();
 }
 
-TEST_F(Faults, TheFirstInputRemovedOrCutWhileItIsRead) {
-  // Many polylines: the progress lines fill the pipe, and the tool waits in
-  // the middle of its survey until they are read.
+// The first input changing while the run is held in its survey (its console
+// text not read, more of it to come than the pipe holds). Removed, it still
+// merges whole: both of its readings were opened at the start. Cut short,
+// inside its last page or far before, or rewritten in place, it fails the
+// run, and the earlier merged file stays.
+TEST_F(Faults, TheFirstInputChangingWhileItIsRead) {
+  if (under_wine()) GTEST_SKIP() << "Linux's files";
   std::mt19937 rng(3);
   first_ = contour_drawing(rng, 30000);
-  drive.write(kFirst, first_);
-  // Removed: both of its reads were opened at the start, so the merge is the
-  // one of the drawing as it was, whole.
-  RunOptions removing = options();
-  removing.while_stalled = [this] {
-    std::filesystem::remove(drive.path() + "/" + kFirst);
-    return true;
+  const std::string input = drive.path() + "/" + kFirst;
+  const struct {
+    const char* name;
+    std::function<void()> change;
+  } cases[] = {
+      {"removed", [&] { std::filesystem::remove(input); }},
+      {"cut far before its end", [&] { std::filesystem::resize_file(input, 1000); }},
+      {"cut inside its last page",
+       [&] { std::filesystem::resize_file(input, first_.size() - 10); }},
+      {"rewritten in place",
+       [&] {
+         std::string other = first_;
+         std::replace(other.begin(), other.end(), '7', '3');
+         std::ofstream(input, std::ios::binary | std::ios::trunc) << other;
+       }},
   };
-  ToolRun r = run_tool(answers_, removing);
-  MergeResult expected = in_memory_merge(first_, second_);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, kDialogue + expected.console);
-  EXPECT_EQ(drive.read(kOutput), expected.merged);
-  EXPECT_LT(r.seconds, 5.0 * kSlowdown);
-
-  std::filesystem::remove(drive.path() + "/" + kOutput);
-  drive.write(kFirst, first_);
-  RunOptions cutting = options();
-  cutting.while_stalled = [this] {
-    std::filesystem::resize_file(drive.path() + "/" + kFirst, 1000);
-    return true;
-  };
-  r = run_tool(answers_, cutting);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, failure("cannot read", "c:\\images\\site4\\northcn.dxf", kFirst,
-                           "it changed while it was being merged"));
-  EXPECT_FALSE(drive.exists(kOutput));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    drive.write(kFirst, first_);
+    drive.write(kOutput, "an earlier merge");
+    RunOptions changing = options();
+    changing.hold_at = "\n\tTreatment\n";
+    changing.while_held = [&] {
+      c.change();
+      return true;
+    };
+    ToolRun r = run_tool(answers_, changing);
+    if (c.name == cases[0].name) {
+      MergeResult expected = in_memory_merge(first_, second_);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, kDialogue + expected.console);
+      EXPECT_TRUE(drive.read(kOutput) == expected.merged);
+    } else {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, failure("cannot read", "c:\\images\\site4\\northcn.dxf", kFirst,
+                               "it changed while it was being merged"));
+      EXPECT_TRUE(drive.read(kOutput) == "an earlier merge");
+    }
+    EXPECT_EQ(hidden_files(folder()), "");
+    EXPECT_LT(r.seconds, 5.0 * kSlowdown);
+  }
   EXPECT_EQ(drive.read(kSecond), second_);
 }
 
 TEST_F(Faults, StandardStreamsClosedOrBroken) {
+  drive.write(kOutput, "an earlier merge");
   RunOptions no_input = options();
   no_input.close_stdin = true;
   ToolRun r = run_tool(answers_, no_input);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, failure("cannot compose", "c:\\images\\", "images/", "Bad file descriptor"));
-  EXPECT_FALSE(drive.exists(kOutput));
+  EXPECT_EQ(drive.read(kOutput), "an earlier merge");
 
   // The reader of standard output goes away in the middle of the run.
   std::mt19937 rng(3);
   first_ = contour_drawing(rng, 30000);
   drive.write(kFirst, first_);
   RunOptions broken = options();
-  broken.while_stalled = [] { return false; };
+  broken.hold_at = "\n\tTreatment\n";
+  broken.while_held = [] { return false; };
   r = run_tool(answers_, broken);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "quorvane_tool: cannot write to standard output: Broken pipe\n");
-  EXPECT_FALSE(drive.exists(kOutput));
+  EXPECT_EQ(r.err, shown_as("quorvane_tool: cannot write to standard output: Broken pipe\n"));
+  EXPECT_EQ(drive.read(kOutput), "an earlier merge");
+  EXPECT_EQ(hidden_files(folder()), "");
   EXPECT_LT(r.seconds, 5.0 * kSlowdown);
   expect_inputs_intact();
+}
+
+// Where the folder takes no new file but the earlier merged file may be
+// written, it is written in place; a run that then fails empties it and says so.
+TEST_F(Faults, AFolderThatTakesNoNewFile) {
+  if (under_wine()) GTEST_SKIP() << "Linux's permissions";
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not hold for root";
+  std::mt19937 rng(3);
+  first_ = contour_drawing(rng, 30000);  // more console text than a pipe holds
+  drive.write(kFirst, first_);
+  drive.write(kOutput, "an earlier merge");
+  chmod(folder().c_str(), 0555);
+  ToolRun r = run_tool(answers_, options());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(drive.read(kOutput) == in_memory_merge(first_, second_).merged);
+  EXPECT_EQ(hidden_files(folder()), "");
+
+  RunOptions broken = options();
+  broken.hold_at = "\n\tTreatment\n";
+  broken.while_held = [] { return false; };
+  r = run_tool(answers_, broken);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "quorvane_tool: cannot write to standard output: Broken pipe; the merged file "
+            "c:\\images\\site4\\northcnha.dxf (" +
+                drive.path() + "/" + kOutput +
+                ") was written in place, as its folder takes no new file, and is left "
+                "empty\n");
+  EXPECT_EQ(drive.read(kOutput), "");
+
+  chmod(drive.path().c_str(), 0755);
+  chmod(folder().c_str(), 0755);
+  chmod((drive.path() + "/" + kOutput).c_str(), 0444);  // read-only: refused, as before
+  r = run_tool(answers_, options());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, failure("cannot create", "c:\\images\\site4\\northcnha.dxf", kOutput,
+                           "Permission denied"));
+  chmod((drive.path() + "/" + kOutput).c_str(), 0200);  // writable, not readable: replaced
+  r = run_tool(answers_, options());
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// Interrupts at a point the test holds the run at: the second drawing is a
+// FIFO that has given half of its bytes, and the merged file's temporary is
+// there. The run dies by the signal, the earlier merged file stays, and only
+// a kill leaves the temporary behind.
+class Interrupts : public Faults, public ::testing::WithParamInterface<int> {};
+
+TEST_P(Interrupts, LeaveTheEarlierMergedFile) {
+  if (under_wine()) GTEST_SKIP() << "Linux's signals";
+  const int signal = GetParam();
+  for (bool earlier : {true, false}) {
+    SCOPED_TRACE(earlier ? "an earlier merged file" : "no earlier merged file");
+    const std::string fifo = drive.path() + "/" + kSecond;
+    std::filesystem::remove(fifo);
+    std::filesystem::remove(drive.path() + "/" + kOutput);
+    for (const auto& entry : std::filesystem::directory_iterator(folder())) {
+      if (entry.path().filename().string()[0] == '.') std::filesystem::remove(entry.path());
+    }
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    if (earlier) drive.write(kOutput, "an earlier merge");
+    RunOptions held = options();
+    held.beside = [&](int pid) {
+      int fd = open_fifo_for_writing(fifo);
+      if (fd < 0) return;
+      ssize_t half = write(fd, second_.data(), second_.size() / 2);
+      (void)half;
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (hidden_files(folder()).empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      kill(pid, signal);
+      close(fd);
+    };
+    ToolRun r = run_tool(answers_, held);
+    EXPECT_EQ(r.signal, signal);
+    EXPECT_EQ(r.err, "");
+    if (earlier) {
+      EXPECT_EQ(drive.read(kOutput), "an earlier merge");
+    } else {
+      EXPECT_FALSE(drive.exists(kOutput));
+    }
+    const std::string left = hidden_files(folder());
+    if (signal == SIGKILL) {
+      EXPECT_EQ(left.rfind(".northcnha.dxf.", 0), 0u) << left;
+    } else {
+      EXPECT_EQ(left, "");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, Interrupts, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGKILL),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case SIGINT:
+                               return std::string("Int");
+                             case SIGTERM:
+                               return std::string("Term");
+                             case SIGHUP:
+                               return std::string("Hup");
+                             default:
+                               return std::string("Kill");
+                           }
+                         });
+
+// A small disk: a merged file that fits beside the earlier one is written,
+// whatever room the second drawing's part would have needed; one that does
+// not fit fails the run, and the earlier file stays.
+TEST_F(Faults, ASmallDisk) {
+  if (under_wine()) GTEST_SKIP() << "mounts a Linux file system";
+  TempFolder disk;
+  const std::string size = std::to_string(first_.size() + second_.size() + 5 * 1024 * 1024);
+  if (mount("tmpfs", disk.path().c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) {
+    GTEST_SKIP() << "no file system can be mounted here: " << std::strerror(errno);
+  }
+  disk.write(kFirst, first_);
+  disk.write(kSecond, second_);
+  disk.write(kOutput, "an earlier merge");
+  RunOptions on_disk(here.path(), disk.path());
+  ToolRun r = run_tool(answers_, on_disk);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(disk.read(kOutput) == in_memory_merge(first_, second_).merged);
+
+  // Filled up to less than the merged file needs.
+  disk.write(kOutput, "an earlier merge");
+  disk.write("filler", std::string(first_.size() + second_.size() + 4 * 1024 * 1024, 'f'));
+  r = run_tool(answers_, on_disk);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quorvane_tool: cannot write c:\\images\\site4\\northcnha.dxf (" + disk.path() +
+                       "/" + kOutput + "): the disk is full\n");
+  EXPECT_EQ(disk.read(kOutput), "an earlier merge");
+  EXPECT_EQ(hidden_files(disk.path() + "/images/site4"), "");
+  umount(disk.path().c_str());
 }
 
 TEST_F(Faults, ATokenOf100MegabytesIsCopiedWhole) {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -102,20 +103,9 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
   }
   auto started = std::chrono::steady_clock::now();
   auto deadline = started + std::chrono::seconds(30);
-  if (options.while_stalled) {
-    // Answer, then read nothing until the tool blocks on its full output.
-    if (in[1] >= 0) {
-      fcntl(in[1], F_SETFL, 0);
-      if (write(in[1], answers.data(), answers.size()) < 0) sent = 0;
-      close(in[1]);
-      in[1] = -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    if (!options.while_stalled()) {
-      close(out[0]);
-      out[0] = -1;
-    }
-  }
+  std::thread beside;
+  if (options.beside) beside = std::thread(options.beside, static_cast<int>(child));
+  bool held = options.hold_at.empty();
   bool out_open = out[0] >= 0, err_open = true;
   int status = 0;
   bool exited = false;
@@ -140,11 +130,24 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     }
     char buffer[65536];
     if (fds[0].revents != 0) {
-      ssize_t n = read(out[0], buffer, sizeof buffer);
+      // Up to where the run is to be held, and not a byte further.
+      std::size_t wanted = sizeof buffer;
+      if (!held) wanted = 1;
+      ssize_t n = read(out[0], buffer, wanted);
       if (n > 0)
         run.out.append(buffer, static_cast<std::size_t>(n));
       else
         out_open = false;
+      if (!held && run.out.size() >= options.hold_at.size() &&
+          run.out.compare(run.out.size() - options.hold_at.size(), std::string::npos,
+                          options.hold_at) == 0) {
+        held = true;
+        if (!options.while_held()) {
+          close(out[0]);
+          out[0] = -1;
+          out_open = false;
+        }
+      }
     }
     if (fds[1].revents != 0) {
       ssize_t n = read(err[0], buffer, sizeof buffer);
@@ -166,9 +169,35 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
   if (out[0] >= 0) close(out[0]);
   close(err[0]);
   if (!exited) waitpid(child, &status, 0);
+  if (beside.joinable()) beside.join();
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return run;
+}
+
+std::string hidden_files(const std::string& folder) {
+  std::string names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name[0] == '.') names += (names.empty() ? "" : " ") + name;
+  }
+  return names;
+}
+
+int open_fifo_for_writing(const std::string& path) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    // Without a reader a FIFO does not open for writing: ENXIO, and again.
+    int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) {
+      fcntl(fd, F_SETFL, 0);
+      return fd;
+    }
+    if (errno != ENXIO || std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 TempFolder::TempFolder() {

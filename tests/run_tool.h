@@ -11,6 +11,7 @@ namespace quorvane::testing {
 
 struct ToolRun {
   int status = -1;     ///< exit status, or -1 if the tool did not exit by itself
+  int signal = 0;      ///< the signal that ended the tool, if one did
   std::string out;     ///< standard output
   std::string err;     ///< standard error
   double seconds = 0;  ///< wall time of the run
@@ -25,10 +26,15 @@ struct RunOptions {
   bool stdout_to_full = false;  ///< standard output on /dev/full
   bool close_stdin = false;     ///< start with standard input closed
   long file_size_limit = -1;    ///< RLIMIT_FSIZE for the tool, when 0 or more
-  /// Called once the tool has stalled on a full standard output (nothing is
-  /// read from it for a while); returns false to close the reading end
+  /// Once standard output holds `hold_at`, nothing more is read from it
+  /// until `while_held` returns: the tool soon stops on its full output, and
+  /// cannot end before. `while_held` returns false to close the reading end
   /// instead of reading on, which breaks the pipe.
-  std::function<bool()> while_stalled;
+  std::string hold_at;
+  std::function<bool()> while_held;
+  /// Runs on a thread of its own beside the tool, given its process; the run
+  /// ends once both have.
+  std::function<void(int pid)> beside;
 };
 
 ToolRun run_tool(const std::string& answers, const RunOptions& options);
@@ -54,6 +60,12 @@ inline constexpr double kSlowdown = 8.0;
 #else
 inline constexpr double kSlowdown = 1.0;
 #endif
+
+/// The files of `folder` whose names begin with a dot: what a run left behind.
+std::string hidden_files(const std::string& folder);
+
+/// Opens the FIFO `path` for writing once a reader has it open; -1 after 30 s.
+int open_fifo_for_writing(const std::string& path);
 
 /// A fresh folder under the system's temporary folder, removed by the destructor.
 class TempFolder {

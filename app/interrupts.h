@@ -1,0 +1,40 @@
+// The interrupts an operator or the system sends a run (Ctrl-C, SIGTERM,
+// SIGHUP; Ctrl-C, Ctrl-Break and closing the console on Windows): the merged
+// file being written is abandoned, then the run ends as that interrupt ends
+// any program, so that a calling shell sees it.
+#ifndef QUORVANE_INTERRUPTS_H
+#define QUORVANE_INTERRUPTS_H
+
+#include <thread>
+#include <utility>
+
+namespace quorvane {
+
+/// Installs the handlers. `abandon` must be safe to call from a signal
+/// handler; it is called once, before the process ends.
+void on_interrupt(void (*abandon)());
+
+/// Keeps the interrupt signals away from the calling thread until restored:
+/// threads started meanwhile inherit it, so that the handler always runs on
+/// the main thread, between two of its own writes.
+class InterruptsHeld {
+ public:
+  InterruptsHeld();
+  ~InterruptsHeld();
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+ private:
+  unsigned char saved_[256];  // the signal mask before, as the system keeps it
+};
+
+/// A thread that never takes an interrupt.
+template <class F>
+std::thread quiet_thread(F&& body) {
+  InterruptsHeld held;
+  return std::thread(std::forward<F>(body));
+}
+
+}  // namespace quorvane
+
+#endif

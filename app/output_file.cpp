@@ -1,0 +1,377 @@
+#include "output_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace quorvane {
+
+namespace {
+
+// What a signal handler needs to abandon the file, kept where it may read it.
+char temporary_path[4096];
+std::atomic<bool> temporary_set{false};
+
+constexpr char kLeftEmpty[] =
+    "was written in place, as its folder takes no new file, and is left empty";
+
+// Six letters and digits that no other run is likely to draw.
+std::string random_suffix() {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937_64 draw{std::random_device{}()};
+  std::string suffix;
+  for (int i = 0; i < 6; ++i) suffix += kChars[draw() % (sizeof kChars - 1)];
+  return suffix;
+}
+
+// ".name.XXXXXX" beside the target, the name cut so that the whole stays a valid name.
+std::string temporary_beside(const std::string& target) {
+  std::string::size_type slash = target.find_last_of("/\\");
+  std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  return folder + "." + name.substr(0, 200) + "." + random_suffix();
+}
+
+bool publish_temporary(const std::string& path) {
+  if (path.size() >= sizeof temporary_path) return false;
+  std::memcpy(temporary_path, path.c_str(), path.size() + 1);
+  temporary_set.store(true);
+  return true;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+std::atomic<HANDLE> open_handle{INVALID_HANDLE_VALUE};  // the file written, for the handler
+std::atomic<bool> in_place{false};
+
+int errno_of(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    default:
+      return EIO;
+  }
+}
+
+std::FILE* stream_of(HANDLE handle, int& error) {
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    error = EIO;
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "r+b");
+  if (file == nullptr) {
+    _close(fd);
+    error = EIO;
+  }
+  return file;
+}
+
+void keep_handle(HANDLE handle) {
+  HANDLE copy = INVALID_HANDLE_VALUE;
+  if (DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS)) {
+    open_handle.store(copy);
+  }
+}
+
+void drop_handle() {
+  HANDLE handle = open_handle.exchange(INVALID_HANDLE_VALUE);
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+}
+
+}  // namespace
+
+std::string follow_links(const std::string& host) { return host; }
+
+std::FILE* OutputFile::open(const std::string& host, int& error) {
+  target_ = follow_links(host);
+  DWORD attributes = GetFileAttributesA(target_.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      error = EISDIR;
+      return nullptr;
+    }
+    // Replaced only if it could have been opened for writing: a read-only file is refused.
+    HANDLE probe = CreateFileA(target_.c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+      error = errno_of(GetLastError());
+      return nullptr;
+    }
+    if (GetFileType(probe) != FILE_TYPE_DISK) {
+      kind_ = Kind::kWriteThrough;
+      opened_ = true;
+      return stream_of(probe, error);
+    }
+    CloseHandle(probe);
+    existed_ = true;
+  }
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  DWORD code = ERROR_FILE_EXISTS;
+  for (int tries = 0; tries < 100 && code == ERROR_FILE_EXISTS; ++tries) {
+    temporary_ = temporary_beside(target_);
+    handle = CreateFileA(temporary_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    code = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    temporary_.clear();
+    if (code == ERROR_ACCESS_DENIED && existed_) {
+      handle = CreateFileA(target_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (handle == INVALID_HANDLE_VALUE) {
+        error = errno_of(GetLastError());
+        return nullptr;
+      }
+      kind_ = Kind::kInPlace;
+      in_place.store(true);
+      keep_handle(handle);
+      opened_ = true;
+      return stream_of(handle, error);
+    }
+    error = errno_of(code);
+    return nullptr;
+  }
+  publish_temporary(temporary_);
+  keep_handle(handle);
+  opened_ = true;
+  return stream_of(handle, error);
+}
+
+int OutputFile::commit() {
+  if (!opened_) return 0;
+  opened_ = false;
+  drop_handle();
+  if (kind_ != Kind::kReplacing) return 0;
+  BOOL moved = FALSE;
+  if (existed_) {
+    // ReplaceFile keeps the earlier file's attributes and security.
+    moved = ReplaceFileA(target_.c_str(), temporary_.c_str(), nullptr,
+                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+  }
+  if (!moved) moved = MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING);
+  if (!moved) {
+    int error = errno_of(GetLastError());
+    DeleteFileA(temporary_.c_str());
+    temporary_set.store(false);
+    return error;
+  }
+  temporary_set.store(false);
+  return 0;
+}
+
+std::string OutputFile::abandon() {
+  if (!opened_) return "";
+  opened_ = false;
+  if (kind_ == Kind::kInPlace) {
+    HANDLE handle = open_handle.load();
+    LARGE_INTEGER start{};
+    if (handle != INVALID_HANDLE_VALUE) {
+      SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
+      SetEndOfFile(handle);
+    }
+    drop_handle();
+    return kLeftEmpty;
+  }
+  drop_handle();
+  if (kind_ == Kind::kReplacing) {
+    temporary_set.store(false);
+    DeleteFileA(temporary_.c_str());
+  }
+  return "";
+}
+
+void OutputFile::abandon_now() {
+  HANDLE handle = open_handle.load();
+  if (handle == INVALID_HANDLE_VALUE) return;
+  if (in_place.load()) {
+    LARGE_INTEGER start{};
+    SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
+    SetEndOfFile(handle);
+  } else if (temporary_set.load()) {
+    // Gone when the process ends and its handles close.
+    FILE_DISPOSITION_INFO dispose{};
+    dispose.DeleteFile = TRUE;
+    SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose);
+  }
+}
+
+#else
+
+namespace {
+
+std::atomic<int> in_place_fd{-1};  // a copy of the descriptor of a file written in place
+
+std::string folder_of(const std::string& path) {
+  std::string::size_type slash = path.find_last_of('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::FILE* stream_of(int fd, const char* mode, int& error) {
+  std::FILE* file = fdopen(fd, mode);
+  if (file == nullptr) {
+    error = errno != 0 ? errno : EIO;
+    close(fd);
+  }
+  return file;
+}
+
+}  // namespace
+
+std::string follow_links(const std::string& host) {
+  std::string path = host;
+  for (int depth = 0; depth < 40; ++depth) {  // as many as the system itself follows
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::string target(4096, '\0');
+    ssize_t size = readlink(path.c_str(), target.data(), target.size());
+    if (size <= 0 || static_cast<std::size_t>(size) >= target.size()) return path;
+    target.resize(static_cast<std::size_t>(size));
+    path = target[0] == '/' ? target : folder_of(path) + target;
+  }
+  return path;
+}
+
+std::FILE* OutputFile::open(const std::string& host, int& error) {
+  target_ = follow_links(host);
+  mode_t mode = 0666;
+  struct stat info;
+  if (stat(target_.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      error = EISDIR;
+      return nullptr;
+    }
+    // Replaced only if it could have been opened for writing: a read-only file is refused.
+    int probe = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (probe < 0) {
+      error = errno;
+      return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      kind_ = Kind::kWriteThrough;
+      opened_ = true;
+      return stream_of(probe, "wb", error);
+    }
+    close(probe);
+    existed_ = true;
+    mode = info.st_mode & 07777;
+  } else if (errno != ENOENT) {
+    error = errno;
+    return nullptr;
+  }
+  int fd = -1;
+  int why = EEXIST;
+  for (int tries = 0; tries < 100 && why == EEXIST; ++tries) {
+    temporary_ = temporary_beside(target_);
+    fd = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    why = fd < 0 ? errno : 0;
+  }
+  if (fd < 0) {
+    temporary_.clear();
+    if ((why == EACCES || why == EROFS) && existed_) {
+      fd = ::open(target_.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
+      if (fd < 0) {
+        error = errno;
+        return nullptr;
+      }
+      kind_ = Kind::kInPlace;
+      in_place_fd.store(dup(fd));
+      opened_ = true;
+      return stream_of(fd, "w+b", error);
+    }
+    error = why;
+    return nullptr;
+  }
+  if (!publish_temporary(temporary_)) {
+    unlink(temporary_.c_str());
+    close(fd);
+    error = ENAMETOOLONG;
+    return nullptr;
+  }
+  opened_ = true;
+  // A new file has 0666 less the umask, which open applied.
+  if (existed_) fchmod(fd, mode);
+  return stream_of(fd, "w+b", error);
+}
+
+int OutputFile::commit() {
+  if (!opened_) return 0;
+  opened_ = false;
+  if (kind_ == Kind::kInPlace) close(in_place_fd.exchange(-1));
+  if (kind_ != Kind::kReplacing) return 0;
+  if (rename(temporary_.c_str(), target_.c_str()) != 0) {
+    int error = errno;
+    unlink(temporary_.c_str());
+    temporary_set.store(false);
+    return error;
+  }
+  temporary_set.store(false);  // a signal before this finds nothing left to remove
+  return 0;
+}
+
+std::string OutputFile::abandon() {
+  if (!opened_) return "";
+  opened_ = false;
+  if (kind_ == Kind::kInPlace) {
+    int fd = in_place_fd.exchange(-1);
+    if (fd >= 0) {
+      int emptied = ftruncate(fd, 0);
+      (void)emptied;
+      close(fd);
+    }
+    return kLeftEmpty;
+  }
+  if (kind_ == Kind::kReplacing) {
+    temporary_set.store(false);
+    unlink(temporary_.c_str());
+  }
+  return "";
+}
+
+void OutputFile::abandon_now() {
+  int fd = in_place_fd.load();
+  if (fd >= 0) {
+    int emptied = ftruncate(fd, 0);
+    (void)emptied;
+  }
+  if (temporary_set.load()) unlink(temporary_path);
+}
+
+#endif
+
+}  // namespace quorvane
