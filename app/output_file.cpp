@@ -11,6 +11,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -334,12 +335,23 @@ int OutputFile::commit() {
   opened_ = false;
   if (kind_ == Kind::kInPlace) close(in_place_fd.exchange(-1));
   if (kind_ != Kind::kReplacing) return 0;
-  if (rename(temporary_.c_str(), target_.c_str()) != 0) {
+  // Over an earlier file, the two are swapped and the earlier one then goes:
+  // a plain rename over it makes ext4 write the new file out at once, which a
+  // run need not wait for. A signal between the two removes the earlier file.
+  bool swapped = false;
+#ifdef RENAME_EXCHANGE
+  if (existed_) {
+    swapped =
+        renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0;
+  }
+#endif
+  if (!swapped && rename(temporary_.c_str(), target_.c_str()) != 0) {
     int error = errno;
     unlink(temporary_.c_str());
     temporary_set.store(false);
     return error;
   }
+  if (swapped) unlink(temporary_.c_str());
   temporary_set.store(false);  // a signal before this finds nothing left to remove
   return 0;
 }
