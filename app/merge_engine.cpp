@@ -1,70 +1,175 @@
 #include "merge_engine.h"
 
+#include "group_codes.h"
 #include "rounding.h"
 
 namespace quorvane {
 
 namespace {
 
-// One call per step of a copy pattern: read one token, write it in the step's format.
+// The steps of the copy patterns. Each reads what its step of the layout
+// holds, writes it in the step's format and says whether it fitted; the first
+// that does not records the fault, and the pattern stops there.
 struct Copy {
   TokenStream& in;
   LineWriter& out;
   Working& w;
+  const char* entity = POLYLINE;  // the entity being copied, for the faults
 
+  /// The code 8 that introduces the layer.
   template <std::size_t N>
-  void code(const char (&lead)[N]) {
-    const char* digits;
-    std::size_t length;
-    if (take_int(digits, length)) {
-      out.number_text(lead, digits, length);  // its text is the one the value gives
-    } else {
-      out.number(lead, w.val);
-    }
+  bool layer_code(const char (&lead)[N]) {
+    return code(lead, 8);
   }
-  void signed_code() {
+  /// The layer's name: any token.
+  bool layer() {
+    if (!in.read_string(w.texte)) return ended();
+    out.text(w.texte);
+    return true;
+  }
+  /// A code of any type, then a value that fits it: any token for text.
+  template <std::size_t N>
+  bool text_code_and_value(const char (&lead)[N]) {
+    if (!code(lead, kAnyCode)) return false;
+    const GroupType type = group_type(w.val);
+    if (!in.read_string(w.texte)) return ended();
+    if (type != GroupType::kText && !fits(type, w.texte.view())) {
+      return refuse(type == GroupType::kInteger ? "an integer value for the group code before it"
+                                                : "a number for the group code before it");
+    }
+    out.text(w.texte);
+    return true;
+  }
+  /// A code of any type and an integer value.
+  template <std::size_t N, std::size_t M>
+  bool int_pair(const char (&code_lead)[N], const char (&value_lead)[M]) {
+    return code(code_lead, kAnyCode) && int_value(value_lead);
+  }
+  /// The same, the code written as "% d" does.
+  template <std::size_t M>
+  bool signed_int_pair(const char (&value_lead)[M]) {
     const char* digits;
     std::size_t length;
-    if (take_int(digits, length)) {
+    if (in.read_plain_int(w.val, digits, length)) [[likely]] {
+      if (group_type(w.val) == GroupType::kNone) return refuse(expected_code(kAnyCode));
       out.number_text(" ", digits, length);  // a plain integer is never negative
     } else {
+      if (!whole_int("a group code")) return false;
+      if (group_type(w.val) == GroupType::kNone) return refuse(expected_code(kAnyCode));
       out.signed_number(w.val);
     }
+    return int_value(value_lead);
   }
-  // Reads val; true when its token is a plain integer, whose digits are then at hand.
-  bool take_int(const char*& digits, std::size_t& length) {
+  /// The codes 10, 20 and 30 and their coordinates, rounded half up.
+  bool x() { return code(" ", 10) && coordinate(); }
+  bool y() { return code(" ", 20) && coordinate(); }
+  bool z() { return code(" ", 30) && coordinate(); }
+  /// The code 0 that ends the entity and introduces the next one.
+  template <std::size_t N>
+  bool end_code(const char (&lead)[N]) {
+    return code(lead, 0);
+  }
+
+  /// The fault of a keyword met where it cannot come, at the keyword's line.
+  void refuse_keyword(std::uint64_t begun, std::string what) {
+    w.fault = Fault{in.line_of(begun), std::move(what)};
+  }
+  /// The fault of the drawing ending with a polyline open.
+  void refuse_open_end() { w.fault = Fault{in.end_line(), "the last polyline has no SEQEND"}; }
+
+ private:
+  static constexpr std::int32_t kAnyCode = -1;
+
+  // A group code read whole: exactly `named`, or of any type.
+  template <std::size_t N>
+  bool code(const char (&lead)[N], std::int32_t named) {
+    const char* digits;
+    std::size_t length;
     if (in.read_plain_int(w.val, digits, length)) [[likely]] {
-      w.val_known = true;
+      if (!fits_place(named)) return refuse(expected_code(named));
+      out.number_text(lead, digits, length);  // its text is the one the value gives
       return true;
     }
-    take_int();
-    return false;
+    if (!whole_int("a group code")) return false;
+    if (!fits_place(named)) return refuse(expected_code(named));
+    out.number(lead, w.val);
+    return true;
   }
-  void take_int() {
-    if (in.read_int(w.val)) [[likely]] {
-      w.val_known = true;
-    } else if (!w.val_known) {
-      w.settle_val();  // the value left in place is the one before this pass
+  bool fits_place(std::int32_t named) const {
+    return named == kAnyCode ? group_type(w.val) != GroupType::kNone : w.val == named;
+  }
+  // An integer value read whole.
+  template <std::size_t N>
+  bool int_value(const char (&lead)[N]) {
+    const char* digits;
+    std::size_t length;
+    if (in.read_plain_int(w.val, digits, length)) [[likely]] {
+      out.number_text(lead, digits, length);
+      return true;
     }
+    if (!whole_int("an integer value")) return false;
+    out.number(lead, w.val);
+    return true;
   }
-  void string() {
-    in.read_string(w.texte);
-    out.text(w.texte);
+  // Reads val; true when its token is a decimal integer within 32 bits, taken whole.
+  bool whole_int(const char* expected) {
+    const std::uint64_t before = in.position();
+    if (in.read_int(w.val) && in.took_whole() && !in.overflowed()) return true;
+    return not_read(before, expected);
   }
-  void coordinate() {
+  bool coordinate() {
+    const std::uint64_t before = in.position();
     const char* text;
     std::size_t length;
     bool up;
-    if (in.read_coordinate(w.dval, text, length, up)) [[likely]] {
-      w.dval_known = true;
+    if (in.read_coordinate(w.dval, text, length, up) && in.took_whole() &&
+        ends_a_number(in.last_taken())) [[likely]] {
       if (text != nullptr) {
         out.number_text("", text, length, up);  // the digits of the rounded value as they stand
-        return;
+      } else {
+        out.integral(half_up(w.dval));
       }
-    } else if (!w.dval_known) {
-      w.settle_dval();
+      return true;
     }
-    out.integral(half_up(w.dval));
+    return not_read(before, "a number");
+  }
+  // A decimal number ends with a digit or its point: not with an exponent marker or its sign.
+  static bool ends_a_number(char c) { return (c >= '0' && c <= '9') || c == '.'; }
+
+  // A read that failed: the drawing ended inside the entity, or the token
+  // where it began is not what was expected.
+  bool not_read(std::uint64_t before, const char* expected) {
+    if (in.error() != 0) return false;                    // the caller reports the read error
+    if (in.eof() && in.begun() < before) return ended();  // no token began
+    return refuse(std::string("expected ") + expected);
+  }
+  bool ended() {
+    if (in.error() == 0)
+      w.fault = Fault{in.end_line(), std::string("the drawing ends inside a ") + entity};
+    return false;
+  }
+  // At the token the last read began at.
+  bool refuse(std::string what) {
+    std::string_view found = in.text_at(in.begun());
+    if (found.size() > 40) found = found.substr(0, 40);
+    w.fault = Fault{in.line_of(in.begun()), what + ", found " + std::string(found)};
+    return false;
+  }
+  std::string expected_code(std::int32_t named) const {
+    switch (named) {
+      case kAnyCode:
+        return "expected a group code";
+      case 0:
+        return std::string("expected the group code 0 that ends the ") + entity;
+      case 8:
+        return "expected the group code 8 of the layer";
+      case 10:
+        return "expected the group code 10 of the x coordinate";
+      case 20:
+        return "expected the group code 20 of the y coordinate";
+      default:
+        return "expected the group code 30 of the z coordinate";
+    }
   }
 };
 
@@ -165,103 +270,151 @@ std::string header_text(const Extents& extents) {
   return bytes;
 }
 
+// A polyline's header in the first input, after "POLYLINE".
+bool polyline_pattern_a(Copy& copy) {
+  return copy.layer_code("  ") && copy.layer() && copy.text_code_and_value("  ") &&
+         copy.signed_int_pair("     ") && copy.int_pair(" ", "     ") && copy.int_pair(" ", "") &&
+         copy.end_code("  ");
+}
+
+// A vertex of the first input, after "VERTEX".
+bool vertex_pattern_a(Copy& copy) {
+  return copy.layer_code("  ") && copy.layer() && copy.int_pair(" ", "    ") && copy.x() &&
+         copy.y() && copy.z() && copy.end_code("  ");
+}
+
+// A polyline's header in the second input, after its layer: the elevation 0
+// added before the closing code.
+bool polyline_pattern_b(Copy& copy, LineWriter& f3) {
+  if (!(copy.text_code_and_value("  ") && copy.signed_int_pair("     ") &&
+        copy.int_pair(" ", "     "))) {
+    return false;
+  }
+  f3.number("  ", 30);
+  f3.number("", 0);
+  return copy.end_code(" ");
+}
+
+// A vertex of the second input, after its layer: the elevation 0 added, through val.
+bool vertex_pattern_b(Copy& copy, LineWriter& f3, Working& w) {
+  if (!(copy.int_pair(" ", "    ") && copy.x() && copy.y())) return false;
+  w.val = 30;
+  f3.number("  ", w.val);
+  w.val = 0;
+  f3.number("", w.val);
+  return copy.end_code("  ");
+}
+
 void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console) {
   w.segm = 0;
+  w.fault = Fault{};
   console.write("\n\n\tNew Lecture\n\n");
   Copy copy{f1, f3, w};
+  bool open = false;  // a polyline copied and its SEQEND not yet written
   while (f1.read_string(w.texte)) {
     if (w.texte == POLYLINE) {
       ++w.segm;
       console.progress("\t\trecord ", w.segm, "            \r     ");
+      if (open) {
+        copy.refuse_keyword(f1.begun(), "a POLYLINE before the SEQEND of the polyline before it");
+        return;
+      }
+      open = true;
       f3.text(POLYLINE);
-      copy.code("  ");
-      copy.string();
-      copy.code("  ");
-      copy.string();
-      copy.signed_code();
-      copy.code("     ");
-      copy.code(" ");
-      copy.code("     ");
-      copy.code(" ");
-      copy.code("");
-      copy.code("  ");
+      copy.entity = POLYLINE;
+      if (!polyline_pattern_a(copy)) return;
     }
     if (w.texte == VERTEX) {
+      if (!open) {
+        copy.refuse_keyword(f1.begun(), "a VERTEX outside any polyline");
+        return;
+      }
       f3.text(VERTEX);
-      copy.code("  ");
-      copy.string();
-      copy.code(" ");
-      copy.code("    ");
-      copy.code(" ");
-      copy.coordinate();
-      copy.code(" ");
-      copy.coordinate();
-      copy.code(" ");
-      copy.coordinate();
-      copy.code("  ");
+      copy.entity = VERTEX;
+      if (!vertex_pattern_a(copy)) return;
     }
     if (w.texte == SEQEND) {
       f3.text(SEQEND);
       f3.number("", 0);
+      open = false;
     }
     // An ENDSEC of the input is passed over: the merged file has one ENTITIES
     // section, which close_out ends after both inputs.
   }
-  w.settle();  // the next pass goes on from here
+  if (open && f1.error() == 0) copy.refuse_open_end();
 }
 
 void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& console) {
   w.segm = 0;
+  w.fault = Fault{};
   console.write("\n\n\tReading the second file \n\n");
   Copy copy{f2, f3, w};
+  bool open = false;  // a polyline copied and its SEQEND not yet written
+  // The layer code is read as any integer; the entity is copied only if its
+  // layer is HA_6292, and then that code must have been a whole 8.
+  auto layer_code_was_eight = [&] { return f2.took_whole() && !f2.overflowed() && w.val == 8; };
   while (f2.read_string(w.texte)) {
     if (w.texte == POLYLINE) {
-      copy.take_int();
+      const std::uint64_t keyword = f2.begun();
+      f2.hold(keyword);
+      const std::uint64_t before = f2.position();
+      const bool read = f2.read_int(w.val);
+      const bool eight = read && layer_code_was_eight();
+      const std::uint64_t code = read || f2.begun() >= before ? f2.begun() : keyword;
       f2.read_string(w.texte);
       if (w.texte == CURVE) {
+        if (!eight) {
+          copy.refuse_keyword(code, "expected the group code 8 of the layer, found " +
+                                        std::string(f2.text_at(code)).substr(0, 40));
+          return;
+        }
+        if (open) {
+          copy.refuse_keyword(keyword, "a POLYLINE before the SEQEND of the polyline before it");
+          return;
+        }
+        f2.release();
+        open = true;
         f3.text(POLYLINE);
         f3.number("  ", w.val);
         ++w.segm;
         console.progress("\t\tHA record ", w.segm, "            \r     ");
         f3.text(w.texte);
-        copy.code("  ");
-        copy.string();
-        copy.signed_code();
-        copy.code("     ");
-        copy.code(" ");
-        copy.code("     ");
-        f3.number("  ", 30);  // elevation 0 added before the closing code
-        f3.number("", 0);
-        copy.code(" ");
+        copy.entity = POLYLINE;
+        if (!polyline_pattern_b(copy, f3)) return;
       }
+      f2.release();
     }
     if (w.texte == VERTEX) {
-      copy.take_int();
+      const std::uint64_t keyword = f2.begun();
+      f2.hold(keyword);
+      const std::uint64_t before = f2.position();
+      const bool read = f2.read_int(w.val);
+      const bool eight = read && layer_code_was_eight();
+      const std::uint64_t code = read || f2.begun() >= before ? f2.begun() : keyword;
       f2.read_string(w.texte);
-      if (w.texte == CURVE) {
+      // Only inside a polyline copied since the last SEQEND: a lone vertex is passed over.
+      if (w.texte == CURVE && open) {
+        if (!eight) {
+          copy.refuse_keyword(code, "expected the group code 8 of the layer, found " +
+                                        std::string(f2.text_at(code)).substr(0, 40));
+          return;
+        }
+        f2.release();
         f3.text(VERTEX);
         f3.number("  ", w.val);
         f3.text(w.texte);
-        copy.code(" ");
-        copy.code("    ");
-        copy.code(" ");
-        copy.coordinate();
-        copy.code(" ");
-        copy.coordinate();
-        w.val = 30;  // elevation 0 added before the closing code, through val
-        f3.number("  ", w.val);
-        w.val = 0;
-        w.val_known = true;
-        f3.number("", w.val);
-        copy.code("  ");
+        copy.entity = VERTEX;
+        if (!vertex_pattern_b(copy, f3, w)) return;
       }
+      f2.release();
     }
     if (w.texte == SEQEND) {
       f3.text(SEQEND);
       f3.number("", 0);
+      open = false;
     }
   }
-  w.settle();
+  if (open && f2.error() == 0) copy.refuse_open_end();
 }
 
 void close_out(LineWriter& f3) {

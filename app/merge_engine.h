@@ -1,8 +1,9 @@
 // The passes of a merge. Each input is read as a flat stream of tokens; after
 // a keyword a fixed sequence of tokens is read and written back, each step in
-// its own line format. A failed read leaves its variable as it was and that
-// value is written in its place; the passes carry on either way, and the
-// caller looks at the streams' error state afterwards.
+// its own line format. Inside an entity that a copy pass writes, each step
+// checks the token it reads; the first that does not fit the layout stops the
+// pass with a Fault, and the caller refuses the drawing. The callers look at
+// the streams' error state afterwards.
 #ifndef QUORVANE_MERGE_ENGINE_H
 #define QUORVANE_MERGE_ENGINE_H
 
@@ -30,6 +31,14 @@ struct Extents {
   double max_x = 0.0, max_y = 0.0, max_alt = 0.0;
 };
 
+/// Where a drawing departs from the layout the copy passes read: the first
+/// place a pass met, or none.
+struct Fault {
+  std::uint64_t line = 0;  ///< from 1, counted by line feeds; 0 when there is none
+  std::string what;        ///< what was expected there, in plain words
+  explicit operator bool() const { return line != 0; }
+};
+
 /// Variables shared by all passes, which keep their values from one pass to
 /// the next; only the polyline count restarts with each pass.
 struct Working {
@@ -37,32 +46,7 @@ struct Working {
   std::int32_t val = 0;   ///< every integer read
   double dval = 0.0;      ///< every real read by the copy passes
   std::int32_t segm = 0;  ///< polylines met in the current pass
-
-  /// A pass that runs beside the one before it does not know, when it begins,
-  /// the val and dval that pass will leave. Until it has read an integer (a
-  /// real) of its own, a failed read asks for them here; the call may wait
-  /// for the pass before to end.
-  struct Carried {
-    std::int32_t val;
-    double dval;
-  };
-  std::function<Carried()> before;
-  bool val_known = true;   ///< false while val may still be the one from before
-  bool dval_known = true;  ///< false while dval may still be the one from before
-  void settle_val() {
-    if (before) val = before().val;
-    val_known = true;
-  }
-  void settle_dval() {
-    if (before) dval = before().dval;
-    dval_known = true;
-  }
-  /// At the end of a pass: val and dval as they are after it, whatever it read.
-  void settle() {
-    if (!val_known) settle_val();
-    if (!dval_known) settle_dval();
-    before = nullptr;
-  }
+  Fault fault;            ///< where the last copy pass stopped, if it did
 };
 
 /// Told by the survey when it meets its first polyline, with the extents read
@@ -82,10 +66,12 @@ void first_report(const Extents& extents, Console& console);
 void write_header(const Extents& extents, LineWriter& f3);
 /// The bytes write_header writes.
 std::string header_text(const Extents& extents);
-/// Every POLYLINE, VERTEX and SEQEND of the first input, coordinates rounded half up.
+/// Every POLYLINE, VERTEX and SEQEND of the first input, coordinates rounded
+/// half up. Stops at the first fault of the layout, in w.fault.
 void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console);
 /// The polylines and vertices on layer HA_6292 of the second input, given an
-/// elevation of 0, and all of its SEQENDs.
+/// elevation of 0, and all of its SEQENDs. A vertex is copied only inside a
+/// polyline copied since the last SEQEND. Stops at the first fault, in w.fault.
 void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& console);
 /// Closes the ENTITIES section and ends the file.
 void close_out(LineWriter& f3);

@@ -154,14 +154,19 @@ void open_first(const std::string& composed) {
   if (!(f1.stamp == f1_survey.stamp)) changed(f1);
 }
 
-// After a pass: the input was read to its end, and is the file it was when opened.
-void end_of_pass(Input& input) {
+// After a pass: the input is the file it was when opened, laid out as the
+// merge reads it (`fault`, for a copy pass), and read to its end.
+void end_of_pass(Input& input, const Fault& fault = Fault{}) {
+  FileStamp now;
+  if (input.stamp.regular && (!stamp_of(input.file, now) || !(now == input.stamp))) changed(input);
+  if (fault) {
+    fail("cannot merge " + describe(input.composed, input.host) + ": line " +
+         std::to_string(fault.line) + ": " + fault.what);
+  }
   if (input.stream->error() != 0) {
     fail("cannot read " + describe(input.composed, input.host) + ": " +
          std::strerror(input.stream->error()));
   }
-  FileStamp now;
-  if (input.stamp.regular && (!stamp_of(input.file, now) || !(now == input.stamp))) changed(input);
   input.stream.reset();
   input.file = nullptr;
 }
@@ -260,13 +265,13 @@ void passes_in_turn() {
   check_console();
   write_header(extents, *f3);
   copy_first_input(*f1.stream, *f3, w, console);
-  check_first_copy_position(surveyed);
-  end_of_pass(f1);
+  if (!w.fault) check_first_copy_position(surveyed);
+  end_of_pass(f1, w.fault);
   check_output(f3->error());
   check_console();
   f2.stream->read_ahead();
   copy_second_input(*f2.stream, *f3, w, console);
-  end_of_pass(f2);
+  end_of_pass(f2, w.fault);
 }
 
 // Free room the second input's part must leave, beyond four times the
@@ -305,17 +310,11 @@ void passes_side_by_side() {
     end_survey();
     return true;
   });
-  w.val_known = false;
-  w.before = [] {
-    survey->finish();
-    return Working::Carried{survey->working().val, survey->working().dval};
-  };
   copy_first_input(*f1.stream, *f3, w, copying);
-  if (second) second->carry(w);
   end_survey();
   copying.release();
-  check_first_copy_position(survey->position());
-  end_of_pass(f1);
+  if (!w.fault) check_first_copy_position(survey->position());
+  end_of_pass(f1, w.fault);
   const std::string final_header = header_text(extents);
   if (final_header != header) check_output(f3->replace_front(header.size(), final_header));
   check_output(f3->error());
@@ -324,7 +323,7 @@ void passes_side_by_side() {
   if (second) {
     second->let_write();
     const int part_error = second->finish();
-    end_of_pass(f2);
+    end_of_pass(f2, second->fault());
     if (part_error == 0) {
       check_output(f3->append_file(second->part()));
       second.reset();
@@ -336,11 +335,11 @@ void passes_side_by_side() {
     Input again = reopen_second();
     Console shown(console, [] { return false; });
     copy_second_input(*again.stream, *f3, w, shown);
-    end_of_pass(again);
+    end_of_pass(again, w.fault);
   } else {
     f2.stream->read_ahead();  // copied here, after the first input
     copy_second_input(*f2.stream, *f3, w, console);
-    end_of_pass(f2);
+    end_of_pass(f2, w.fault);
   }
 }
 

@@ -49,13 +49,6 @@ SecondCopyThread::SecondCopyThread(TokenStream& f2, std::FILE* part, Console& co
       part_(part),
       writer_(std::make_unique<FileSink>(part), LineWriter::kDefaultCapacity, /*background=*/true),
       console_(console, [this] { return may_write_.load(); }) {
-  w_.val_known = false;
-  w_.dval_known = false;
-  w_.before = [this] {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return carried_known_ || stopping_; });
-    return carried_;  // when stopping, any value: the run fails
-  };
   thread_ = quiet_thread([this] {
     copy_second_input(f2_, writer_, w_, console_);
     error_ = writer_.flush();
@@ -63,13 +56,6 @@ SecondCopyThread::SecondCopyThread(TokenStream& f2, std::FILE* part, Console& co
 }
 
 SecondCopyThread::~SecondCopyThread() { stop(); }
-
-void SecondCopyThread::carry(const Working& w) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  carried_ = {w.val, w.dval};
-  carried_known_ = true;
-  changed_.notify_all();
-}
 
 int SecondCopyThread::finish() {
   if (thread_.joinable()) thread_.join();
@@ -80,12 +66,7 @@ int SecondCopyThread::finish() {
 void SecondCopyThread::stop() {
   if (!thread_.joinable()) return;  // over, and its stream may be gone
   f2_.stop();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-    changed_.notify_all();
-  }
-  if (thread_.joinable()) thread_.join();
+  thread_.join();
 }
 
 }  // namespace quorvane

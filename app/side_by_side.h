@@ -12,21 +12,20 @@
 //                                or at its end
 //   copies the first input
 //   finish()          <───────── at its end: extents,
-//                                val, dval, position
-//   carry(w)          ───────────────────────────────────> goes on if it waited
-//                                                          for val or dval
+//                                position
 //   let_write()       ───────────────────────────────────> writes its console
-//   finish()          <─────────────────────────────────── at its end
+//   finish()          <─────────────────────────────────── at its end: its
+//                                                          fault, if any
 //
-// Who waits: main for the survey (twice) and for the second copy (once); the
-// second copy for main only if its first integer or real read fails before
-// it has read one of its own, for the val and dval the first copy leaves.
-// Nothing else is shared: each stream, console and writer belongs to one
-// thread until that thread is joined.
+// Who waits: main for the survey (twice) and for the second copy (once);
+// neither of the others waits for anyone. No value read by one pass is ever
+// written by another: a copy writes only what it has read itself inside the
+// entities it copies, or it stops at a fault. Nothing else is shared: each
+// stream, console and writer belongs to one thread until that thread is joined.
 //
 // A failure: main calls stop() on both (their destructors do too): the
-// streams end at their next block, a wait for carry() gives up, and the
-// threads are joined. Every thread is joined; none is detached.
+// streams end at their next block and the threads are joined. Every thread
+// is joined; none is detached.
 #ifndef QUORVANE_SIDE_BY_SIDE_H
 #define QUORVANE_SIDE_BY_SIDE_H
 
@@ -62,8 +61,6 @@ class SurveyThread : private SurveyWatch {
   void finish();
   /// Ends the survey early, for a run that fails, and joins its thread.
   void stop();
-  /// The variables as the survey leaves them; after finish().
-  const Working& working() const { return w_; }
   /// Where the survey stopped reading; after finish().
   std::uint64_t position() const { return position_; }
 
@@ -91,8 +88,6 @@ class SecondCopyThread {
   SecondCopyThread(const SecondCopyThread&) = delete;
   SecondCopyThread& operator=(const SecondCopyThread&) = delete;
 
-  /// The val and dval the copy of the first input leaves: this copy goes on from them.
-  void carry(const Working& w);
   /// From now on the copy writes to the console itself.
   void let_write() { may_write_.store(true); }
   /// Waits for the end of the copy, joins its thread and lets out what its
@@ -104,6 +99,8 @@ class SecondCopyThread {
   void stop();
   /// The part file, whole once finish() has returned 0.
   std::FILE* part() const { return part_; }
+  /// Where the copy met the first fault of the layout, if it did; after finish().
+  const Fault& fault() const { return w_.fault; }
 
  private:
   TokenStream& f2_;
@@ -113,11 +110,6 @@ class SecondCopyThread {
   std::atomic<bool> may_write_{false};
   Working w_;
   int error_ = 0;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  Working::Carried carried_{};
-  bool carried_known_ = false;
-  bool stopping_ = false;
   std::thread thread_;  // last: it starts once the rest is ready
 };
 

@@ -154,21 +154,22 @@ ByteSource::Result MemorySource::read(char* into, std::size_t size) {
 namespace {
 
 // Masks of the 64 bytes at p, one bit per byte: whitespace (space, or 9 to
-// 13), and Ctrl-Z. 64 bytes must be readable.
+// 13), Ctrl-Z, and line feeds. 64 bytes must be readable.
 struct PlainMasks {
-  static void of(const char* p, std::uint64_t& space, std::uint64_t& stop) {
-    space = stop = 0;
+  static void of(const char* p, std::uint64_t& space, std::uint64_t& stop, std::uint64_t& feed) {
+    space = stop = feed = 0;
     for (int i = 0; i < 64; ++i) {
       space |= static_cast<std::uint64_t>(token_chars::is_space(p[i])) << i;
       stop |= static_cast<std::uint64_t>(p[i] == kCtrlZ) << i;
+      feed |= static_cast<std::uint64_t>(p[i] == '\n') << i;
     }
   }
 };
 
 #if QUORVANE_SSE2
 struct Sse2Masks {
-  static void of(const char* p, std::uint64_t& space, std::uint64_t& stop) {
-    space = stop = 0;
+  static void of(const char* p, std::uint64_t& space, std::uint64_t& stop, std::uint64_t& feed) {
+    space = stop = feed = 0;
     for (int i = 0; i < 4; ++i) {
       __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
       __m128i blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
@@ -179,6 +180,7 @@ struct Sse2Masks {
       };
       space |= bits(_mm_or_si128(blank, control)) << (16 * i);
       stop |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kCtrlZ))) << (16 * i);
+      feed |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))) << (16 * i);
     }
   }
 };
@@ -187,8 +189,8 @@ struct Sse2Masks {
 #if QUORVANE_AVX2
 struct Avx2Masks {
   __attribute__((target("avx2"))) static void of(const char* p, std::uint64_t& space,
-                                                 std::uint64_t& stop) {
-    space = stop = 0;
+                                                 std::uint64_t& stop, std::uint64_t& feed) {
+    space = stop = feed = 0;
     for (int i = 0; i < 2; ++i) {
       __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
       __m256i blank = _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' '));
@@ -200,6 +202,7 @@ struct Avx2Masks {
       };
       space |= bits(_mm256_or_si256(blank, control)) << (32 * i);
       stop |= bits(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(kCtrlZ))) << (32 * i);
+      feed |= bits(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\n'))) << (32 * i);
     }
   }
 };
@@ -228,6 +231,7 @@ struct Indexed {
   std::size_t size;    // the bytes before the Ctrl-Z, or all of them
   std::size_t opened;  // starts written
   std::size_t closed;  // ends written
+  std::size_t lines;   // line feeds among the bytes
   bool stopped;        // a Ctrl-Z ends the input here
 };
 using IndexFunction = Indexed (*)(const char*, std::size_t, bool, std::uint32_t*, std::uint32_t*);
@@ -236,11 +240,11 @@ using IndexFunction = Indexed (*)(const char*, std::size_t, bool, std::uint32_t*
 template <class Masks>
 [[gnu::always_inline]] inline Indexed index_words(const char* data, std::size_t size, bool open,
                                                   std::uint32_t* starts, std::uint32_t* ends) {
-  Indexed found{size, 0, 0, false};
+  Indexed found{size, 0, 0, 0, false};
   std::uint64_t before_is_space = open ? 0 : 1;
   for (std::size_t word = 0; word * 64 < found.size; ++word) {
-    std::uint64_t space, stop;
-    Masks::of(data + word * 64, space, stop);
+    std::uint64_t space, stop, feed;
+    Masks::of(data + word * 64, space, stop, feed);
     std::size_t held = found.size - word * 64;
     std::uint64_t inside = held < 64 ? (std::uint64_t{1} << held) - 1 : ~std::uint64_t{0};
     stop &= inside;
@@ -251,6 +255,7 @@ template <class Masks>
       found.stopped = true;
     }
     space &= inside;  // nothing after the block ends a token
+    found.lines += static_cast<std::size_t>(std::popcount(feed & inside));
     std::uint64_t shifted = space << 1 | before_is_space;
     std::uint64_t begin = ~space & shifted & inside;
     std::uint64_t finish = space & ~shifted;
@@ -303,9 +308,11 @@ struct TokenStream::Block {
   // Room for a token at every other byte, left untouched until used: only
   // the pages that the tokens of a block fill take memory.
   std::unique_ptr<std::uint32_t[]> starts, ends;
-  std::size_t tokens = 0;  // whole tokens: ends[0 .. tokens) after the run-on one
-  std::size_t skip = 0;    // 1 when ends[0] closes a token begun before the block
-  bool last = false;       // nothing comes after it
+  std::size_t tokens = 0;          // whole tokens: ends[0 .. tokens) after the run-on one
+  std::size_t skip = 0;            // 1 when ends[0] closes a token begun before the block
+  std::uint64_t lines_before = 0;  // line feeds in the input before the block
+  std::uint64_t lines = 0;         // line feeds in the block
+  bool last = false;               // nothing comes after it
   int error = 0;
 };
 // Reads the input block by block and indexes the tokens of each block: where
@@ -400,6 +407,8 @@ class TokenStream::BlockReader {
     block.size = 0;
     block.tokens = 0;
     block.skip = 0;
+    block.lines_before = lines_;
+    block.lines = 0;
     block.last = ended_;
     block.error = 0;
     if (ended_) return;
@@ -420,6 +429,8 @@ class TokenStream::BlockReader {
     Indexed found = index_(block.data, got.count, open_, block.starts.get(), block.ends.get());
     if (found.stopped || found.size == 0) ended_ = true;
     block.size = found.size;
+    block.lines = found.lines;
+    lines_ += found.lines;
     block.last = ended_;
     if (block.size > 0) open_ = !token_chars::is_space(block.data[block.size - 1]);
     // The first end closes the token begun before the block.
@@ -431,6 +442,7 @@ class TokenStream::BlockReader {
   std::string_view whole_;  // the input, when it lies in memory
   std::size_t size_;
   std::uint64_t offset_ = 0;  // where the next block begins
+  std::uint64_t lines_ = 0;   // line feeds before it
   Block blocks_[kBlocks];
   bool ended_ = false;  // the source has given all it has
   bool open_ = false;   // the last block read ends inside a token
@@ -484,14 +496,17 @@ bool TokenStream::refill() {
     take_index(block);
     return block.size > 0;
   }
-  if (mark_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + mark_, end_ - mark_);
-    origin_ += mark_;
-    pos_ -= mark_;
-    end_ -= mark_;
-    mark_ = 0;
+  // The bytes before the item being read go, unless they are held.
+  std::size_t drop = mark_;
+  if (holding_ && held_from_ >= origin_) drop = std::min<std::size_t>(drop, held_from_ - origin_);
+  if (drop > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + drop, end_ - drop);
+    origin_ += drop;
+    pos_ -= drop;
+    end_ -= drop;
+    mark_ -= drop;
   }
-  const Block& block = reader_->next(origin_ + mark_);
+  const Block& block = reader_->next(origin_);
   // Past the capacity lie kSlack bytes that short tokens may be copied from.
   std::size_t capacity = buffer_.size() - kSlack;
   if (capacity < end_ + block.size) {
@@ -511,6 +526,9 @@ void TokenStream::take_index(const Block& block) {
   ends_ = block.ends.get() + block.skip;
   tokens_ = block.tokens;
   end_ += block.size;
+  block_offset_ = block.offset;
+  block_lines_ = block.lines_before;
+  if (block.last) lines_in_input_ = block.lines_before + block.lines;
   if (block.error != 0) error_ = block.error;
   ended_ = block.last;
   mend_cursor();
@@ -539,6 +557,7 @@ bool TokenStream::skip_space() {
 
 bool TokenStream::next_token_general(const char*& first, const char*& last) {
   if (!skip_space()) return false;
+  begun_ = origin_ + mark_;
   for (;;) {
     const char* data = data_;
     std::size_t p = pos_;
@@ -557,6 +576,7 @@ bool TokenStream::next_token_general(const char*& first, const char*& last) {
 
 bool TokenStream::read_int_general(std::int32_t& val) {
   if (!skip_space()) return false;
+  begun_ = origin_ + mark_;
   int c = look();
   bool negative = false;
   if (c == '+' || c == '-') {
@@ -572,6 +592,7 @@ bool TokenStream::read_int_general(std::int32_t& val) {
     ++pos_;
     c = look();
   } while (is_digit(c));
+  overflowed_ = negative ? magnitude > kBeyond : magnitude >= kBeyond;
   if (negative) {
     val = magnitude >= kBeyond ? std::numeric_limits<std::int32_t>::min()
                                : -static_cast<std::int32_t>(magnitude);
@@ -584,6 +605,7 @@ bool TokenStream::read_int_general(std::int32_t& val) {
 
 bool TokenStream::read_real_general(double& dval) {
   if (!skip_space()) return false;
+  begun_ = origin_ + mark_;
   // Offsets are kept from mark_, which stays at the start of the item when the buffer moves.
   int c = look();
   bool negative = false;
@@ -645,6 +667,22 @@ bool TokenStream::read_real_slow(double& dval) {
   bool ok = read_real_general(dval);
   mend_cursor();
   return ok;
+}
+
+std::uint64_t TokenStream::line_of(std::uint64_t offset) const {
+  // The line feeds between the block's start and the offset, on the side it lies.
+  const char* at = data_ + (offset - origin_);
+  const char* block = data_ + (block_offset_ - origin_);
+  if (offset >= block_offset_)
+    return block_lines_ + static_cast<std::uint64_t>(std::count(block, at, '\n')) + 1;
+  return block_lines_ - static_cast<std::uint64_t>(std::count(at, block, '\n')) + 1;
+}
+
+std::string_view TokenStream::text_at(std::uint64_t offset) const {
+  const char* first = data_ + (offset - origin_);
+  const char* last = first;
+  while (last < data_ + end_ && !is_space(*last)) ++last;
+  return {first, static_cast<std::size_t>(last - first)};
 }
 
 double TokenStream::convert_real(const char* first, const char* last, bool negative) {

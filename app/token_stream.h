@@ -172,6 +172,7 @@ class TokenStream {
     const char* p = data_ + start;
     const std::size_t n = end_of(k) - start;
     if (n > 9 || (p[0] == '0' && n > 1)) return false;
+    begun_ = origin_ + start;
     std::uint32_t magnitude = 0;
     for (std::size_t i = 0; i < n; ++i) {
       auto digit = static_cast<unsigned>(static_cast<unsigned char>(p[i]) - '0');
@@ -204,6 +205,30 @@ class TokenStream {
     double unused;
     return scan_real<false, false>(unused);
   }
+
+  /// True when the last read took its token whole: what follows is
+  /// whitespace, or the end of the input.
+  bool took_whole() const;
+  /// The last character the last read took.
+  char last_taken() const { return data_[pos_ - 1]; }
+  /// True when the last integer read went beyond 32 bits (its value saturated).
+  bool overflowed() const { return overflowed_; }
+  /// Offset in the input where the last read began, after its whitespace.
+  std::uint64_t begun() const { return begun_; }
+  /// The line (from 1, counted by line feeds) of `offset`, which must be one
+  /// that the last read began at or passed.
+  std::uint64_t line_of(std::uint64_t offset) const;
+  /// The token that begins at `offset`, as line_of() allows it.
+  std::string_view text_at(std::uint64_t offset) const;
+  /// Keeps the bytes from `offset` (one the last read began at) until
+  /// release(), so that line_of() and text_at() may still look at them.
+  void hold(std::uint64_t offset) {
+    held_from_ = offset;
+    holding_ = true;
+  }
+  void release() { holding_ = false; }
+  /// Once the input has ended: the line after its last line feed.
+  std::uint64_t end_line() const { return lines_in_input_ + 1; }
 
   bool eof() const { return eof_; }
   /// errno value of a failed read of the source, 0 if none; a failed read ends the stream.
@@ -277,6 +302,13 @@ class TokenStream {
   bool ended_ = false;        // no more bytes will come
   bool eof_ = false;
   int error_ = 0;
+  bool overflowed_ = false;
+  std::uint64_t begun_ = 0;      // where the last read began
+  std::uint64_t held_from_ = 0;  // bytes kept from there on, while holding_
+  bool holding_ = false;
+  std::uint64_t block_offset_ = 0;    // where the block of the index begins in the input
+  std::uint64_t block_lines_ = 0;     // line feeds before it
+  std::uint64_t lines_in_input_ = 0;  // all of them, once the last block is in
   std::atomic<bool> stop_{false};
 };
 
@@ -300,6 +332,10 @@ inline constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
 
 }  // namespace token_chars
 
+inline bool TokenStream::took_whole() const {
+  return pos_ >= end_ || token_chars::is_space(data_[pos_]);
+}
+
 // The inline paths read only tokens of the index, each followed by a
 // whitespace byte in its block, which ends every loop over its bytes;
 // anything else is left to the general paths. Fixed-size copies from a token
@@ -309,6 +345,7 @@ inline bool TokenStream::next_token(const char*& first, const char*& last) {
   std::size_t k = cursor_;
   if (k >= tokens_) return next_token_slow(first, last);
   first = item_at(k);
+  begun_ = origin_ + static_cast<std::uint64_t>(first - data_);
   pos_ = end_of(k);
   cursor_ = k + 1;
   last = data_ + pos_;
@@ -321,6 +358,8 @@ inline bool TokenStream::read_int(std::int32_t& val) {
   if (k >= tokens_) return read_int_slow(val);
   const char* data = data_;
   const char* p = item_at(k);
+  begun_ = origin_ + static_cast<std::uint64_t>(p - data);
+  overflowed_ = false;  // nine digits at most here
   // Within the token: the whitespace byte after it ends every loop.
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
@@ -345,6 +384,7 @@ inline bool TokenStream::scan_real(double& dval, const char** text, std::size_t*
   const char* data = data_;
   const char* p = item_at(k);
   const char* item = p;
+  begun_ = origin_ + static_cast<std::uint64_t>(p - data);
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
   const char* number = p;

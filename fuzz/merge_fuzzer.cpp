@@ -1,7 +1,8 @@
 // A whole merge over two inputs held in memory, against the plain model of
 // the passes on the C library: the first byte says where the bytes are split
 // into the two inputs. Where they must agree (no NUL byte) any difference
-// in the console text or the merged file aborts.
+// in the drawing refused and its line, or else in the console text or the
+// merged file, aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (error != 0) std::abort();
   if (bytes.find('\0') != std::string::npos) return 0;
   quorvane::testing::MergeResult expected = quorvane::testing::reference_merge(first, second);
-  if (got.merged != expected.merged || got.console != expected.console) {
+  if (got.refused != expected.refused || got.line != expected.line) {
+    std::fprintf(stderr, "the refusal differs from the model's\n");
+    std::abort();
+  }
+  if (expected.refused == 0 && (got.merged != expected.merged || got.console != expected.console)) {
     std::fprintf(stderr, "the merge differs from the model\n");
     std::abort();
   }

@@ -9,7 +9,7 @@ namespace {
 int pick(std::mt19937& rng, int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); }
 
 // Reals as drawings hold them, ties and negative whole numbers included.
-std::string real(std::mt19937& rng) {
+std::string real(std::mt19937& rng, bool odd) {
   char text[64];
   switch (pick(rng, 8)) {
     case 0:
@@ -21,7 +21,7 @@ std::string real(std::mt19937& rng) {
     case 2: {
       static const char* const kForms[] = {
           ".5", "5.", "-0.6", "1.2e3", "-1.5E-2", "0.49999999999999994", "+7", "-0", "12.4", "1e"};
-      return kForms[pick(rng, 10)];
+      return kForms[pick(rng, odd ? 10 : 9)];  // "1e" last: no number
     }
     default:
       std::snprintf(text, sizeof text, "%.*f", pick(rng, 7),
@@ -30,9 +30,9 @@ std::string real(std::mt19937& rng) {
   }
 }
 
-std::string layer(std::mt19937& rng, bool second) {
+std::string layer(std::mt19937& rng, bool second, bool odd) {
   static const char* const kClashes[] = {"VERTEX", "SEQEND", "POLYLINE", "ENDSEC", "$EXTMIN"};
-  if (pick(rng, 25) == 0) return kClashes[pick(rng, 5)];
+  if (odd && pick(rng, 25) == 0) return kClashes[pick(rng, 5)];
   if (second) {
     static const char* const kLayers[] = {"HA_6292", "HA_6292",  "HA_6292", "0",
                                           "WALLS",   "HA_6292X", "ha_6292"};
@@ -60,46 +60,47 @@ struct Lines {
   }
 };
 
-void extent(Lines& d, std::mt19937& rng, const char* name) {
+void extent(Lines& d, std::mt19937& rng, const char* name, bool odd) {
   d.add({"  9", name});
   int codes = pick(rng, 5) == 0 ? 2 : 3;
   for (int c = 0; c < codes; ++c) {
     d.add(c == 0 ? " 10" : c == 1 ? " 20" : " 30");
-    d.add(real(rng));
+    d.add(real(rng, odd));
   }
 }
 
-void header(Lines& d, std::mt19937& rng) {
+void header(Lines& d, std::mt19937& rng, bool odd) {
   d.add({"  0", "SECTION", "  2", "HEADER"});
-  if (pick(rng, 8) != 0) extent(d, rng, "$EXTMIN");
-  if (pick(rng, 8) != 0) extent(d, rng, "$EXTMAX");
-  if (pick(rng, 6) == 0) extent(d, rng, "$EXTMIN");  // a second one wins
+  if (pick(rng, 8) != 0) extent(d, rng, "$EXTMIN", odd);
+  if (pick(rng, 8) != 0) extent(d, rng, "$EXTMAX", odd);
+  if (pick(rng, 6) == 0) extent(d, rng, "$EXTMIN", odd);  // a second one wins
   d.add({"  9", "$LIMCHECK", " 70", "     0", "  0", "ENDSEC"});
 }
 
 }  // namespace
 
-std::string contour_drawing(std::mt19937& rng, int polylines) {
+std::string contour_drawing(std::mt19937& rng, int polylines, bool odd) {
   Lines d;
-  header(d, rng);
+  header(d, rng, odd);
   d.add({"  0", "SECTION", "  2", "ENTITIES", "  0"});
   for (int p = 0; p < polylines; ++p) {
-    std::string name = layer(rng, false);
+    std::string name = layer(rng, false, odd);
     d.add({"POLYLINE", "  8"});
     d.add(name);
     d.add({" 66", "1", " 10", "0", " 20", "0", " 30"});
     d.add(std::to_string(pick(rng, 400) - 100));
-    if (pick(rng, 10) == 0) d.add({" 70", "     8"});  // a layout the pattern does not expect
+    if (odd && pick(rng, 10) == 0)
+      d.add({" 70", "     8"});  // a layout the pattern does not expect
     d.add("  0");
     for (int v = pick(rng, 6); v > 0; --v) {
       d.add({"VERTEX", "  8"});
-      d.add(pick(rng, 10) == 0 ? layer(rng, false) : name);
+      d.add(pick(rng, 10) == 0 ? layer(rng, false, odd) : name);
       d.add({" 70", "    32", " 10"});
-      d.add(real(rng));
+      d.add(real(rng, odd));
       d.add(" 20");
-      d.add(real(rng));
+      d.add(real(rng, odd));
       d.add(" 30");
-      d.add(real(rng));
+      d.add(real(rng, odd));
       d.add("  0");
     }
     d.add({"SEQEND", "  8"});
@@ -112,12 +113,12 @@ std::string contour_drawing(std::mt19937& rng, int polylines) {
   return d.join(rng);
 }
 
-std::string ha_drawing(std::mt19937& rng, int polylines) {
+std::string ha_drawing(std::mt19937& rng, int polylines, bool odd) {
   Lines d;
-  header(d, rng);
+  header(d, rng, odd);
   d.add({"  0", "SECTION", "  2", "ENTITIES", "  0"});
   for (int p = 0; p < polylines; ++p) {
-    std::string name = layer(rng, true);
+    std::string name = layer(rng, true, odd);
     d.add({"POLYLINE", "  8"});
     d.add(name);
     d.add({" 66", "1", " 70"});
@@ -125,11 +126,11 @@ std::string ha_drawing(std::mt19937& rng, int polylines) {
     d.add({" 40", "     0", "  0"});
     for (int v = pick(rng, 6); v > 0; --v) {
       d.add({"VERTEX", "  8"});
-      d.add(pick(rng, 8) == 0 ? layer(rng, true) : name);
+      d.add(pick(rng, 8) == 0 ? layer(rng, true, odd) : name);
       d.add({" 70", "    0", " 10"});
-      d.add(real(rng));
+      d.add(real(rng, odd));
       d.add(" 20");
-      d.add(real(rng));
+      d.add(real(rng, odd));
       d.add("  0");
     }
     d.add({"SEQEND", "  8"});

@@ -9,9 +9,11 @@
 namespace quorvane::testing {
 
 /// A contour drawing: header with $EXTMIN and $EXTMAX, then 3D polylines.
-std::string contour_drawing(std::mt19937& rng, int polylines);
+/// With `odd`, now and then a value that is no number, an entity that runs
+/// on, or a layer named as a keyword: drawings the merge may refuse.
+std::string contour_drawing(std::mt19937& rng, int polylines, bool odd = true);
 /// A second drawing: 2D polylines on HA_6292 and other layers.
-std::string ha_drawing(std::mt19937& rng, int polylines);
+std::string ha_drawing(std::mt19937& rng, int polylines, bool odd = true);
 /// The same drawing with a few random faults: lines lost, doubled, swapped,
 /// joined or replaced, a Ctrl-Z, or the end cut off.
 std::string damaged(std::string drawing, std::mt19937& rng);

@@ -32,7 +32,16 @@ MergeResult in_memory_merge(const std::string& first, const std::string& second,
     LineWriter f3(std::move(sink), 64);
     write_header(extents, f3);
     copy_first_input(*stream_of(first, block), f3, w, console);
-    copy_second_input(*stream_of(second, block), f3, w, console);
+    if (w.fault) {
+      result.refused = 1;
+      result.line = w.fault.line;
+    } else {
+      copy_second_input(*stream_of(second, block), f3, w, console);
+      if (w.fault) {
+        result.refused = 2;
+        result.line = w.fault.line;
+      }
+    }
     close_out(f3);
     int error = f3.close();
     if (write_error != nullptr) *write_error = error;

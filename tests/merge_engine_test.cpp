@@ -41,6 +41,20 @@ TEST(Merge, CrLfLineEndsAndTinyBlocksChangeNothing) {
 
 const std::string kEnd = crlf("ENDSEC\n0\nEOF\n");
 
+// "" when the tool and the model agree: on the drawing refused and its line,
+// or on the whole merged file and console.
+std::string same(const MergeResult& got, const MergeResult& expected) {
+  if (got.refused != expected.refused || got.line != expected.line) {
+    return "refused " + std::to_string(got.refused) + " at line " + std::to_string(got.line) +
+           ", the model " + std::to_string(expected.refused) + " at line " +
+           std::to_string(expected.line);
+  }
+  if (expected.refused != 0) return "";
+  if (got.merged != expected.merged) return "the merged files differ";
+  if (got.console != expected.console) return "the consoles differ";
+  return "";
+}
+
 // The merged file without its header and its end.
 std::string entities(const MergeResult& r) {
   std::size_t start = r.merged.find("ENTITIES\r\n  0\r\n") + 15;
@@ -87,33 +101,97 @@ TEST(Merge, ALastKeywordBeforeTheEndIsCopiedOnce) {
             "\n\tTreatment\n\n\tReading the first file \n\n\tCN record 1            \r        ");
 }
 
-TEST(Merge, AnInputCutShortRepeatsTheLastValues) {
-  // The vertex ends after its x: the remaining reads fail and write what they hold.
-  MergeResult r = merge("VERTEX\n  8\nCN1\n 70\n    32\n 10\n12.5\n", "");
-  EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nCN1\n 70\n    32\n 10\n13\n 10\n13\n 10\n13\n  10\n"));
-  // In the second input the inserted elevation passes through val: a missing closing code is 0.
-  r = merge("", "VERTEX 8 HA_6292 70 0 10 1.5 20");
-  EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n2\n 20\n2\n  30\n0\n  0\n"));
-  // Before any read has succeeded, a string is empty, an integer 0 and a real 0.
-  r = merge("POLYLINE", "");
-  EXPECT_EQ(entities(r),
-            crlf("POLYLINE\n  0\nPOLYLINE\n  0\nPOLYLINE\n 0\n     0\n 0\n     0\n 0\n0\n  0\n"));
-  r = merge("", "VERTEX");
-  EXPECT_EQ(entities(r), "");
-  r = merge("VERTEX 8 L 70 32 10 x", "");
-  EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nL\n 70\n    32\n 10\n0\n 10\n0\n 10\n0\n  10\n"));
+// Inside the entities a copy pass writes, every step reads what the layout
+// puts there, or the drawing is refused at the line of the token that does
+// not fit (of the keyword, for a POLYLINE or VERTEX where it cannot come; of
+// the line after the last line feed, for a drawing that ends too soon). Each
+// case holds the tool and the model alike.
+TEST(Merge, DrawingsNotLaidOutAsTheMergeReadsAreRefusedAtTheirLine) {
+  const std::string poly = "POLYLINE\n8\nL\n66\n1\n10\n0\n20\n0\n30\n5\n0\n";    // lines 1-12
+  const std::string vertex = "VERTEX\n8\nL\n70\n32\n10\n1\n20\n2\n30\n3\n0\n";   // 12 lines
+  const std::string ha = "POLYLINE\n8\nHA_6292\n66\n1\n70\n0\n40\n0\n0\n";       // lines 1-10
+  const std::string ha_vertex = "VERTEX\n8\nHA_6292\n70\n0\n10\n1\n20\n2\n0\n";  // 10 lines
+  auto with_x = [&](const std::string& x) {
+    return poly + "VERTEX\n8\nL\n70\n32\n10\n" + x + "\n20\n2\n30\n3\n0\nSEQEND\n";
+  };
+  const struct {
+    const char* name;
+    std::string first, second;
+    int refused;
+    unsigned long long line;
+  } cases[] = {
+      {"laid out", poly + vertex + "SEQEND\n", ha + ha_vertex + "SEQEND\n", 0, 0},
+      {"a vertex outside any polyline", "\n" + vertex, "", 1, 2},
+      {"a polyline inside a polyline", poly + poly, "", 1, 13},
+      {"the last polyline without SEQEND", poly + vertex, "", 1, 25},
+      {"without SEQEND nor a last line feed", poly + "VERTEX 8 L 70 32 10 1 20 2 30 3 0", "", 1,
+       13},
+      {"the drawing ends inside a vertex", poly + "VERTEX\n8\nL\n70\n32\n10\n1\n", "", 1, 20},
+      {"a layer code that is not 8", "POLYLINE\n5\n1A\n", "", 1, 2},
+      {"x under code 11", poly + "VERTEX\n8\nL\n70\n32\n11\n1\n20\n2\n30\n3\n0\nSEQEND\n", "", 1,
+       18},
+      {"a polyline's point as 0.0", "POLYLINE\n8\nL\n66\n1\n10\n0.0\n", "", 1, 7},
+      {"an integer code then text", "POLYLINE\n8\nL\n73\nCONTINUOUS\n", "", 1, 5},
+      {"a real code then a number", "POLYLINE\n8\nL\n40\n1.5\n10\n0\n20\n0\n30\n5\n0\nSEQEND\n", "",
+       0, 0},
+      {"a code of no type", "POLYLINE\n8\nL\n66\n1\n1072\n0\n", "", 1, 6},
+      {"the code 0 inside the entity", "POLYLINE\n8\nL\n66\n1\n0\n0\n", "", 1, 6},
+      {"an entity that runs on", "POLYLINE\n8\nL\n66\n1\n10\n0\n20\n0\n30\n5\n70\n", "", 1, 12},
+      {"an integer beyond 32 bits", "POLYLINE\n8\nL\n66\n1\n10\n2147483648\n", "", 1, 7},
+      {"the least integer",
+       "POLYLINE\n8\nL\n66\n-2147483648\n10\n-2147483648\n20\n0\n30\n5\n0\nSEQEND\n", "", 0, 0},
+      {"an exponent without digits", with_x("1e"), "", 1, 19},
+      {"an infinity", with_x("inf"), "", 1, 19},
+      {"a NaN", with_x("-nan"), "", 1, 19},
+      {"a hexadecimal real", with_x("0x1p3"), "", 1, 19},
+      {"a lone point", with_x("."), "", 1, 19},
+      {"a number and more", with_x("1.5x"), "", 1, 19},
+      {"numbers of every decimal form",
+       with_x(".5") + with_x("5.") + with_x("1E+03") + with_x("1e999"), "", 0, 0},
+      {"CR LF, a Ctrl-Z, no SEQEND", poly + "\r\n\r\n\x1a\n\n\n", "", 1, 15},
+      {"a layer code 8.0: not copied", "", "POLYLINE\n8.0\nHA_6292\n", 0, 0},
+      {"layer codes +8 and 008", "",
+       "POLYLINE\n+8\nHA_6292\n66\n1\n70\n0\n40\n0\n0\nVERTEX\n008\n"
+       "HA_6292\n70\n0\n10\n1\n20\n2\n0\nSEQEND\n",
+       0, 0},
+      {"a layer code -8", "", "\n\nPOLYLINE\n-8\nHA_6292\n", 2, 4},
+      {"a lone HA_6292 vertex", "", ha_vertex + "VERTEX\n8x\nHA_6292\n", 0, 0},
+      {"an HA_6292 polyline inside another", "", ha + ha, 2, 11},
+      {"an HA_6292 polyline without SEQEND", "", ha + ha_vertex, 2, 21},
+      {"a vertex whose y is under 30", "", ha + "VERTEX\n8\nHA_6292\n70\n0\n10\n1\n30\n2\n0\n", 2,
+       18},
+      {"the first fault is the first drawing's", poly, ha, 1, 13},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t block : {std::size_t{2}, TokenStream::kDefaultBlock}) {
+      MergeResult got = merge(c.first, c.second, block);
+      MergeResult expected = testing::reference_merge(c.first, c.second);
+      EXPECT_EQ(same(got, expected), "") << c.name << ", blocks of " << block;
+      EXPECT_EQ(got.refused, c.refused) << c.name;
+      EXPECT_EQ(got.line, c.line) << c.name;
+    }
+  }
 }
 
 TEST(Merge, KeywordsAreMetWhereverTheyStand) {
   // A layer named SEQEND ends the vertex with SEQEND lines; lower case is no keyword.
-  MergeResult r = merge("VERTEX 8 SEQEND 70 32 10 1 20 2 30 3 0 polyline vertex", "");
-  EXPECT_EQ(entities(r),
-            crlf("VERTEX\n  8\nSEQEND\n 70\n    32\n 10\n1\n 20\n2\n 30\n3\n  0\nSEQEND\n0\n"));
+  MergeResult r = merge(
+      "POLYLINE 8 L 66 1 10 0 20 0 30 0 0 VERTEX 8 SEQEND 70 32 10 1 20 2 30 3 0 polyline vertex",
+      "");
+  EXPECT_EQ(entities(r), crlf("POLYLINE\n  8\nL\n  66\n1\n 10\n     0\n 20\n     0\n 30\n0\n  0\n"
+                              "VERTEX\n  8\nSEQEND\n 70\n    32\n 10\n1\n 20\n2\n 30\n3\n  0\n"
+                              "SEQEND\n0\n"));
   // The layer read by a skipped POLYLINE is tested as a VERTEX next.
-  r = merge("", "POLYLINE 8 VERTEX 8 HA_6292 70 0 10 1 20 2 0");
-  EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n1\n 20\n2\n  30\n0\n  0\n"));
+  r = merge(
+      "",
+      "POLYLINE 8 HA_6292 66 1 70 0 40 0 0 POLYLINE 8 VERTEX 8 HA_6292 70 0 10 1 20 2 0 SEQEND");
+  EXPECT_EQ(entities(r), crlf("POLYLINE\n  8\nHA_6292\n  66\n1\n 70\n     0\n 40\n     0\n"
+                              "  30\n0\n 0\n"
+                              "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n1\n 20\n2\n  30\n0\n  0\n"
+                              "SEQEND\n0\n"));
   // An ENDSEC of either input is not copied: the one section ends once, at the end.
-  r = merge("ENDSEC POLYLINE 8 0 66 1 10 0 20 0 30 0 0 ENDSEC 0 SECTION ENDSEC", "ENDSEC");
+  r = merge("ENDSEC POLYLINE 8 0 66 1 10 0 20 0 30 0 0 SEQEND ENDSEC 0 SECTION ENDSEC", "ENDSEC");
+  EXPECT_EQ(r.refused, 0);
   EXPECT_EQ(r.merged.find("ENDSEC"), r.merged.rfind("ENDSEC", r.merged.size() - 20));
   EXPECT_EQ(r.merged.substr(r.merged.size() - kEnd.size()), kEnd);
 }
@@ -130,16 +208,16 @@ TEST(Merge, SecondInputSkipsOtherLayersButKeepsEverySeqend) {
 // form is read as "%d" reads it and written as it writes it.
 TEST(Merge, CodesAreWrittenAsTheyReadWhateverTheirForm) {
   const std::string first = crlf(
-      "POLYLINE\n8\nCN1\n007\nA\n-0\n+5\n0\n123456789\n1234567890\n-12\n8x\nx\n"
+      "POLYLINE\n8\nCN1\n007\nA\n+70\n0\n071\n123456789\n 072\n-12\n0\n"
       "VERTEX\n  8\nCN1\n 70\n    32\n 10\n1.5\n 20\n-2.5\n 30\n3\n  0\nSEQEND\n");
   const std::string second = crlf(
-      "POLYLINE\n08\nHA_6292\n 70\nL\n+1\n 40\n0\n 41\n0\n 0\n"
+      "POLYLINE\n08\nHA_6292\n 066\n+1\n 70\n0\n 41\n-0\n 0\n"
       "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n7\n 20\n8\n  0\nSEQEND\n");
   for (std::size_t block : {std::size_t{3}, TokenStream::kDefaultBlock}) {
     MergeResult r = merge(first, second, block);
     MergeResult expected = testing::reference_merge(first, second);
-    EXPECT_EQ(r.merged, expected.merged) << block;
-    EXPECT_EQ(r.console, expected.console) << block;
+    EXPECT_EQ(r.refused, 0);
+    EXPECT_EQ(same(r, expected), "") << block;
   }
   EXPECT_NE(merge(first, second).merged.find("CN1\r\n  7\r\n"), std::string::npos);  // 007
 }
@@ -202,7 +280,7 @@ TEST(Merge, CoordinatesRoundAsTheDoubleDoesWhateverTheirText) {
              "\n 30\n" + values[i + 2] + "\n  0\n";
   }
   first += "SEQEND\n";
-  std::string second = "POLYLINE\n  8\nHA_6292\n 66\n1\n 70\n     1\n 40\n0\n 41\n0\n  0\n";
+  std::string second = "POLYLINE\n  8\nHA_6292\n 66\n1\n 70\n     1\n 40\n0\n  0\n";
   for (std::size_t i = 0; i + 1 < values.size(); i += 2) {
     second += "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n" + values[i] + "\n 20\n" + values[i + 1] +
               "\n  0\n";
@@ -219,9 +297,13 @@ TEST(Merge, CoordinatesRoundAsTheDoubleDoesWhateverTheirText) {
 }
 
 TEST(Merge, CoordinatesBeyond32BitsAreWrittenInFull) {
-  MergeResult r = merge("VERTEX 8 L 70 32 10 1e20 20 -4294967296.5 30 2147483647.5 0", "");
-  EXPECT_EQ(entities(r), crlf("VERTEX\n  8\nL\n 70\n    32\n 10\n100000000000000000000\n 20\n"
-                              "-4294967296\n 30\n2147483648\n  0\n"));
+  MergeResult r = merge(
+      "POLYLINE 8 L 66 1 10 0 20 0 30 0 0 "
+      "VERTEX 8 L 70 32 10 1e20 20 -4294967296.5 30 2147483647.5 0 SEQEND",
+      "");
+  EXPECT_EQ(entities(r), crlf("POLYLINE\n  8\nL\n  66\n1\n 10\n     0\n 20\n     0\n 30\n0\n  0\n"
+                              "VERTEX\n  8\nL\n 70\n    32\n 10\n100000000000000000000\n 20\n"
+                              "-4294967296\n 30\n2147483648\n  0\nSEQEND\n0\n"));
 }
 
 TEST(Merge, AgreesWithTheReferenceModelOnGeneratedDrawings) {
@@ -233,10 +315,7 @@ TEST(Merge, AgreesWithTheReferenceModelOnGeneratedDrawings) {
     if (round % 3) second = testing::damaged(second, rng);
     MergeResult expected = testing::reference_merge(first, second);
     MergeResult got = merge(first, second, round % 5 == 0 ? 1 + rng() % 7 : 4096);
-    ASSERT_EQ(got.merged, expected.merged) << "round " << round << "\n"
-                                           << first << "\n--\n"
-                                           << second;
-    ASSERT_EQ(got.console, expected.console) << "round " << round;
+    ASSERT_EQ(same(got, expected), "") << "round " << round << "\n" << first << "\n--\n" << second;
   }
 }
 

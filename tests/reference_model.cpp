@@ -1,10 +1,13 @@
 #include "reference_model.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -59,6 +62,143 @@ std::FILE* open_input(const std::string& bytes) {
   if (end == 0) return std::fopen("/dev/null", "r");
   return fmemopen(const_cast<char*>(bytes.data()), end, "r");
 }
+
+// Where a copy pass stops: the line of the token, or of the end.
+struct Refused {
+  unsigned long long line;
+};
+
+// One input of a copy pass, read a token at a time.
+struct Input {
+  std::FILE* f;
+  const std::string& bytes;
+  unsigned long long line_at(long offset) const {
+    unsigned long long lines = 1;
+    for (long i = 0; i < offset; ++i) lines += bytes[static_cast<std::size_t>(i)] == '\n';
+    return lines;
+  }
+  unsigned long long end_line() const {
+    std::size_t end = bytes.find('\x1a');
+    return line_at(static_cast<long>(end == std::string::npos ? bytes.size() : end));
+  }
+  // The offset of the next token, or -1 at the end.
+  long next() {
+    std::fscanf(f, " ");
+    int c = std::fgetc(f);
+    if (c == EOF) return -1;
+    std::ungetc(c, f);
+    return std::ftell(f);
+  }
+  // The token at `offset` whole, as "%s" takes it.
+  std::string token_at(long offset) {
+    long back = std::ftell(f);
+    std::fseek(f, offset, SEEK_SET);
+    std::string token = word();
+    std::fseek(f, back, SEEK_SET);
+    return token;
+  }
+  std::string word() {
+    std::vector<char> text(bytes.size() + 1);
+    if (std::fscanf(f, "%s", text.data()) != 1) return "";
+    return text.data();
+  }
+};
+
+bool integer_token(const std::string& t, long long* value) {
+  std::size_t i = t[0] == '+' || t[0] == '-' ? 1 : 0;
+  if (i == t.size()) return false;
+  for (std::size_t k = i; k < t.size(); ++k) {
+    if (t[k] < '0' || t[k] > '9') return false;
+  }
+  errno = 0;
+  long long v = std::strtoll(t.c_str(), nullptr, 10);
+  if (v < INT_MIN || v > INT_MAX || errno == ERANGE) return false;
+  *value = v;
+  return true;
+}
+
+bool number_token(const std::string& t, double* value) {
+  std::size_t i = t[0] == '+' || t[0] == '-' ? 1 : 0;
+  if (i == t.size() || !(std::isdigit(static_cast<unsigned char>(t[i])) || t[i] == '.'))
+    return false;
+  if (t.find_first_of("xX") != std::string::npos) return false;
+  char* end = nullptr;
+  *value = std::strtod(t.c_str(), &end);
+  return end == t.c_str() + t.size();
+}
+
+// 'T' text, 'R' real, 'I' integer, 0 for none: the DXF reference's ranges.
+char code_type(long long c) {
+  if ((c >= 1 && c <= 9) || (c >= 100 && c <= 102) || c == 105 || (c >= 300 && c <= 369) ||
+      (c >= 390 && c <= 399) || (c >= 410 && c <= 419) || (c >= 430 && c <= 439) ||
+      (c >= 470 && c <= 481) || c == 999 || (c >= 1000 && c <= 1009))
+    return 'T';
+  if ((c >= 10 && c <= 59) || (c >= 110 && c <= 149) || (c >= 210 && c <= 239) ||
+      (c >= 460 && c <= 469) || (c >= 1010 && c <= 1059))
+    return 'R';
+  if ((c >= 60 && c <= 99) || (c >= 160 && c <= 179) || (c >= 270 && c <= 299) ||
+      (c >= 370 && c <= 389) || (c >= 400 && c <= 409) || (c >= 420 && c <= 429) ||
+      (c >= 440 && c <= 459) || (c >= 1060 && c <= 1071))
+    return 'I';
+  return 0;
+}
+
+// The steps of the copy patterns: each reads one token whole and throws
+// Refused where it does not fit.
+struct Steps {
+  Input& in;
+  std::string& out;
+  int& val;
+  double& dval;
+  char* texte;
+
+  long token(std::string& t) {
+    long at = in.next();
+    if (at < 0) throw Refused{in.end_line()};
+    t = in.word();
+    return at;
+  }
+  // An integer step: a group code of any type (type 'A'), exactly `named`, or a value ('V').
+  void integer(const char* format, char kind, long long named = 0) {
+    std::string t;
+    long at = token(t);
+    long long v;
+    if (!integer_token(t, &v)) throw Refused{in.line_at(at)};
+    if (kind == 'A' && code_type(v) == 0) throw Refused{in.line_at(at)};
+    if (kind == 'N' && v != named) throw Refused{in.line_at(at)};
+    val = static_cast<int>(v);
+    line(out, format, val);
+  }
+  void any_code(const char* format) { integer(format, 'A'); }
+  void named_code(const char* format, long long code) { integer(format, 'N', code); }
+  void value(const char* format) { integer(format, 'V'); }
+  void layer() {
+    std::string t;
+    token(t);
+    std::strcpy(texte, t.c_str());
+    line(out, "%s\n", texte);
+  }
+  // A code of any type, then a string that fits its type.
+  void code_and_string(const char* format) {
+    any_code(format);
+    char type = code_type(val);
+    std::string t;
+    long at = token(t);
+    long long i;
+    double d;
+    if ((type == 'I' && !integer_token(t, &i)) || (type == 'R' && !number_token(t, &d)))
+      throw Refused{in.line_at(at)};
+    std::strcpy(texte, t.c_str());
+    line(out, "%s\n", texte);
+  }
+  void coordinate(long long code) {
+    named_code(" %d\n", code);
+    std::string t;
+    long at = token(t);
+    if (!number_token(t, &dval)) throw Refused{in.line_at(at)};
+    integral(out, half_up(dval));
+  }
+};
 
 }  // namespace
 
@@ -164,38 +304,52 @@ MergeResult reference_merge(const std::string& first, const std::string& second)
   segm = 0;
   f1 = open_input(first);
   put(con, "\n\n\tNew Lecture\n\n");
-  while (std::fscanf(f1, "%s", texte) == 1) {
-    if (!std::strcmp(texte, "POLYLINE")) {
-      segm++;
-      put(con, "\t\trecord %d            \r     ", segm);
-      line(out, "POLYLINE\n");
-      read_int(f1, &val), line(out, "  %d\n", val);
-      std::fscanf(f1, "%s", texte), line(out, "%s\n", texte);
-      read_int(f1, &val), line(out, "  %d\n", val);
-      std::fscanf(f1, "%s", texte), line(out, "%s\n", texte);
-      read_int(f1, &val), line(out, "% d\n", val);
-      read_int(f1, &val), line(out, "     %d\n", val);
-      read_int(f1, &val), line(out, " %d\n", val);
-      read_int(f1, &val), line(out, "     %d\n", val);
-      read_int(f1, &val), line(out, " %d\n", val);
-      read_int(f1, &val), line(out, "%d\n", val);
-      read_int(f1, &val), line(out, "  %d\n", val);
+  Input in1{f1, first};
+  Steps a{in1, out, val, dval, texte};
+  bool open = false;
+  try {
+    long at;
+    while ((at = in1.next()) >= 0 && std::fscanf(f1, "%s", texte) == 1) {
+      if (!std::strcmp(texte, "POLYLINE")) {
+        segm++;
+        put(con, "\t\trecord %d            \r     ", segm);
+        if (open) throw Refused{in1.line_at(at)};
+        open = true;
+        line(out, "POLYLINE\n");
+        a.named_code("  %d\n", 8);
+        a.layer();
+        a.code_and_string("  %d\n");
+        a.any_code("% d\n");
+        a.value("     %d\n");
+        a.any_code(" %d\n");
+        a.value("     %d\n");
+        a.any_code(" %d\n");
+        a.value("%d\n");
+        a.named_code("  %d\n", 0);
+      }
+      if (!std::strcmp(texte, "VERTEX")) {
+        if (!open) throw Refused{in1.line_at(at)};
+        line(out, "VERTEX\n");
+        a.named_code("  %d\n", 8);
+        a.layer();
+        a.any_code(" %d\n");
+        a.value("    %d\n");
+        a.coordinate(10);
+        a.coordinate(20);
+        a.coordinate(30);
+        a.named_code("  %d\n", 0);
+      }
+      if (!std::strcmp(texte, "SEQEND")) {
+        line(out, "SEQEND\n%d\n", 0);
+        open = false;
+      }
     }
-    if (!std::strcmp(texte, "VERTEX")) {
-      line(out, "VERTEX\n");
-      read_int(f1, &val), line(out, "  %d\n", val);
-      std::fscanf(f1, "%s", texte), line(out, "%s\n", texte);
-      read_int(f1, &val), line(out, " %d\n", val);
-      read_int(f1, &val), line(out, "    %d\n", val);
-      read_int(f1, &val), line(out, " %d\n", val);
-      read_real(f1, &dval), integral(out, half_up(dval));
-      read_int(f1, &val), line(out, " %d\n", val);
-      read_real(f1, &dval), integral(out, half_up(dval));
-      read_int(f1, &val), line(out, " %d\n", val);
-      read_real(f1, &dval), integral(out, half_up(dval));
-      read_int(f1, &val), line(out, "  %d\n", val);
-    }
-    if (!std::strcmp(texte, "SEQEND")) line(out, "SEQEND\n%d\n", 0);
+    if (open) throw Refused{in1.end_line()};
+  } catch (const Refused& refused) {
+    r.refused = 1;
+    r.line = refused.line;
+    std::fclose(f1);
+    return r;
   }
   std::fclose(f1);
 
@@ -203,46 +357,73 @@ MergeResult reference_merge(const std::string& first, const std::string& second)
   segm = 0;
   std::FILE* f2 = open_input(second);
   put(con, "\n\n\tReading the second file \n\n");
-  while (std::fscanf(f2, "%s", texte) == 1) {
-    if (!std::strcmp(texte, "POLYLINE")) {
-      read_int(f2, &val);
-      std::fscanf(f2, "%s", texte);
-      if (!std::strcmp(texte, "HA_6292")) {
-        line(out, "POLYLINE\n");
-        line(out, "  %d\n", val);
-        segm++;
-        put(con, "\t\tHA record %d            \r     ", segm);
-        line(out, "%s\n", texte);
-        read_int(f2, &val), line(out, "  %d\n", val);
-        std::fscanf(f2, "%s", texte), line(out, "%s\n", texte);
-        read_int(f2, &val), line(out, "% d\n", val);
-        read_int(f2, &val), line(out, "     %d\n", val);
-        read_int(f2, &val), line(out, " %d\n", val);
-        read_int(f2, &val), line(out, "     %d\n", val);
-        line(out, "  %d\n", 30);
-        line(out, "%d\n", 0);
-        read_int(f2, &val), line(out, " %d\n", val);
+  Input in2{f2, second};
+  Steps b{in2, out, val, dval, texte};
+  open = false;
+  // The layer code, read as "%d" reads it; a copied entity needs it to be a whole 8.
+  auto layer_code = [&](long* at) {
+    *at = in2.next();
+    read_int(f2, &val);
+  };
+  auto whole_eight = [&](long at) {
+    long long v;
+    return at >= 0 && integer_token(in2.token_at(at), &v) && v == 8;
+  };
+  try {
+    long at;
+    while ((at = in2.next()) >= 0 && std::fscanf(f2, "%s", texte) == 1) {
+      if (!std::strcmp(texte, "POLYLINE")) {
+        long code;
+        layer_code(&code);
+        std::fscanf(f2, "%s", texte);
+        if (!std::strcmp(texte, "HA_6292")) {
+          if (!whole_eight(code)) throw Refused{in2.line_at(code)};
+          if (open) throw Refused{in2.line_at(at)};
+          open = true;
+          line(out, "POLYLINE\n");
+          line(out, "  %d\n", val);
+          segm++;
+          put(con, "\t\tHA record %d            \r     ", segm);
+          line(out, "%s\n", texte);
+          b.code_and_string("  %d\n");
+          b.any_code("% d\n");
+          b.value("     %d\n");
+          b.any_code(" %d\n");
+          b.value("     %d\n");
+          line(out, "  %d\n", 30);
+          line(out, "%d\n", 0);
+          b.named_code(" %d\n", 0);
+        }
+      }
+      if (!std::strcmp(texte, "VERTEX")) {
+        long code;
+        layer_code(&code);
+        std::fscanf(f2, "%s", texte);
+        if (!std::strcmp(texte, "HA_6292") && open) {
+          if (!whole_eight(code)) throw Refused{in2.line_at(code)};
+          line(out, "VERTEX\n");
+          line(out, "  %d\n", val);
+          line(out, "%s\n", texte);
+          b.any_code(" %d\n");
+          b.value("    %d\n");
+          b.coordinate(10);
+          b.coordinate(20);
+          val = 30, line(out, "  %d\n", val);
+          val = 0, line(out, "%d\n", val);
+          b.named_code("  %d\n", 0);
+        }
+      }
+      if (!std::strcmp(texte, "SEQEND")) {
+        line(out, "SEQEND\n%d\n", 0);
+        open = false;
       }
     }
-    if (!std::strcmp(texte, "VERTEX")) {
-      read_int(f2, &val);
-      std::fscanf(f2, "%s", texte);
-      if (!std::strcmp(texte, "HA_6292")) {
-        line(out, "VERTEX\n");
-        line(out, "  %d\n", val);
-        line(out, "%s\n", texte);
-        read_int(f2, &val), line(out, " %d\n", val);
-        read_int(f2, &val), line(out, "    %d\n", val);
-        read_int(f2, &val), line(out, " %d\n", val);
-        read_real(f2, &dval), integral(out, half_up(dval));
-        read_int(f2, &val), line(out, " %d\n", val);
-        read_real(f2, &dval), integral(out, half_up(dval));
-        val = 30, line(out, "  %d\n", val);
-        val = 0, line(out, "%d\n", val);
-        read_int(f2, &val), line(out, "  %d\n", val);
-      }
-    }
-    if (!std::strcmp(texte, "SEQEND")) line(out, "SEQEND\n%d\n", 0);
+    if (open) throw Refused{in2.end_line()};
+  } catch (const Refused& refused) {
+    r.refused = 2;
+    r.line = refused.line;
+    std::fclose(f2);
+    return r;
   }
   std::fclose(f2);
   line(out, "ENDSEC\n%d\nEOF\n", 0);

@@ -35,6 +35,14 @@ std::string message_path(const std::string& drive, const std::string& relative,
   return under_wine() ? composed : drive + "/" + relative;
 }
 
+std::string refusal_start(const std::string& drive, int drawing, unsigned long long line) {
+  const std::string name = drawing == 1 ? "northcn.dxf" : "northha.dxf";
+  const std::string composed = "c:\\images\\site4\\" + name;
+  return "quorvane_tool: cannot merge " + composed + " (" +
+         message_path(drive, "images/site4/" + name, composed) + "): line " + std::to_string(line) +
+         ": ";
+}
+
 namespace {
 
 // Makes the Wine prefix's c:\images lead to <drive>/images.

@@ -53,6 +53,10 @@ std::string shown_as(const std::string& text);
 std::string message_path(const std::string& drive, const std::string& relative,
                          const std::string& composed);
 
+/// The start of the line that refuses drawing 1 (northcn.dxf) or 2
+/// (northha.dxf) of c:\images\site4\ at `line`, up to the reason.
+std::string refusal_start(const std::string& drive, int drawing, unsigned long long line);
+
 /// How much slower than a plain build the tool is where the tests are built with
 /// a sanitizer (the tool is built the same way): time limits are multiplied by it.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

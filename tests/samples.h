@@ -52,8 +52,7 @@ inline const std::string kMerged =
         "POLYLINE\n  8\nHA_6292\n  66\n1\n 70\n     1\n 40\n     0\n  30\n0\n 0\n"
         "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n16\n 20\n-15\n  30\n0\n  0\n"
         "SEQEND\n0\n"
-        "VERTEX\n  8\nHA_6292\n 70\n    0\n 10\n-3\n 20\n-1\n  30\n0\n  0\n"
-        "SEQEND\n0\n"
+        "SEQEND\n0\n"  // the HA_6292 vertex of a WALLS polyline is not copied
         "ENDSEC\n0\nEOF\n");
 
 inline const std::string kMergeConsole =
