@@ -54,9 +54,8 @@ inline constexpr std::array<GroupType, kLast + 1> kTypes = table();
 
 /// kNone for a code of no range (0 among them: inside an entity it starts another).
 inline GroupType group_type(std::int32_t code) {
-  return code >= 0 && code <= group_codes::kLast
-             ? group_codes::kTypes[static_cast<std::size_t>(code)]
-             : GroupType::kNone;
+  const auto index = static_cast<std::uint32_t>(code);  // a negative code is out of range too
+  return index <= group_codes::kLast ? group_codes::kTypes[index] : GroupType::kNone;
 }
 
 /// A decimal integer within 32 bits: an optional sign and digits, leading zeros allowed.

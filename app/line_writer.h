@@ -16,6 +16,12 @@
 
 #include "token_stream.h"
 
+#if defined(__GNUC__)
+#define QUORVANE_ALWAYS_INLINE [[gnu::always_inline]] inline
+#else
+#define QUORVANE_ALWAYS_INLINE inline
+#endif
+
 namespace quorvane {
 
 /// Room for any integral double written in full: a sign and 309 digits.
@@ -151,7 +157,7 @@ class LineWriter {
   }
   /// A literal lead (spaces, or nothing) then the integer: "  %d\n" is number("  ", v).
   template <std::size_t N>
-  void number(const char (&lead)[N], std::int32_t v) {
+  QUORVANE_ALWAYS_INLINE void number(const char (&lead)[N], std::int32_t v) {
     static_assert(N <= 8, "a lead of a few spaces");
     char* out = room(kShortLine);
     std::memcpy(out, lead, N - 1);
@@ -162,7 +168,8 @@ class LineWriter {
   /// must be readable from `digits`, `length` of them counting.
   /// With `up`, the last digit is written one more (the caller sees that it is not a 9).
   template <std::size_t N>
-  void number_text(const char (&lead)[N], const char* digits, std::size_t length, bool up = false) {
+  QUORVANE_ALWAYS_INLINE void number_text(const char (&lead)[N], const char* digits,
+                                          std::size_t length, bool up = false) {
     static_assert(N <= 8, "a lead of a few spaces");
     char* out = room(kShortLine);
     std::memcpy(out, lead, N - 1);
@@ -172,14 +179,14 @@ class LineWriter {
     end_line(out + length);
   }
   /// "% d\n": a space before a value of zero or more, the minus sign before a negative one.
-  void signed_number(std::int32_t v) {
+  QUORVANE_ALWAYS_INLINE void signed_number(std::int32_t v) {
     char* out = room(kShortLine);
     *out = ' ';
     out += v >= 0 ? 1 : 0;
     end_line(out + format_int(v, out));
   }
   /// "%d\n" for a converted coordinate or extent, exact whatever its size.
-  void integral(double x) {
+  QUORVANE_ALWAYS_INLINE void integral(double x) {
     if (x > -2147483648.0 && x < 2147483648.0) {
       char* out = room(kShortLine);
       end_line(out + format_int(static_cast<std::int32_t>(x), out));

@@ -19,7 +19,7 @@ struct Copy {
   /// The code 8 that introduces the layer.
   template <std::size_t N>
   bool layer_code(const char (&lead)[N]) {
-    return code(lead, 8);
+    return code<8>(lead);
   }
   /// The layer's name: any token.
   bool layer() {
@@ -30,11 +30,12 @@ struct Copy {
   /// A code of any type, then a value that fits it: any token for text.
   template <std::size_t N>
   bool text_code_and_value(const char (&lead)[N]) {
-    if (!code(lead, kAnyCode)) return false;
+    if (!code<kAnyCode>(lead)) return false;
     const GroupType type = group_type(w.val);
     if (!in.read_string(w.texte)) return ended();
     if (type != GroupType::kText && !fits(type, w.texte.view())) {
-      return refuse(type == GroupType::kInteger ? "an integer value for the group code before it"
+      return refuse(in.position() - w.texte.size(),
+                    type == GroupType::kInteger ? "an integer value for the group code before it"
                                                 : "a number for the group code before it");
     }
     out.text(w.texte);
@@ -43,7 +44,7 @@ struct Copy {
   /// A code of any type and an integer value.
   template <std::size_t N, std::size_t M>
   bool int_pair(const char (&code_lead)[N], const char (&value_lead)[M]) {
-    return code(code_lead, kAnyCode) && int_value(value_lead);
+    return code<kAnyCode>(code_lead) && int_value(value_lead);
   }
   /// The same, the code written as "% d" does.
   template <std::size_t M>
@@ -51,23 +52,28 @@ struct Copy {
     const char* digits;
     std::size_t length;
     if (in.read_plain_int(w.val, digits, length)) [[likely]] {
-      if (group_type(w.val) == GroupType::kNone) return refuse(expected_code(kAnyCode));
+      if (group_type(w.val) == GroupType::kNone) {
+        return refuse_plain(length, expected_code(kAnyCode));
+      }
       out.number_text(" ", digits, length);  // a plain integer is never negative
     } else {
+      const std::uint64_t at = in.position();
       if (!whole_int("a group code")) return false;
-      if (group_type(w.val) == GroupType::kNone) return refuse(expected_code(kAnyCode));
+      if (group_type(w.val) == GroupType::kNone) {
+        return refuse(in.token_after(at), expected_code(kAnyCode));
+      }
       out.signed_number(w.val);
     }
     return int_value(value_lead);
   }
   /// The codes 10, 20 and 30 and their coordinates, rounded half up.
-  bool x() { return code(" ", 10) && coordinate(); }
-  bool y() { return code(" ", 20) && coordinate(); }
-  bool z() { return code(" ", 30) && coordinate(); }
+  bool x() { return code<10>(" ") && coordinate(); }
+  bool y() { return code<20>(" ") && coordinate(); }
+  bool z() { return code<30>(" ") && coordinate(); }
   /// The code 0 that ends the entity and introduces the next one.
   template <std::size_t N>
   bool end_code(const char (&lead)[N]) {
-    return code(lead, 0);
+    return code<0>(lead);
   }
 
   /// The fault of a keyword met where it cannot come, at the keyword's line.
@@ -81,22 +87,28 @@ struct Copy {
   static constexpr std::int32_t kAnyCode = -1;
 
   // A group code read whole: exactly `named`, or of any type.
-  template <std::size_t N>
-  bool code(const char (&lead)[N], std::int32_t named) {
+  template <std::int32_t kNamed, std::size_t N>
+  bool code(const char (&lead)[N]) {
     const char* digits;
     std::size_t length;
     if (in.read_plain_int(w.val, digits, length)) [[likely]] {
-      if (!fits_place(named)) return refuse(expected_code(named));
+      if (!fits_place<kNamed>()) return refuse_plain(length, expected_code(kNamed));
       out.number_text(lead, digits, length);  // its text is the one the value gives
       return true;
     }
+    const std::uint64_t at = in.position();
     if (!whole_int("a group code")) return false;
-    if (!fits_place(named)) return refuse(expected_code(named));
+    if (!fits_place<kNamed>()) return refuse(in.token_after(at), expected_code(kNamed));
     out.number(lead, w.val);
     return true;
   }
-  bool fits_place(std::int32_t named) const {
-    return named == kAnyCode ? group_type(w.val) != GroupType::kNone : w.val == named;
+  template <std::int32_t kNamed>
+  bool fits_place() const {
+    if constexpr (kNamed == kAnyCode) {
+      return group_type(w.val) != GroupType::kNone;
+    } else {
+      return w.val == kNamed;
+    }
   }
   // An integer value read whole.
   template <std::size_t N>
@@ -114,6 +126,7 @@ struct Copy {
   // Reads val; true when its token is a decimal integer within 32 bits, taken whole.
   bool whole_int(const char* expected) {
     const std::uint64_t before = in.position();
+    in.clear_overflow();
     if (in.read_int(w.val) && in.took_whole() && !in.overflowed()) return true;
     return not_read(before, expected);
   }
@@ -122,8 +135,7 @@ struct Copy {
     const char* text;
     std::size_t length;
     bool up;
-    if (in.read_coordinate(w.dval, text, length, up) && in.took_whole() &&
-        ends_a_number(in.last_taken())) [[likely]] {
+    if (in.read_coordinate(w.dval, text, length, up)) [[likely]] {
       if (text != nullptr) {
         out.number_text("", text, length, up);  // the digits of the rounded value as they stand
       } else {
@@ -133,27 +145,30 @@ struct Copy {
     }
     return not_read(before, "a number");
   }
-  // A decimal number ends with a digit or its point: not with an exponent marker or its sign.
-  static bool ends_a_number(char c) { return (c >= '0' && c <= '9') || c == '.'; }
 
   // A read that failed: the drawing ended inside the entity, or the token
   // where it began is not what was expected.
   bool not_read(std::uint64_t before, const char* expected) {
-    if (in.error() != 0) return false;                    // the caller reports the read error
-    if (in.eof() && in.begun() < before) return ended();  // no token began
-    return refuse(std::string("expected ") + expected);
+    if (in.error() != 0) return false;  // the caller reports the read error
+    const std::uint64_t at = in.token_after(before);
+    if (at == TokenStream::kNoToken) return ended();
+    return refuse(at, std::string("expected ") + expected);
   }
   bool ended() {
     if (in.error() == 0)
       w.fault = Fault{in.end_line(), std::string("the drawing ends inside a ") + entity};
     return false;
   }
-  // At the token the last read began at.
-  bool refuse(std::string what) {
-    std::string_view found = in.text_at(in.begun());
+  // At the token that begins at `at`.
+  bool refuse(std::uint64_t at, std::string what) {
+    std::string_view found = in.text_at(at);
     if (found.size() > 40) found = found.substr(0, 40);
-    w.fault = Fault{in.line_of(in.begun()), what + ", found " + std::string(found)};
+    w.fault = Fault{in.line_of(at), what + ", found " + std::string(found)};
     return false;
+  }
+  // At the plain integer of `length` digits just read.
+  bool refuse_plain(std::size_t length, std::string what) {
+    return refuse(in.position() - length, std::move(what));
   }
   std::string expected_code(std::int32_t named) const {
     switch (named) {
@@ -316,7 +331,8 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
       ++w.segm;
       console.progress("\t\trecord ", w.segm, "            \r     ");
       if (open) {
-        copy.refuse_keyword(f1.begun(), "a POLYLINE before the SEQEND of the polyline before it");
+        copy.refuse_keyword(f1.position() - w.texte.size(),
+                            "a POLYLINE before the SEQEND of the polyline before it");
         return;
       }
       open = true;
@@ -326,7 +342,7 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
     }
     if (w.texte == VERTEX) {
       if (!open) {
-        copy.refuse_keyword(f1.begun(), "a VERTEX outside any polyline");
+        copy.refuse_keyword(f1.position() - w.texte.size(), "a VERTEX outside any polyline");
         return;
       }
       f3.text(VERTEX);
@@ -355,15 +371,15 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
   auto layer_code_was_eight = [&] { return f2.took_whole() && !f2.overflowed() && w.val == 8; };
   while (f2.read_string(w.texte)) {
     if (w.texte == POLYLINE) {
-      const std::uint64_t keyword = f2.begun();
+      const std::uint64_t keyword = f2.position() - w.texte.size();
       f2.hold(keyword);
       const std::uint64_t before = f2.position();
-      const bool read = f2.read_int(w.val);
-      const bool eight = read && layer_code_was_eight();
-      const std::uint64_t code = read || f2.begun() >= before ? f2.begun() : keyword;
+      f2.clear_overflow();
+      const bool eight = f2.read_int(w.val) && layer_code_was_eight();
       f2.read_string(w.texte);
       if (w.texte == CURVE) {
         if (!eight) {
+          const std::uint64_t code = f2.token_after(before);
           copy.refuse_keyword(code, "expected the group code 8 of the layer, found " +
                                         std::string(f2.text_at(code)).substr(0, 40));
           return;
@@ -385,16 +401,16 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
       f2.release();
     }
     if (w.texte == VERTEX) {
-      const std::uint64_t keyword = f2.begun();
+      const std::uint64_t keyword = f2.position() - w.texte.size();
       f2.hold(keyword);
       const std::uint64_t before = f2.position();
-      const bool read = f2.read_int(w.val);
-      const bool eight = read && layer_code_was_eight();
-      const std::uint64_t code = read || f2.begun() >= before ? f2.begun() : keyword;
+      f2.clear_overflow();
+      const bool eight = f2.read_int(w.val) && layer_code_was_eight();
       f2.read_string(w.texte);
       // Only inside a polyline copied since the last SEQEND: a lone vertex is passed over.
       if (w.texte == CURVE && open) {
         if (!eight) {
+          const std::uint64_t code = f2.token_after(before);
           copy.refuse_keyword(code, "expected the group code 8 of the layer, found " +
                                         std::string(f2.text_at(code)).substr(0, 40));
           return;

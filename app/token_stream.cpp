@@ -557,7 +557,6 @@ bool TokenStream::skip_space() {
 
 bool TokenStream::next_token_general(const char*& first, const char*& last) {
   if (!skip_space()) return false;
-  begun_ = origin_ + mark_;
   for (;;) {
     const char* data = data_;
     std::size_t p = pos_;
@@ -576,7 +575,6 @@ bool TokenStream::next_token_general(const char*& first, const char*& last) {
 
 bool TokenStream::read_int_general(std::int32_t& val) {
   if (!skip_space()) return false;
-  begun_ = origin_ + mark_;
   int c = look();
   bool negative = false;
   if (c == '+' || c == '-') {
@@ -605,7 +603,6 @@ bool TokenStream::read_int_general(std::int32_t& val) {
 
 bool TokenStream::read_real_general(double& dval) {
   if (!skip_space()) return false;
-  begun_ = origin_ + mark_;
   // Offsets are kept from mark_, which stays at the start of the item when the buffer moves.
   int c = look();
   bool negative = false;
@@ -663,6 +660,12 @@ bool TokenStream::read_int_slow(std::int32_t& val) {
   return ok;
 }
 
+bool TokenStream::read_whole_real_slow(double& dval) {
+  if (!read_real_slow(dval) || !took_whole()) return false;
+  const char last = data_[pos_ - 1];  // not an exponent marker nor its sign
+  return (last >= '0' && last <= '9') || last == '.';
+}
+
 bool TokenStream::read_real_slow(double& dval) {
   bool ok = read_real_general(dval);
   mend_cursor();
@@ -676,6 +679,12 @@ std::uint64_t TokenStream::line_of(std::uint64_t offset) const {
   if (offset >= block_offset_)
     return block_lines_ + static_cast<std::uint64_t>(std::count(block, at, '\n')) + 1;
   return block_lines_ - static_cast<std::uint64_t>(std::count(at, block, '\n')) + 1;
+}
+
+std::uint64_t TokenStream::token_after(std::uint64_t offset) const {
+  std::size_t at = offset > origin_ ? static_cast<std::size_t>(offset - origin_) : 0;
+  while (at < end_ && is_space(data_[at])) ++at;
+  return at < end_ ? origin_ + at : kNoToken;
 }
 
 std::string_view TokenStream::text_at(std::uint64_t offset) const {

@@ -164,7 +164,8 @@ class TokenStream {
   /// without a sign or a leading zero, so that its text is the one "%d"
   /// writes. Gives its digits where they lie, 16 bytes of them readable;
   /// anything else is left unread, and false returned.
-  bool read_plain_int(std::int32_t& val, const char*& digits, std::size_t& length) {
+  [[gnu::always_inline]] bool read_plain_int(std::int32_t& val, const char*& digits,
+                                             std::size_t& length) {
     std::size_t k = cursor_;
     if (k >= tokens_) return false;
     const std::size_t start = start_of(k);
@@ -172,7 +173,6 @@ class TokenStream {
     const char* p = data_ + start;
     const std::size_t n = end_of(k) - start;
     if (n > 9 || (p[0] == '0' && n > 1)) return false;
-    begun_ = origin_ + start;
     std::uint32_t magnitude = 0;
     for (std::size_t i = 0; i < n; ++i) {
       auto digit = static_cast<unsigned>(static_cast<unsigned char>(p[i]) - '0');
@@ -189,34 +189,38 @@ class TokenStream {
   /// "%lf": a decimal real (12, 12.5, .5, 5., -1.2e3), correctly rounded.
   /// Infinities, NaNs and hexadecimal forms are not numbers here. An exponent
   /// marker without digits ("1e", "1e+") is consumed and the value before it kept.
-  bool read_real(double& dval) { return scan_real<true, false>(dval); }
-  /// read_real for a coordinate about to be rounded half up. When the text
+  bool read_real(double& dval) { return scan_real<true, false, false>(dval); }
+  /// read_real for a coordinate about to be rounded half up, which must be its
+  /// token whole and a decimal number to the end (false otherwise). When the text
   /// read tells the rounded value without the double (up to 15 digits, no
   /// exponent, an integer part written without leading zeros), `text` and
   /// `length` give the sign and digits of the integer part where they lie,
   /// 16 bytes readable, and `up` whether the rounded value is one further from
   /// zero (its last digit one more); otherwise `text` is null.
-  bool read_coordinate(double& dval, const char*& text, std::size_t& length, bool& up) {
+  [[gnu::always_inline]] bool read_coordinate(double& dval, const char*& text, std::size_t& length,
+                                              bool& up) {
     text = nullptr;
-    return scan_real<true, true>(dval, &text, &length, &up);
+    return scan_real<true, true, true>(dval, &text, &length, &up);
   }
   /// read_real for a value nobody looks at: the same bytes consumed, no conversion.
-  bool skip_real() {
+  [[gnu::always_inline]] bool skip_real() {
     double unused;
-    return scan_real<false, false>(unused);
+    return scan_real<false, false, false>(unused);
   }
 
   /// True when the last read took its token whole: what follows is
   /// whitespace, or the end of the input.
   bool took_whole() const;
-  /// The last character the last read took.
-  char last_taken() const { return data_[pos_ - 1]; }
-  /// True when the last integer read went beyond 32 bits (its value saturated).
+  /// True when an integer read since clear_overflow() went beyond 32 bits
+  /// (its value saturated).
   bool overflowed() const { return overflowed_; }
-  /// Offset in the input where the last read began, after its whitespace.
-  std::uint64_t begun() const { return begun_; }
-  /// The line (from 1, counted by line feeds) of `offset`, which must be one
-  /// that the last read began at or passed.
+  void clear_overflow() { overflowed_ = false; }
+  /// Where the first token at or after `offset` begins, `offset` being one
+  /// the last read started from; kNoToken when the input ends first.
+  std::uint64_t token_after(std::uint64_t offset) const;
+  static constexpr std::uint64_t kNoToken = ~std::uint64_t{0};
+  /// The line (from 1, counted by line feeds) of `offset`, the start of a
+  /// token the last read took or of one held.
   std::uint64_t line_of(std::uint64_t offset) const;
   /// The token that begins at `offset`, as line_of() allows it.
   std::string_view text_at(std::uint64_t offset) const;
@@ -274,9 +278,10 @@ class TokenStream {
   bool next_token_general(const char*& first, const char*& last);
   bool read_int_general(std::int32_t& val);
   bool read_real_general(double& dval);
-  template <bool kConvert, bool kRounding>
-  bool scan_real(double& dval, const char** text = nullptr, std::size_t* length = nullptr,
-                 bool* up = nullptr);
+  bool read_whole_real_slow(double& dval);
+  template <bool kConvert, bool kRounding, bool kWhole>
+  [[gnu::always_inline]] bool scan_real(double& dval, const char** text = nullptr,
+                                        std::size_t* length = nullptr, bool* up = nullptr);
   bool skip_space();
   int look();
   bool refill();
@@ -303,7 +308,6 @@ class TokenStream {
   bool eof_ = false;
   int error_ = 0;
   bool overflowed_ = false;
-  std::uint64_t begun_ = 0;      // where the last read began
   std::uint64_t held_from_ = 0;  // bytes kept from there on, while holding_
   bool holding_ = false;
   std::uint64_t block_offset_ = 0;    // where the block of the index begins in the input
@@ -345,21 +349,18 @@ inline bool TokenStream::next_token(const char*& first, const char*& last) {
   std::size_t k = cursor_;
   if (k >= tokens_) return next_token_slow(first, last);
   first = item_at(k);
-  begun_ = origin_ + static_cast<std::uint64_t>(first - data_);
   pos_ = end_of(k);
   cursor_ = k + 1;
   last = data_ + pos_;
   return true;
 }
 
-inline bool TokenStream::read_int(std::int32_t& val) {
+[[gnu::always_inline]] inline bool TokenStream::read_int(std::int32_t& val) {
   using token_chars::is_digit;
   std::size_t k = cursor_;
   if (k >= tokens_) return read_int_slow(val);
   const char* data = data_;
   const char* p = item_at(k);
-  begun_ = origin_ + static_cast<std::uint64_t>(p - data);
-  overflowed_ = false;  // nine digits at most here
   // Within the token: the whitespace byte after it ends every loop.
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
@@ -376,15 +377,15 @@ inline bool TokenStream::read_int(std::int32_t& val) {
   return true;
 }
 
-template <bool kConvert, bool kRounding>
-inline bool TokenStream::scan_real(double& dval, const char** text, std::size_t* length, bool* up) {
+template <bool kConvert, bool kRounding, bool kWhole>
+[[gnu::always_inline]] inline bool TokenStream::scan_real(double& dval, const char** text,
+                                                          std::size_t* length, bool* up) {
   using token_chars::is_digit;
   std::size_t k = cursor_;
-  if (k >= tokens_) return read_real_slow(dval);
+  if (k >= tokens_) return kWhole ? read_whole_real_slow(dval) : read_real_slow(dval);
   const char* data = data_;
   const char* p = item_at(k);
   const char* item = p;
-  begun_ = origin_ + static_cast<std::uint64_t>(p - data);
   bool negative = *p == '-';
   if (negative || *p == '+') ++p;
   const char* number = p;
@@ -411,13 +412,15 @@ inline bool TokenStream::scan_real(double& dval, const char** text, std::size_t*
     if (exponent_negative || *q == '+') ++q;
     const char* exponent_digits = q;
     while (is_digit(*q) && q - exponent_digits < 4) exponent = exponent * 10 + (*q++ - '0');
-    if (is_digit(*q)) return read_real_slow(dval);  // a long exponent
+    if (is_digit(*q)) return kWhole ? read_whole_real_slow(dval) : read_real_slow(dval);
     if (q > exponent_digits) number_end = q;
     if (exponent_negative) exponent = -exponent;
     p = q;
   }
   pos_ = static_cast<std::size_t>(p - data);
   follow(k);
+  // A whole number: its token ends where it does, not after an exponent marker.
+  if (kWhole && (number_end != p || !token_chars::is_space(*p))) return false;
   if constexpr (kRounding) {
     // Up to 15 digits the double lies on the same side of every half
     // integer as the decimal value, so the digits tell the rounding: x.0 to
