@@ -17,6 +17,7 @@ namespace quorvane {
 namespace {
 
 std::atomic<void (*)()> abandon_output{nullptr};
+std::atomic<bool> held_to_the_end{false};
 
 void abandon_once() {
   if (void (*abandon)() = abandon_output.exchange(nullptr)) abandon();
@@ -37,6 +38,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
+      if (held_to_the_end.load()) return TRUE;  // the run is as good as over
       abandon_once();
       return FALSE;
     default:
@@ -51,6 +53,8 @@ void on_interrupt(void (*abandon)()) {
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
+void hold_interrupts_to_the_end() { held_to_the_end.store(true); }
+
 InterruptsHeld::InterruptsHeld() { std::memset(saved_, 0, sizeof saved_); }
 InterruptsHeld::~InterruptsHeld() = default;
 
@@ -58,7 +62,7 @@ InterruptsHeld::~InterruptsHeld() = default;
 
 namespace {
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 void on_signal(int signal) {
   const int saved = errno;
@@ -93,6 +97,11 @@ void on_interrupt(void (*abandon)()) {
     if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
     sigaction(signal, &action, nullptr);
   }
+}
+
+void hold_interrupts_to_the_end() {
+  sigset_t set = interrupt_set();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 static_assert(sizeof(sigset_t) <= 256, "room for a signal mask");

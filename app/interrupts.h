@@ -1,5 +1,5 @@
-// The interrupts an operator or the system sends a run (Ctrl-C, SIGTERM,
-// SIGHUP; Ctrl-C, Ctrl-Break and closing the console on Windows): the merged
+// The interrupts an operator or the system sends a run (Ctrl-C, Ctrl-\,
+// SIGTERM, SIGHUP; Ctrl-C, Ctrl-Break and closing the console on Windows): the merged
 // file being written is abandoned, then the run ends as that interrupt ends
 // any program, so that a calling shell sees it.
 #ifndef QUORVANE_INTERRUPTS_H
@@ -13,6 +13,11 @@ namespace quorvane {
 /// Installs the handlers. `abandon` must be safe to call from a signal
 /// handler; it is called once, before the process ends.
 void on_interrupt(void (*abandon)());
+
+/// From now on an interrupt waits until the process has ended, and so has no
+/// effect: for the moment the merged file takes its name, after which the
+/// run is over.
+void hold_interrupts_to_the_end();
 
 /// Keeps the interrupt signals away from the calling thread until restored:
 /// threads started meanwhile inherit it, so that the handler always runs on

@@ -211,25 +211,27 @@ std::string OutputFile::abandon() {
   }
   drop_handle();
   if (kind_ == Kind::kReplacing) {
-    temporary_set.store(false);
     DeleteFileA(temporary_.c_str());
+    temporary_set.store(false);
   }
   return "";
 }
 
-void OutputFile::abandon_now() {
+bool OutputFile::abandon_now() {
   HANDLE handle = open_handle.load();
-  if (handle == INVALID_HANDLE_VALUE) return;
+  if (handle == INVALID_HANDLE_VALUE) return false;
   if (in_place.load()) {
     LARGE_INTEGER start{};
     SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
     SetEndOfFile(handle);
+    return true;
   } else if (temporary_set.load()) {
     // Gone when the process ends and its handles close.
     FILE_DISPOSITION_INFO dispose{};
     dispose.DeleteFile = TRUE;
     SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose);
   }
+  return false;
 }
 
 #else
@@ -268,10 +270,25 @@ std::string follow_links(const std::string& host) {
   return path;
 }
 
+namespace {
+
+// In a folder whose sticky bit is set, only the owner of a file (or of the
+// folder, or root) may rename another file over it.
+bool renamed_over(const std::string& target, const struct stat& file) {
+  struct stat folder;
+  const std::string name = folder_of(target);
+  if (stat(name.empty() ? "." : name.c_str(), &folder) != 0) return true;
+  if ((folder.st_mode & S_ISVTX) == 0) return true;
+  const uid_t me = geteuid();
+  return me == 0 || file.st_uid == me || folder.st_uid == me;
+}
+
+}  // namespace
+
 std::FILE* OutputFile::open(const std::string& host, int& error) {
   target_ = follow_links(host);
   mode_t mode = 0666;
-  struct stat info;
+  struct stat info {};
   if (stat(target_.c_str(), &info) == 0) {
     if (S_ISDIR(info.st_mode)) {
       error = EISDIR;
@@ -297,15 +314,23 @@ std::FILE* OutputFile::open(const std::string& host, int& error) {
   }
   int fd = -1;
   int why = EEXIST;
+  if (existed_ && !renamed_over(target_, info)) why = EACCES;  // see renamed_over
   for (int tries = 0; tries < 100 && why == EEXIST; ++tries) {
     temporary_ = temporary_beside(target_);
+    // Known to the handler of an interrupt before the file exists, so that
+    // no moment is left where it exists unknown.
+    if (!publish_temporary(temporary_)) {
+      why = ENAMETOOLONG;
+      break;
+    }
     fd = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     why = fd < 0 ? errno : 0;
+    if (fd < 0) temporary_set.store(false);
   }
   if (fd < 0) {
     temporary_.clear();
-    if ((why == EACCES || why == EROFS) && existed_) {
-      fd = ::open(target_.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
+    if ((why == EACCES || why == EROFS || why == EPERM) && existed_) {
+      fd = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
       if (fd < 0) {
         error = errno;
         return nullptr;
@@ -313,20 +338,21 @@ std::FILE* OutputFile::open(const std::string& host, int& error) {
       kind_ = Kind::kInPlace;
       in_place_fd.store(dup(fd));
       opened_ = true;
-      return stream_of(fd, "w+b", error);
+      return stream_of(fd, "wb", error);
     }
     error = why;
     return nullptr;
   }
-  if (!publish_temporary(temporary_)) {
-    unlink(temporary_.c_str());
-    close(fd);
-    error = ENAMETOOLONG;
-    return nullptr;
-  }
   opened_ = true;
-  // A new file has 0666 less the umask, which open applied.
-  if (existed_) fchmod(fd, mode);
+  // A new file has 0666 less the umask, which open applied. The earlier
+  // file's owner and group are kept where this user may give them, and its
+  // permission bits, never a set-user-ID or set-group-ID bit of its own.
+  if (existed_) {
+    int kept = fchown(fd, info.st_uid, info.st_gid);
+    if (kept != 0) kept = fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+    (void)kept;
+    fchmod(fd, mode & 0777);
+  }
   return stream_of(fd, "w+b", error);
 }
 
@@ -369,19 +395,20 @@ std::string OutputFile::abandon() {
     return kLeftEmpty;
   }
   if (kind_ == Kind::kReplacing) {
-    temporary_set.store(false);
     unlink(temporary_.c_str());
+    temporary_set.store(false);
   }
   return "";
 }
 
-void OutputFile::abandon_now() {
+bool OutputFile::abandon_now() {
   int fd = in_place_fd.load();
   if (fd >= 0) {
     int emptied = ftruncate(fd, 0);
     (void)emptied;
   }
   if (temporary_set.load()) unlink(temporary_path);
+  return fd >= 0;
 }
 
 #endif

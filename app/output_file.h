@@ -45,8 +45,9 @@ class OutputFile {
   /// file written in place is emptied. What the operator must be told of the
   /// merged file, after its name ("" when nothing is left to say).
   std::string abandon();
-  /// abandon() from a signal handler: no allocation, no lock.
-  static void abandon_now();
+  /// abandon() from a signal handler: no allocation, no lock. True when a
+  /// file written in place was emptied.
+  static bool abandon_now();
 
  private:
   Kind kind_ = Kind::kReplacing;

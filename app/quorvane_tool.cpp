@@ -173,6 +173,7 @@ void end_of_pass(Input& input, const Fault& fault = Fault{}) {
 
 #ifndef _WIN32
 std::atomic_flag faulted = ATOMIC_FLAG_INIT;
+std::string left_empty_note;  // what the fault's line adds for a file written in place
 
 void on_bus_error(int signal, siginfo_t* info, void*) {
   const char* note = mapped_input_note(info->si_addr);
@@ -185,8 +186,13 @@ void on_bus_error(int signal, siginfo_t* info, void*) {
   if (faulted.test_and_set()) {
     for (;;) pause();
   }
-  OutputFile::abandon_now();
-  ssize_t written = write(2, note, std::strlen(note));
+  const bool emptied = OutputFile::abandon_now();
+  const std::size_t length = std::strlen(note);
+  ssize_t written = write(2, note, emptied ? length - 1 : length);  // without its line feed
+  if (emptied) {
+    written = write(2, left_empty_note.c_str(), left_empty_note.size());
+    written = write(2, "\n", 1);
+  }
   (void)written;
   _exit(1);
 }
@@ -206,6 +212,12 @@ void create_merged(const std::string& composed) {
   std::FILE* file = output.open(host, error);
   if (file == nullptr) fail("cannot create " + describe(composed, host) + ": " + reason(error));
   output_host = host;
+#ifndef _WIN32
+  if (output.kind() == OutputFile::Kind::kInPlace) {
+    left_empty_note = "; the merged file " + describe(composed, host) +
+                      " was written in place, as its folder takes no new file, and is left empty";
+  }
+#endif
   // Into a regular file, full buffers are written on a thread of the writer's
   // own; elsewhere this thread writes every byte, so that an interrupt comes
   // between two writes.
@@ -354,7 +366,9 @@ void treatment() {
   final_report(extents, console);
   console.flush();
   check_console();
-  // The merged file takes its name only now, whole.
+  // The merged file takes its name only now, whole; an interrupt from here
+  // on comes too late to stop the run.
+  hold_interrupts_to_the_end();
   check_output(output.commit());
   survey.reset();
 }
@@ -372,7 +386,11 @@ int main() {
   // A closed pipe on standard output is reported as a failed write, not a silent death.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-  on_interrupt(&OutputFile::abandon_now);
+#ifdef SIGXFSZ
+  // So is a merged file beyond the size this process may write.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+  on_interrupt([] { OutputFile::abandon_now(); });
 #ifndef _WIN32
   struct sigaction bus_error {};
   bus_error.sa_sigaction = on_bus_error;

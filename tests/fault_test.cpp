@@ -241,7 +241,8 @@ TEST_P(Interrupts, LeaveTheEarlierMergedFile) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, Interrupts, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGKILL),
+INSTANTIATE_TEST_SUITE_P(Signals, Interrupts,
+                         ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGKILL),
                          [](const auto& info) {
                            switch (info.param) {
                              case SIGINT:
@@ -250,6 +251,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, Interrupts, ::testing::Values(SIGINT, SIGTERM,
                                return std::string("Term");
                              case SIGHUP:
                                return std::string("Hup");
+                             case SIGQUIT:
+                               return std::string("Quit");
                              default:
                                return std::string("Kill");
                            }

@@ -71,8 +71,9 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     if (options.close_stdout) close(1);
     if (options.close_stdin) close(0);
+    rlimit no_core{0, 0};  // an interrupt that dumps core leaves no file behind
+    setrlimit(RLIMIT_CORE, &no_core);
     if (options.file_size_limit >= 0) {
-      signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
       rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                    static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
