@@ -7,6 +7,10 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
 #define QUORVANE_ISATTY _isatty
 #define QUORVANE_FILENO _fileno
 #else
@@ -53,6 +57,17 @@ std::string fixed6(double v) {
 
 Console::Console(std::FILE* out, std::FILE* in) : out_(out), in_(in) {
   terminal_ = QUORVANE_ISATTY(QUORVANE_FILENO(out_)) != 0;
+#ifdef _WIN32
+  // A console that does not take the escape that clears a line gets spaces over the old count.
+  if (terminal_) {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out_)));
+    DWORD mode = 0;
+    if (!GetConsoleMode(handle, &mode) ||
+        !SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+      clear_ = "            ";
+    }
+  }
+#endif
   if (terminal_) {
     std::setvbuf(out_, nullptr, _IONBF, 0);
   } else {
@@ -164,6 +179,11 @@ void Console::progress(std::string_view lead, std::int32_t count, std::string_vi
     put(text);
     return;
   }
+  // From column 0, the rest of the line cleared.
+  std::memmove(line + 1, line, length);
+  line[0] = '\r';
+  std::memcpy(line + 1 + length, clear_.data(), clear_.size());
+  text = std::string_view(line, 1 + length + clear_.size());
   auto now = std::chrono::steady_clock::now();
   if (now - drawn_ < kRedraw) {
     held_.assign(text);

@@ -38,15 +38,18 @@ class Console {
   /// ends first or fails (input_error() then tells which).
   bool answer(std::string& word);
   /// lead, count, tail: one line that the next one overwrites on a terminal.
-  /// On a terminal a line is drawn at most every kRedraw; the last one held
-  /// back is drawn before any other text, so each pass's final count shows.
-  /// Elsewhere every line is written.
+  /// Elsewhere every line is written as it stands. On a terminal it is drawn
+  /// from column 0 and cleared to its end instead of the tail (as ninja
+  /// draws its status line), at most every kRedraw; the last one held back
+  /// is drawn before any other text, so each pass's final count shows.
   void progress(std::string_view lead, std::int32_t count, std::string_view tail);
 
   static constexpr std::chrono::milliseconds kRedraw{40};
   /// Pushes out what is held; returns false if output has failed.
   bool flush();
 
+  /// True when the text goes to a terminal.
+  bool terminal() const { return target_ != nullptr ? target_->terminal() : terminal_; }
   /// errno value of the first failed write, or 0.
   int error() const { return error_; }
   /// errno value of a failed read of the answers, or 0 when they simply ended.
@@ -60,7 +63,8 @@ class Console {
   std::FILE* out_;
   std::FILE* in_;
   bool terminal_ = false;
-  std::string held_;  // a progress line not drawn yet
+  std::string_view clear_ = "\x1b[K";  // what clears a terminal's line to its end
+  std::string held_;                   // a progress line not drawn yet
   std::chrono::steady_clock::time_point drawn_{};
   int error_ = 0;
   int input_error_ = 0;

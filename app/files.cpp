@@ -128,6 +128,8 @@ bool same_file(const std::string& a, const std::string& b) {
 
 #ifdef _WIN32
 
+bool folder_exists(const std::string& host) { return is_folder(host); }
+
 bool stamp_of(std::FILE* file, FileStamp& stamp) {
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   BY_HANDLE_FILE_INFORMATION info;
@@ -150,6 +152,11 @@ bool room_for(const std::string& folder, std::uint64_t bytes) {
 }
 
 #else
+
+bool folder_exists(const std::string& host) {
+  struct stat info;
+  return stat(host.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 
 bool stamp_of(std::FILE* file, FileStamp& stamp) {
   struct stat info;

@@ -21,6 +21,9 @@ std::FILE* open_input(const std::string& host, bool regular_only, int& error);
 /// however it ends. Null where the system or the file system has no such files.
 std::FILE* create_part(const std::string& beside);
 
+/// True when `host` is a folder that exists.
+bool folder_exists(const std::string& host);
+
 /// True when both paths exist and lead to the same file, through links or
 /// not: same device and inode, or same volume and file index on Windows.
 bool same_file(const std::string& a, const std::string& b);

@@ -21,11 +21,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <unistd.h>
 #endif
 
+#include "command_line.h"
 #include "console.h"
 #include "files.h"
 #include "host_path.h"
@@ -92,15 +94,24 @@ void check_console() {
   }
 }
 
-// Prompts and reads one answer; `path` is what has been composed so far.
-void ask(const char* prompt, std::string& word, const std::string& path, const char* what) {
+// The answers given on the command line, if they were: no prompt is then shown.
+std::vector<std::string> given_answers;
+std::size_t answers_taken = 0;
+std::string nomdir;  // the folder as the operator named it
+
+// Prompts and reads one answer.
+void ask(const char* prompt, std::string& word, const char* what) {
+  if (!given_answers.empty()) {
+    word = given_answers[answers_taken++];
+    return;
+  }
   console.prompt(prompt);
   check_console();
   if (console.answer(word)) return;
-  std::string why = console.input_error() != 0
-                        ? std::strerror(console.input_error())
-                        : std::string("standard input ended before ") + what + " was given";
-  fail("cannot compose " + describe(path, host_path(path)) + ": " + why);
+  if (console.input_error() != 0) {
+    fail(std::string("cannot read the answers: ") + std::strerror(console.input_error()));
+  }
+  fail(std::string("stopped before ") + what + " was given");
 }
 
 // Where a composed path leads; a name that matches several files is an error.
@@ -135,8 +146,13 @@ Input open_stream(const std::string& composed, bool ahead, bool regular_only = f
     fail("cannot open " + describe(composed, input.host) +
          ": it is not a regular file, and the first drawing must be read twice");
   }
-  if (input.file == nullptr)
-    fail("cannot open " + describe(composed, input.host) + ": " + std::strerror(error));
+  if (input.file == nullptr) {
+    // A folder that is not there is named as such, not as a missing file.
+    const std::string folder = input.host.substr(0, input.host.find_last_of("/\\"));
+    std::string why = std::strerror(error);
+    if (error == ENOENT && !folder_exists(folder)) why = "there is no folder " + nomdir;
+    fail("cannot open " + describe(composed, input.host) + ": " + why);
+  }
   if (!stamp_of(input.file, input.stamp)) input.stamp = FileStamp{};
   // A mapped input cut short while it is read faults instead of ending: the
   // handler of the fault gives this line.
@@ -231,23 +247,23 @@ void check_output(int error) {
 
 void opening() {
   console.write(banner());
-  std::string nomdir, nomfic1, nomfic2, nomfic3;
+  std::string nomfic1, nomfic2, nomfic3;
   nomim1 = "c:\\images\\";
-  ask("\n\n\tName of the File Folder located in the Directory C:\\images : ", nomdir, nomim1,
+  ask("\n\n\tName of the File Folder located in the Directory C:\\images : ", nomdir,
       "the folder name");
   nomim1 += nomdir;
   nomim1 += "\\";
   nomim2 = nomim1;
   nomim3 = nomim1;
-  ask("\n\tName of the File cn.dxf (without extension cn.dxf) ? ", nomfic1, nomim1,
+  ask("\n\tName of the File cn.dxf (without extension cn.dxf) ? ", nomfic1,
       "the name of the file cn.dxf");
   nomim1 += nomfic1 + "cn.dxf";
   open_first(nomim1);
-  ask("\n\tName of the File ha.dxf (withou extension ha.dxf) ? ", nomfic2, nomim2,
+  ask("\n\tName of the File ha.dxf (withou extension ha.dxf) ? ", nomfic2,
       "the name of the file ha.dxf");
   nomim2 += nomfic2 + "ha.dxf";
   f2 = open_stream(nomim2, /*ahead=*/false);
-  ask("\n\tName of the resulting File (without extension cnha.dxf) ? ", nomfic3, nomim3,
+  ask("\n\tName of the resulting File (without extension cnha.dxf) ? ", nomfic3,
       "the name of the resulting file");
   nomim3 += nomfic3 + "cnha.dxf";
   create_merged(nomim3);
@@ -371,6 +387,11 @@ void treatment() {
   hold_interrupts_to_the_end();
   check_output(output.commit());
   survey.reset();
+  // On a terminal, where the merged file is; the run is over, whatever befalls this line.
+  if (console.terminal()) {
+    console.write("\n\tmerged file: " + describe(nomim3, output_host) + "\n");
+    console.flush();
+  }
 }
 
 }  // namespace
@@ -381,7 +402,31 @@ void treatment() {
 extern "C" const char* __tsan_default_options() { return "report_thread_leaks=0"; }
 #endif
 
-int main() {
+// What the command line asks for: 0, or the status of a usage error.
+int run(const std::vector<std::string>& arguments) {
+  const Command command = parse_command_line(arguments);
+  switch (command.kind) {
+    case Command::Kind::kHelp:
+    case Command::Kind::kVersion: {
+      const std::string text =
+          command.kind == Command::Kind::kHelp ? usage() : version_line() + "\n";
+      return std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
+    }
+    case Command::Kind::kUsageError:
+      std::fputs(
+          ("quorvane_tool: " + command.error + " (quorvane_tool --help shows the usage)\n").c_str(),
+          stderr);
+      return 2;
+    default:
+      break;
+  }
+  given_answers = command.answers;
+  opening();
+  treatment();
+  return 0;
+}
+
+int main(int argc, char** argv) {
 #ifdef SIGPIPE
   // A closed pipe on standard output is reported as a failed write, not a silent death.
   std::signal(SIGPIPE, SIG_IGN);
@@ -398,7 +443,5 @@ int main() {
   sigemptyset(&bus_error.sa_mask);
   sigaction(SIGBUS, &bus_error, nullptr);
 #endif
-  opening();
-  treatment();
-  return 0;
+  return run(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -302,29 +303,70 @@ TEST_F(EndToEnd, AnInputThatIsAFolderOrAFifoIsRefused) {
 TEST_F(EndToEnd, AnswersEndingEarlyStopTheRun) {
   const struct {
     const char* answers;
-    const char* composed;
-    const char* relative;
     const char* missing;
     std::string shown;
   } cases[] = {
-      {"", "c:\\images\\", "images/", "the folder name", kBanner + kAskFolder},
-      {"site4\n", "c:\\images\\site4\\", "images/site4/", "the name of the file cn.dxf",
-       kBanner + kAskFolder + kAskFirst},
-      {"site4 north", "c:\\images\\site4\\", "images/site4/", "the name of the file ha.dxf",
-       kBanner + kAskFolder + kAskFirst + kAskSecond},
-      {"site4 north north \n\n  ", "c:\\images\\site4\\", "images/site4/",
-       "the name of the resulting file", kDialogue},
+      {"", "the folder name", kBanner + kAskFolder},
+      {"site4\n", "the name of the file cn.dxf", kBanner + kAskFolder + kAskFirst},
+      {"site4 north", "the name of the file ha.dxf", kBanner + kAskFolder + kAskFirst + kAskSecond},
+      {"site4 north north \n\n  ", "the name of the resulting file", kDialogue},
   };
   for (const auto& c : cases) {
     ToolRun r = run(c.answers);
     EXPECT_EQ(r.status, 1) << c.answers;
     EXPECT_EQ(r.out, shown_as(c.shown)) << c.answers;
     EXPECT_EQ(r.err,
-              failure("cannot compose", c.composed, c.relative,
-                      std::string("standard input ended before ") + c.missing + " was given"));
+              shown_as(std::string("quorvane_tool: stopped before ") + c.missing + " was given\n"));
   }
   EXPECT_FALSE(drive.exists(kOutput));
   expect_inputs_intact();
+}
+
+// The command line: the four answers as arguments give the dialogue's run
+// without its prompts; help and version go to standard output; anything
+// else is a usage error, status 2.
+TEST_F(EndToEnd, TheCommandLine) {
+  ToolRun dialogue = run("site4 north north north");
+  ASSERT_EQ(dialogue.status, 0);
+  const std::string merged = drive.read(kOutput);
+  std::filesystem::remove(drive.path() + "/" + kOutput);
+  RunOptions options{here.path(), drive.path()};
+  options.arguments = {"merge", "site4", "north", "north", "north"};
+  ToolRun r = run_tool("", options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, shown_as(kBanner + kMergeConsole));
+  EXPECT_EQ(drive.read(kOutput), merged);
+
+  options.arguments = {"merge", "site5", "north", "north", "north"};
+  r = run_tool("", options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, failure("cannot open", "c:\\images\\site5\\northcn.dxf",
+                           "images/site5/northcn.dxf", "there is no folder site5"));
+
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {{"--help"}, 0, "Usage:", ""},
+      {{"/?"}, 0, "Usage:", ""},
+      {{"--version"}, 0, "quorvane_tool 1.1.0", ""},
+      {{"site4", "north", "north", "north"},
+       2,
+       "",
+       "quorvane_tool: unknown command site4 (quorvane_tool --help shows the usage)\n"},
+      {{"--x"},
+       2,
+       "",
+       "quorvane_tool: unknown option --x (quorvane_tool --help shows the usage)\n"},
+  };
+  for (const auto& c : cases) {
+    options.arguments = c.arguments;
+    r = run_tool("", options);
+    EXPECT_EQ(r.status, c.status) << c.arguments[0];
+    EXPECT_EQ(r.out.substr(0, c.out.size()), shown_as(c.out)) << c.arguments[0];
+    EXPECT_EQ(r.err, shown_as(c.err)) << c.arguments[0];
+  }
 }
 
 TEST_F(EndToEnd, TheOutputIsNeverOneOfTheInputs) {
@@ -528,6 +570,13 @@ TEST_F(EndToEnd, ThePassesSideBySideGiveWhatOneAfterTheOtherGives) {
   }
 }
 
+// The console text as a terminal is given it: each progress line drawn from
+// column 0 and its line cleared, where a pipe gets it with its tail of spaces.
+std::string on_terminal(const std::string& text) {
+  static const std::regex progress("(\t+(?:CN |HA )?record [0-9]+) {12}\r {5,8}");
+  return std::regex_replace(text, progress, "\r$1\x1b[K");
+}
+
 // Reads what the terminal shows until it ends with `expected` in full, or 10 s pass.
 bool shown(int master, std::string& screen, const std::string& expected) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -562,7 +611,11 @@ TEST_F(EndToEnd, OnATerminalEachPromptIsShownBeforeItsAnswerIsAwaited) {
     ASSERT_EQ(write(master, answer, std::strlen(answer)),
               static_cast<ssize_t>(std::strlen(answer)));
   }
-  EXPECT_TRUE(shown(master, screen, kDialogue + kMergeConsole)) << screen;
+  EXPECT_TRUE(shown(master, screen,
+                    kDialogue + on_terminal(kMergeConsole) +
+                        "\n\tmerged file: " + "c:\\images\\site4\\northcnha.dxf (" + drive.path() +
+                        "/" + kOutput + ")\n"))
+      << screen;
   int status = 0;
   waitpid(child, &status, 0);
   close(master);
@@ -614,12 +667,10 @@ TEST_F(EndToEnd, OnATerminalProgressIsRedrawnSparinglyButEndsOnTheFinalCount) {
   close(master);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen.substr(0, 2000);
   // Each pass's last line is its final count, right before the text that follows the pass.
-  EXPECT_NE(screen.find("\tCN record 30000            \r        \n\n\tFirst File Data"),
+  EXPECT_NE(screen.find("\r\tCN record 30000\x1b[K\n\n\tFirst File Data"), std::string::npos);
+  EXPECT_NE(screen.find("\r\t\trecord 30000\x1b[K\n\n\tReading the second file"),
             std::string::npos);
-  EXPECT_NE(screen.find("\t\trecord 30000            \r     \n\n\tReading the second file"),
-            std::string::npos);
-  EXPECT_NE(screen.find("\t\tHA record 30000            \r     \n\n\tResulting data"),
-            std::string::npos);
+  EXPECT_NE(screen.find("\r\t\tHA record 30000\x1b[K\n\n\tResulting data"), std::string::npos);
   EXPECT_LT(occurrences(screen, "CN record "), 1000u);
   EXPECT_LT(occurrences(screen, "\t\trecord "), 1000u);
   EXPECT_LT(occurrences(screen, "HA record "), 1000u);

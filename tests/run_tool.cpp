@@ -89,14 +89,20 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     } else {
       setenv("QUORVANE_DRIVE_C", options.drive_c.c_str(), 1);
     }
+    std::vector<char*> argv;
     if (under_wine()) {
       const char* wine = std::getenv("QUORVANE_WINE");
       setenv("WINEDEBUG", "-all", 1);
-      execlp(wine != nullptr ? wine : "wine64", "wine64", std::getenv("QUORVANE_WINE_TOOL"),
-             static_cast<char*>(nullptr));
+      argv = {const_cast<char*>(wine != nullptr ? wine : "wine64"),
+              std::getenv("QUORVANE_WINE_TOOL")};
     } else {
-      execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
+      argv = {const_cast<char*>(QUORVANE_TOOL_EXE)};
     }
+    for (const std::string& argument : options.arguments) {
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   close(in[0]);

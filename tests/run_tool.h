@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace quorvane::testing {
 
@@ -20,12 +21,13 @@ struct ToolRun {
 struct RunOptions {
   RunOptions(std::string in, std::string drive)
       : folder(std::move(in)), drive_c(std::move(drive)) {}
-  std::string folder;           ///< working folder
-  std::string drive_c;          ///< QUORVANE_DRIVE_C; unset when empty
-  bool close_stdout = false;    ///< start with standard output closed
-  bool stdout_to_full = false;  ///< standard output on /dev/full
-  bool close_stdin = false;     ///< start with standard input closed
-  long file_size_limit = -1;    ///< RLIMIT_FSIZE for the tool, when 0 or more
+  std::string folder;                  ///< working folder
+  std::string drive_c;                 ///< QUORVANE_DRIVE_C; unset when empty
+  bool close_stdout = false;           ///< start with standard output closed
+  bool stdout_to_full = false;         ///< standard output on /dev/full
+  bool close_stdin = false;            ///< start with standard input closed
+  long file_size_limit = -1;           ///< RLIMIT_FSIZE for the tool, when 0 or more
+  std::vector<std::string> arguments;  ///< the tool's command line
   /// Once standard output holds `hold_at`, nothing more is read from it
   /// until `while_held` returns: the tool soon stops on its full output, and
   /// cannot end before. `while_held` returns false to close the reading end

@@ -1,0 +1,82 @@
+#include "command_line.h"
+
+namespace quorvane {
+
+namespace {
+
+// An answer of the dialogue is one word: never empty, never with whitespace.
+bool one_word(const std::string& argument) {
+  if (argument.empty()) return false;
+  for (char c : argument) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') return false;
+  }
+  return true;
+}
+
+Command usage_error(std::string error) {
+  Command command;
+  command.kind = Command::Kind::kUsageError;
+  command.error = std::move(error);
+  return command;
+}
+
+}  // namespace
+
+Command parse_command_line(const std::vector<std::string>& arguments) {
+  Command command;
+  if (arguments.empty()) return command;
+  const std::string& first = arguments[0];
+  if (first == "--help" || first == "-h" || first == "/?") {
+    if (arguments.size() > 1) return usage_error("too many arguments after " + first);
+    command.kind = Command::Kind::kHelp;
+    return command;
+  }
+  if (first == "--version") {
+    if (arguments.size() > 1) return usage_error("too many arguments after " + first);
+    command.kind = Command::Kind::kVersion;
+    return command;
+  }
+  if (first == "merge") {
+    if (arguments.size() != 5) {
+      return usage_error("merge takes 4 arguments, FOLDER CN HA OUT, not " +
+                         std::to_string(arguments.size() - 1));
+    }
+    const char* const names[] = {"FOLDER", "CN", "HA", "OUT"};
+    for (std::size_t i = 1; i < 5; ++i) {
+      if (!one_word(arguments[i])) {
+        return usage_error(std::string("merge: ") + names[i - 1] +
+                           (arguments[i].empty() ? " is empty" : " holds whitespace"));
+      }
+    }
+    command.kind = Command::Kind::kMerge;
+    command.answers.assign(arguments.begin() + 1, arguments.end());
+    return command;
+  }
+  if (first.size() > 1 && first[0] == '-') return usage_error("unknown option " + first);
+  return usage_error("unknown command " + first);
+}
+
+std::string usage() {
+  return "Usage:\n"
+         "  quorvane_tool                          asks for a folder under c:\\images\\ and three\n"
+         "                                         names, then merges the drawings\n"
+         "  quorvane_tool merge FOLDER CN HA OUT   the same, the four answers given here:\n"
+         "                                         merges c:\\images\\FOLDER\\CNcn.dxf and\n"
+         "                                         c:\\images\\FOLDER\\HAha.dxf into\n"
+         "                                         c:\\images\\FOLDER\\OUTcnha.dxf\n"
+         "  quorvane_tool --help | -h | /?         shows this\n"
+         "  quorvane_tool --version                shows the version\n"
+         "\n"
+         "Status: 0 when the merged file is whole, 1 when the run failed (one line on\n"
+         "standard error says why), 2 for a command line that is not one of the above.\n";
+}
+
+std::string version_line() {
+#ifdef QUORVANE_COMMIT
+  return std::string("quorvane_tool ") + QUORVANE_VERSION + " (" + QUORVANE_COMMIT + ")";
+#else
+  return std::string("quorvane_tool ") + QUORVANE_VERSION;
+#endif
+}
+
+}  // namespace quorvane

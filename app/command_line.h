@@ -1,0 +1,33 @@
+// What the operator asked for on the command line.
+//
+//   quorvane_tool                          the dialogue: four answers on standard input
+//   quorvane_tool merge FOLDER CN HA OUT   the same run, the answers given here
+//   quorvane_tool --help | -h | /?         the usage
+//   quorvane_tool --version                the version
+#ifndef QUORVANE_COMMAND_LINE_H
+#define QUORVANE_COMMAND_LINE_H
+
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+struct Command {
+  enum class Kind { kDialogue, kMerge, kHelp, kVersion, kUsageError };
+  Kind kind = Kind::kDialogue;
+  std::vector<std::string> answers;  ///< merge: the folder and the three base names
+  std::string error;                 ///< a usage error, in a few words
+};
+
+/// The arguments after the program's name.
+Command parse_command_line(const std::vector<std::string>& arguments);
+
+/// What --help prints.
+std::string usage();
+
+/// "quorvane_tool 1.1.0", with the commit it was built from when the build knew it.
+std::string version_line();
+
+}  // namespace quorvane
+
+#endif
