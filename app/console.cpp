@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "line_writer.h"
+#include "text_encoding.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -119,8 +120,49 @@ void Console::draw_held() {
   held_.clear();
 }
 
+#ifdef _WIN32
+
+namespace {
+
+// A Windows console takes UTF-16 text; anything else gets UTF-8 bytes.
+HANDLE console_of(std::FILE* stream) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+bool write_console(HANDLE console, std::string_view text) {
+  std::fflush(nullptr);
+  const std::wstring wide = widen(text);
+  DWORD written = 0;
+  return wide.empty() ||
+         (WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) &&
+          written == wide.size());
+}
+
+}  // namespace
+
+#endif
+
+void write_error_line(std::string_view line) {
+#ifdef _WIN32
+  if (HANDLE console = console_of(stderr)) {
+    write_console(console, line);
+    return;
+  }
+#endif
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
 void Console::put(std::string_view text) {
   if (error_ != 0) return;
+#ifdef _WIN32
+  if (HANDLE console = terminal_ ? console_of(out_) : nullptr) {
+    if (!write_console(console, text)) error_ = EIO;
+    return;
+  }
+#endif
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) {
     error_ = errno != 0 ? errno : EIO;
@@ -142,6 +184,36 @@ void Console::prompt(std::string_view text) {
 }
 
 bool Console::answer(std::string& word) {
+#ifdef _WIN32
+  // Typed at a console: read as UTF-16, a line at a time.
+  if (HANDLE console = console_of(in_)) {
+    word.clear();
+    for (;;) {
+      std::size_t start = typed_.find_first_not_of(" \t\n\r\v\f");
+      if (start != std::string::npos) {
+        std::size_t end = typed_.find_first_of(" \t\n\r\v\f", start);
+        if (end != std::string::npos) {
+          word = typed_.substr(start, end - start);
+          typed_.erase(0, end);
+          return true;
+        }
+      }
+      wchar_t line[1024];
+      DWORD read = 0;
+      if (!ReadConsoleW(console, line, 1024, &read, nullptr)) {
+        input_error_ = EIO;
+        return false;
+      }
+      if (read == 0 || (read >= 1 && line[0] == 0x1A)) {  // Ctrl-Z: the answers end
+        if (start == std::string::npos) return false;
+        word = typed_.substr(start);
+        typed_.clear();
+        return true;
+      }
+      typed_ += narrow(std::wstring_view(line, read));
+    }
+  }
+#endif
   word.clear();
   int c;
   errno = 0;
@@ -154,6 +226,9 @@ bool Console::answer(std::string& word) {
   }
   if (c != EOF) std::ungetc(c, in_);
   if (std::ferror(in_)) input_error_ = errno != 0 ? errno : EIO;
+#ifdef _WIN32
+  word = answer_as_utf8(word);  // UTF-8 as it stands, or the ANSI code page's
+#endif
   return !word.empty() && input_error_ == 0;
 }
 

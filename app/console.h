@@ -16,6 +16,10 @@ namespace quorvane {
 /// The thirteen lines of the box shown when the tool starts, each after a newline and a tab.
 std::string banner();
 
+/// Writes a line of standard error: through the console's own text where it
+/// is a Windows console, as UTF-8 bytes anywhere else.
+void write_error_line(std::string_view line);
+
 /// "%lf" of printf: six decimals.
 std::string fixed6(double v);
 
@@ -65,6 +69,7 @@ class Console {
   bool terminal_ = false;
   std::string_view clear_ = "\x1b[K";  // what clears a terminal's line to its end
   std::string held_;                   // a progress line not drawn yet
+  std::string typed_;                  // typed at a Windows console and not answered yet
   std::chrono::steady_clock::time_point drawn_{};
   int error_ = 0;
   int input_error_ = 0;

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "text_encoding.h"
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/statvfs.h>
@@ -21,7 +23,11 @@ namespace {
 
 std::FILE* open_file(const std::string& host, const char* mode, int& error) {
   errno = 0;
+#ifdef _WIN32
+  std::FILE* file = _wfopen(widen(host).c_str(), widen(mode).c_str());
+#else
   std::FILE* file = std::fopen(host.c_str(), mode);
+#endif
   if (file == nullptr) error = errno != 0 ? errno : ENOENT;
   return file;
 }
@@ -33,7 +39,7 @@ std::FILE* open_file(const std::string& host, const char* mode, int& error) {
 namespace {
 
 bool is_folder(const std::string& host) {
-  DWORD attributes = GetFileAttributesA(host.c_str());
+  DWORD attributes = GetFileAttributesW(widen(host).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -98,8 +104,8 @@ namespace {
 
 bool identify(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   HANDLE handle =
-      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   bool known = GetFileInformationByHandle(handle, &info) != 0;
   CloseHandle(handle);
@@ -147,7 +153,7 @@ bool stamp_of(std::FILE* file, FileStamp& stamp) {
 
 bool room_for(const std::string& folder, std::uint64_t bytes) {
   ULARGE_INTEGER free_bytes;
-  return GetDiskFreeSpaceExA(folder.c_str(), &free_bytes, nullptr, nullptr) &&
+  return GetDiskFreeSpaceExW(widen(folder).c_str(), &free_bytes, nullptr, nullptr) &&
          free_bytes.QuadPart >= bytes;
 }
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include "text_encoding.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -119,14 +121,14 @@ std::string follow_links(const std::string& host) { return host; }
 
 std::FILE* OutputFile::open(const std::string& host, int& error) {
   target_ = follow_links(host);
-  DWORD attributes = GetFileAttributesA(target_.c_str());
+  DWORD attributes = GetFileAttributesW(widen(target_).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       error = EISDIR;
       return nullptr;
     }
     // Replaced only if it could have been opened for writing: a read-only file is refused.
-    HANDLE probe = CreateFileA(target_.c_str(), GENERIC_WRITE,
+    HANDLE probe = CreateFileW(widen(target_).c_str(), GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
@@ -145,7 +147,7 @@ std::FILE* OutputFile::open(const std::string& host, int& error) {
   DWORD code = ERROR_FILE_EXISTS;
   for (int tries = 0; tries < 100 && code == ERROR_FILE_EXISTS; ++tries) {
     temporary_ = temporary_beside(target_);
-    handle = CreateFileA(temporary_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+    handle = CreateFileW(widen(temporary_).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
     code = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
@@ -153,8 +155,8 @@ std::FILE* OutputFile::open(const std::string& host, int& error) {
   if (handle == INVALID_HANDLE_VALUE) {
     temporary_.clear();
     if (code == ERROR_ACCESS_DENIED && existed_) {
-      handle = CreateFileA(target_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      handle = CreateFileW(widen(target_).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                           nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (handle == INVALID_HANDLE_VALUE) {
         error = errno_of(GetLastError());
         return nullptr;
@@ -182,13 +184,15 @@ int OutputFile::commit() {
   BOOL moved = FALSE;
   if (existed_) {
     // ReplaceFile keeps the earlier file's attributes and security.
-    moved = ReplaceFileA(target_.c_str(), temporary_.c_str(), nullptr,
+    moved = ReplaceFileW(widen(target_).c_str(), widen(temporary_).c_str(), nullptr,
                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
   }
-  if (!moved) moved = MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING);
+  if (!moved)
+    moved =
+        MoveFileExW(widen(temporary_).c_str(), widen(target_).c_str(), MOVEFILE_REPLACE_EXISTING);
   if (!moved) {
     int error = errno_of(GetLastError());
-    DeleteFileA(temporary_.c_str());
+    DeleteFileW(widen(temporary_).c_str());
     temporary_set.store(false);
     return error;
   }
@@ -211,7 +215,7 @@ std::string OutputFile::abandon() {
   }
   drop_handle();
   if (kind_ == Kind::kReplacing) {
-    DeleteFileA(temporary_.c_str());
+    DeleteFileW(widen(temporary_).c_str());
     temporary_set.store(false);
   }
   return "";

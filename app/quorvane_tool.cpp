@@ -36,6 +36,7 @@
 #include "merge_engine.h"
 #include "output_file.h"
 #include "side_by_side.h"
+#include "text_encoding.h"
 #include "token_stream.h"
 
 using namespace quorvane;
@@ -83,8 +84,7 @@ std::string reason(int error) {
   f3.reset();
   std::string left = output.abandon();
   if (!left.empty()) left = "; the merged file " + describe(nomim3, output_host) + " " + left;
-  std::fputs(("quorvane_tool: " + what + left + "\n").c_str(), stderr);
-  std::fflush(stderr);
+  write_error_line("quorvane_tool: " + what + left + "\n");
   std::_Exit(1);
 }
 
@@ -413,9 +413,8 @@ int run(const std::vector<std::string>& arguments) {
       return std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
     }
     case Command::Kind::kUsageError:
-      std::fputs(
-          ("quorvane_tool: " + command.error + " (quorvane_tool --help shows the usage)\n").c_str(),
-          stderr);
+      write_error_line("quorvane_tool: " + command.error +
+                       " (quorvane_tool --help shows the usage)\n");
       return 2;
     default:
       break;
@@ -426,7 +425,15 @@ int run(const std::vector<std::string>& arguments) {
   return 0;
 }
 
+#ifdef _WIN32
+// The arguments as Windows gives them, in UTF-16: any name, whatever the code page.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.push_back(narrow(argv[i]));
+#else
 int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+#endif
 #ifdef SIGPIPE
   // A closed pipe on standard output is reported as a failed write, not a silent death.
   std::signal(SIGPIPE, SIG_IGN);
@@ -443,5 +450,5 @@ int main(int argc, char** argv) {
   sigemptyset(&bus_error.sa_mask);
   sigaction(SIGBUS, &bus_error, nullptr);
 #endif
-  return run(std::vector<std::string>(argv + 1, argv + argc));
+  return run(arguments);
 }

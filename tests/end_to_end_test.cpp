@@ -322,6 +322,38 @@ TEST_F(EndToEnd, AnswersEndingEarlyStopTheRun) {
   expect_inputs_intact();
 }
 
+// Names beyond ASCII, as French operators write them: answers in UTF-8 and,
+// on Windows, in the ANSI code page (Windows-1252 for the Wine prefix of the
+// tests), and arguments.
+TEST_F(EndToEnd, NamesBeyondAscii) {
+  drive.write(
+      "images/\xc3\xa9t\xc3\xa9/for\xc3\xaa"
+      "tcn.dxf",
+      kContour);
+  drive.write(
+      "images/\xc3\xa9t\xc3\xa9/for\xc3\xaa"
+      "tha.dxf",
+      kHa);
+  const std::string merged =
+      "images/\xc3\xa9t\xc3\xa9/for\xc3\xaa"
+      "tcnha.dxf";
+  std::vector<std::string> answers = {"\xc3\xa9t\xc3\xa9 for\xc3\xaat for\xc3\xaat for\xc3\xaat\n"};
+  if (under_wine()) answers.push_back("\xe9t\xe9 for\xeat for\xeat for\xeat\n");  // Windows-1252
+  for (const std::string& typed : answers) {
+    std::filesystem::remove(drive.path() + "/" + merged);
+    ToolRun r = run(typed);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(drive.read(merged), kMerged);
+  }
+  std::filesystem::remove(drive.path() + "/" + merged);
+  RunOptions options{here.path(), drive.path()};
+  options.arguments = {"merge", "\xc3\xa9t\xc3\xa9", "for\xc3\xaat", "for\xc3\xaat",
+                       "for\xc3\xaat"};
+  ToolRun r = run_tool("", options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(drive.read(merged), kMerged);
+}
+
 // The command line: the four answers as arguments give the dialogue's run
 // without its prompts; help and version go to standard output; anything
 // else is a usage error, status 2.

@@ -93,6 +93,9 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     if (under_wine()) {
       const char* wine = std::getenv("QUORVANE_WINE");
       setenv("WINEDEBUG", "-all", 1);
+      // The locale pinned: names in UTF-8 on this side, Windows-1252 as the ANSI code page.
+      unsetenv("LC_ALL");
+      setenv("LANG", "C.UTF-8", 1);
       argv = {const_cast<char*>(wine != nullptr ? wine : "wine64"),
               std::getenv("QUORVANE_WINE_TOOL")};
     } else {
