@@ -17,7 +17,6 @@ namespace quorvane {
 namespace {
 
 std::atomic<void (*)()> abandon_output{nullptr};
-std::atomic<bool> held_to_the_end{false};
 
 void abandon_once() {
   if (void (*abandon)() = abandon_output.exchange(nullptr)) abandon();
@@ -28,6 +27,8 @@ void abandon_once() {
 #ifdef _WIN32
 
 namespace {
+
+std::atomic<bool> held_to_the_end{false};
 
 // Runs on a thread of its own. Returning FALSE lets the default handler end
 // the process, with the status Windows gives it (STATUS_CONTROL_C_EXIT).
