@@ -77,11 +77,15 @@ std::string reason(int error) {
 }
 
 [[noreturn]] void fail(const std::string& what) {
-  // The passes beside this one end first: they write to the console and the files.
+  // The passes beside this one end first: they write to the console and the
+  // files. Then every other thread is joined, the inputs' readers ahead and
+  // the merged file's writer, so that the process ends with this one alone
+  // (Wine reports a thread that the end of a process cuts off).
   second.reset();
   survey.reset();
   console.flush();
   f3.reset();
+  for (Input* input : {&f1_survey, &f1, &f2}) input->stream.reset();
   std::string left = output.abandon();
   if (!left.empty()) left = "; the merged file " + describe(nomim3, output_host) + " " + left;
   write_error_line("quorvane_tool: " + what + left + "\n");
