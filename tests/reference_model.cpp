@@ -98,10 +98,11 @@ struct Input {
     return token;
   }
   std::string word() {
-    std::vector<char> text(bytes.size() + 1);
+    if (text.size() < bytes.size() + 1) text.resize(bytes.size() + 1);
     if (std::fscanf(f, "%s", text.data()) != 1) return "";
     return text.data();
   }
+  std::vector<char> text;  // room for the longest token
 };
 
 bool integer_token(const std::string& t, long long* value) {
@@ -304,7 +305,7 @@ MergeResult reference_merge(const std::string& first, const std::string& second)
   segm = 0;
   f1 = open_input(first);
   put(con, "\n\n\tNew Lecture\n\n");
-  Input in1{f1, first};
+  Input in1{f1, first, {}};
   Steps a{in1, out, val, dval, texte};
   bool open = false;
   try {
@@ -357,7 +358,7 @@ MergeResult reference_merge(const std::string& first, const std::string& second)
   segm = 0;
   std::FILE* f2 = open_input(second);
   put(con, "\n\n\tReading the second file \n\n");
-  Input in2{f2, second};
+  Input in2{f2, second, {}};
   Steps b{in2, out, val, dval, texte};
   open = false;
   // The layer code, read as "%d" reads it; a copied entity needs it to be a whole 8.
