@@ -63,7 +63,7 @@ TEST_F(Faults, EachWriteOfTheMergedFileFailingInTurn) {
     RunOptions faulty = options();
     faulty.file_size_limit = limit;
     ToolRun r = run_tool(answers_, faulty);
-    EXPECT_EQ(r.status, 1) << limit;
+    EXPECT_EQ(r.status, 1) << limit << ", ended by signal " << r.signal;
     EXPECT_EQ(r.err, failure("cannot write", "c:\\images\\site4\\northcnha.dxf", kOutput,
                              "File too large"))
         << limit;

@@ -74,6 +74,11 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     rlimit no_core{0, 0};  // an interrupt that dumps core leaves no file behind
     setrlimit(RLIMIT_CORE, &no_core);
     if (options.file_size_limit >= 0) {
+#if defined(__SANITIZE_THREAD__)
+      // ThreadSanitizer's runtime writes a file of its own before main, and
+      // would die of the limit before the tool could ignore the signal.
+      signal(SIGXFSZ, SIG_IGN);
+#endif
       rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                    static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
