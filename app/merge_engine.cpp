@@ -80,6 +80,8 @@ struct Copy {
   void refuse_keyword(std::uint64_t begun, std::string what) {
     w.fault = Fault{in.line_of(begun), std::move(what)};
   }
+  /// The fault of the layer code that begins at `at`, when it is not a whole 8.
+  void refuse_layer_code(std::uint64_t at) { refuse(at, expected_code(8)); }
   /// The fault of the drawing ending with a polyline open.
   void refuse_open_end() { w.fault = Fault{in.end_line(), "the last polyline has no SEQEND"}; }
 
@@ -368,20 +370,25 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
   bool open = false;  // a polyline copied and its SEQEND not yet written
   // The layer code is read as any integer; the entity is copied only if its
   // layer is HA_6292, and then that code must have been a whole 8.
-  auto layer_code_was_eight = [&] { return f2.took_whole() && !f2.overflowed() && w.val == 8; };
+  // The layer code, read as any integer, then the layer; the keyword's bytes
+  // are kept until the caller releases them, for the line of a fault. True
+  // when the code was a whole 8; `code` is where it was read from.
+  auto read_layer = [&](std::uint64_t& keyword, std::uint64_t& code) {
+    keyword = f2.position() - w.texte.size();
+    f2.hold(keyword);
+    code = f2.position();
+    f2.clear_overflow();
+    const bool eight = f2.read_int(w.val) && f2.took_whole() && !f2.overflowed() && w.val == 8;
+    f2.read_string(w.texte);
+    return eight;
+  };
   while (f2.read_string(w.texte)) {
     if (w.texte == POLYLINE) {
-      const std::uint64_t keyword = f2.position() - w.texte.size();
-      f2.hold(keyword);
-      const std::uint64_t before = f2.position();
-      f2.clear_overflow();
-      const bool eight = f2.read_int(w.val) && layer_code_was_eight();
-      f2.read_string(w.texte);
+      std::uint64_t keyword, code;
+      const bool eight = read_layer(keyword, code);
       if (w.texte == CURVE) {
         if (!eight) {
-          const std::uint64_t code = f2.token_after(before);
-          copy.refuse_keyword(code, "expected the group code 8 of the layer, found " +
-                                        std::string(f2.text_at(code)).substr(0, 40));
+          copy.refuse_layer_code(f2.token_after(code));
           return;
         }
         if (open) {
@@ -401,18 +408,12 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
       f2.release();
     }
     if (w.texte == VERTEX) {
-      const std::uint64_t keyword = f2.position() - w.texte.size();
-      f2.hold(keyword);
-      const std::uint64_t before = f2.position();
-      f2.clear_overflow();
-      const bool eight = f2.read_int(w.val) && layer_code_was_eight();
-      f2.read_string(w.texte);
+      std::uint64_t keyword, code;
+      const bool eight = read_layer(keyword, code);
       // Only inside a polyline copied since the last SEQEND: a lone vertex is passed over.
       if (w.texte == CURVE && open) {
         if (!eight) {
-          const std::uint64_t code = f2.token_after(before);
-          copy.refuse_keyword(code, "expected the group code 8 of the layer, found " +
-                                        std::string(f2.text_at(code)).substr(0, 40));
+          copy.refuse_layer_code(f2.token_after(code));
           return;
         }
         f2.release();
