@@ -20,6 +20,48 @@ Command usage_error(std::string error) {
   return command;
 }
 
+// convert cn|ha INPUT OUTPUT, with --layer NAME (or --layer=NAME) anywhere after convert.
+Command parse_convert(const std::vector<std::string>& arguments) {
+  Command command;
+  std::vector<std::string> given;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "--layer" || argument.starts_with("--layer=")) {
+      if (command.layer) return usage_error("convert: --layer is given twice");
+      if (argument == "--layer") {
+        if (i + 1 == arguments.size()) return usage_error("convert: --layer needs the layer's name");
+        command.layer = arguments[++i];
+      } else {
+        command.layer = argument.substr(8);
+      }
+      if (command.layer->empty()) return usage_error("convert: the layer's name is empty");
+    } else if (argument.starts_with("--")) {
+      return usage_error("convert: unknown option " + argument);
+    } else {
+      given.push_back(argument);
+    }
+  }
+  if (given.size() != 3) {
+    return usage_error("convert takes cn or ha, then INPUT and OUTPUT, not " +
+                       std::to_string(given.size()) + " arguments");
+  }
+  if (given[0] != "cn" && given[0] != "ha") {
+    return usage_error("convert: the drawing is cn (the first of a merge) or ha (the second), not " +
+                       given[0]);
+  }
+  if (command.layer && given[0] != "ha") {
+    return usage_error("convert: --layer is for an ha drawing, whose layer the merge keeps");
+  }
+  for (std::size_t i = 1; i < 3; ++i) {
+    if (given[i].empty()) return usage_error(std::string("convert: ") + (i == 1 ? "INPUT" : "OUTPUT") + " is empty");
+  }
+  command.kind = Command::Kind::kConvert;
+  command.drawing = given[0];
+  command.input = given[1];
+  command.output = given[2];
+  return command;
+}
+
 }  // namespace
 
 Command parse_command_line(const std::vector<std::string>& arguments) {
@@ -52,6 +94,7 @@ Command parse_command_line(const std::vector<std::string>& arguments) {
     command.answers.assign(arguments.begin() + 1, arguments.end());
     return command;
   }
+  if (first == "convert") return parse_convert(arguments);
   if (first.size() > 1 && first[0] == '-') return usage_error("unknown option " + first);
   return usage_error("unknown command " + first);
 }
@@ -64,11 +107,18 @@ std::string usage() {
          "                                         merges c:\\images\\FOLDER\\CNcn.dxf and\n"
          "                                         c:\\images\\FOLDER\\HAha.dxf into\n"
          "                                         c:\\images\\FOLDER\\OUTcnha.dxf\n"
+         "  quorvane_tool convert cn|ha INPUT OUTPUT [--layer NAME]\n"
+         "                                         writes the drawing INPUT, made by any CAD\n"
+         "                                         program, into OUTPUT as the merge reads its\n"
+         "                                         first drawing (cn) or its second (ha); with\n"
+         "                                         --layer, the polylines of layer NAME go on\n"
+         "                                         HA_6292, the layer the merge keeps\n"
          "  quorvane_tool --help | -h | /?         shows this\n"
          "  quorvane_tool --version                shows the version\n"
          "\n"
-         "Status: 0 when the merged file is whole, 1 when the run failed (one line on\n"
-         "standard error says why), 2 for a command line that is not one of the above.\n";
+         "Status: 0 when the merged (or converted) file is whole, 1 when the run failed\n"
+         "(one line on standard error says why), 2 for a command line that is not one of\n"
+         "the above.\n";
 }
 
 std::string version_line() {

@@ -2,20 +2,27 @@
 //
 //   quorvane_tool                          the dialogue: four answers on standard input
 //   quorvane_tool merge FOLDER CN HA OUT   the same run, the answers given here
+//   quorvane_tool convert cn|ha INPUT OUTPUT [--layer NAME]
+//                                          a drawing of another program made
+//                                          one that the merge reads
 //   quorvane_tool --help | -h | /?         the usage
 //   quorvane_tool --version                the version
 #ifndef QUORVANE_COMMAND_LINE_H
 #define QUORVANE_COMMAND_LINE_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace quorvane {
 
 struct Command {
-  enum class Kind { kDialogue, kMerge, kHelp, kVersion, kUsageError };
+  enum class Kind { kDialogue, kMerge, kConvert, kHelp, kVersion, kUsageError };
   Kind kind = Kind::kDialogue;
   std::vector<std::string> answers;  ///< merge: the folder and the three base names
+  std::string drawing;               ///< convert: cn or ha
+  std::string input, output;         ///< convert: paths of this system
+  std::optional<std::string> layer;  ///< convert ha: --layer NAME
   std::string error;                 ///< a usage error, in a few words
 };
 
@@ -25,7 +32,7 @@ Command parse_command_line(const std::vector<std::string>& arguments);
 /// What --help prints.
 std::string usage();
 
-/// "quorvane_tool 1.1.0", with the commit it was built from when the build knew it.
+/// "quorvane_tool 1.2.0", with the commit it was built from when the build knew it.
 std::string version_line();
 
 }  // namespace quorvane

@@ -92,9 +92,22 @@ std::FILE* create_part(const std::string& beside) {
   return file;
 }
 
+std::FILE* temporary_file() { return std::tmpfile(); }
+
 #else
 
 std::FILE* create_part(const std::string&) { return nullptr; }
+
+// In the user's temporary folder: the C library's own goes to the root of
+// the drive, which an ordinary user may not write.
+std::FILE* temporary_file() {
+  wchar_t folder[MAX_PATH + 1], name[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH || GetTempFileNameW(folder, L"qvt", 0, name) == 0) {
+    return nullptr;
+  }
+  return _wfopen(name, L"w+bD");  // D: removed once closed
+}
 
 #endif
 

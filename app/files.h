@@ -21,6 +21,10 @@ std::FILE* open_input(const std::string& host, bool regular_only, int& error);
 /// however it ends. Null where the system or the file system has no such files.
 std::FILE* create_part(const std::string& beside);
 
+/// A file without a name that lasts until closed, in the system's temporary
+/// folder; null with errno set when none can be made.
+std::FILE* temporary_file();
+
 /// True when `host` is a folder that exists.
 bool folder_exists(const std::string& host);
 

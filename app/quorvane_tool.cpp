@@ -29,6 +29,7 @@
 
 #include "command_line.h"
 #include "console.h"
+#include "converter.h"
 #include "files.h"
 #include "host_path.h"
 #include "interrupts.h"
@@ -57,11 +58,14 @@ Input f1, f1_survey;  // the first input, read twice: its survey, then its copy
 Input f2;
 OutputFile output;
 std::string output_host;  // where the merged file's path leads, as found
+std::string output_shown;  // the file written, as a message names it
+const char* output_role = "merged file";
 std::unique_ptr<LineWriter> f3;
 Extents extents;
 Console console(stdout, stdin);
 std::unique_ptr<SurveyThread> survey;
 std::unique_ptr<SecondCopyThread> second;
+std::unique_ptr<GroupSource> groups;  // the pairs of a drawing being converted
 
 std::string describe(const std::string& composed, const std::string& host) {
   return composed + " (" + host + ")";
@@ -83,11 +87,12 @@ std::string reason(int error) {
   // (Wine reports a thread that the end of a process cuts off).
   second.reset();
   survey.reset();
+  groups.reset();
   console.flush();
   f3.reset();
   for (Input* input : {&f1_survey, &f1, &f2}) input->stream.reset();
   std::string left = output.abandon();
-  if (!left.empty()) left = "; the merged file " + describe(nomim3, output_host) + " " + left;
+  if (!left.empty()) left = std::string("; the ") + output_role + " " + output_shown + " " + left;
   write_error_line("quorvane_tool: " + what + left + "\n");
   std::_Exit(1);
 }
@@ -131,6 +136,7 @@ std::string locate(const std::string& composed, bool whole, const char* what) {
 }
 
 const char* changed_while_merged = ": it changed while it was being merged";
+const char* changed_while_converted = ": it changed while it was being converted";
 
 [[noreturn]] void changed(const Input& input) {
   fail("cannot read " + describe(input.composed, input.host) + changed_while_merged);
@@ -180,8 +186,10 @@ void end_of_pass(Input& input, const Fault& fault = Fault{}) {
   FileStamp now;
   if (input.stamp.regular && (!stamp_of(input.file, now) || !(now == input.stamp))) changed(input);
   if (fault) {
+    // Drawings of other programs are brought to the layout by the convert command.
     fail("cannot merge " + describe(input.composed, input.host) + ": line " +
-         std::to_string(fault.line) + ": " + fault.what);
+         std::to_string(fault.line) + ": " + fault.what + "; convert it first: quorvane_tool convert " +
+         (&input == &f1 ? "cn" : "ha") + " INPUT OUTPUT");
   }
   if (input.stream->error() != 0) {
     fail("cannot read " + describe(input.composed, input.host) + ": " +
@@ -232,6 +240,7 @@ void create_merged(const std::string& composed) {
   std::FILE* file = output.open(host, error);
   if (file == nullptr) fail("cannot create " + describe(composed, host) + ": " + reason(error));
   output_host = host;
+  output_shown = describe(composed, host);
 #ifndef _WIN32
   if (output.kind() == OutputFile::Kind::kInPlace) {
     left_empty_note = "; the merged file " + describe(composed, host) +
@@ -246,7 +255,7 @@ void create_merged(const std::string& composed) {
 }
 
 void check_output(int error) {
-  if (error != 0) fail("cannot write " + describe(nomim3, output_host) + ": " + reason(error));
+  if (error != 0) fail("cannot write " + output_shown + ": " + reason(error));
 }
 
 void opening() {
@@ -398,6 +407,106 @@ void treatment() {
   }
 }
 
+
+// A drawing of another program, written as the merge reads it.
+//
+// The converted file is written as the merged file is: under a temporary
+// name, put in place only when whole. Its header carries the drawing's own
+// extents when they can be used; otherwise they are those of the vertices
+// written, put in front of the file once it is written. Into a FIFO or a
+// device the file is made in a temporary file first, then written through.
+void convert_drawing(const Command& command) {
+  output_role = "converted file";
+  const std::string& input = command.input;
+  int error = 0;
+  std::FILE* file = open_input(input, /*regular_only=*/false, error);
+  if (file == nullptr) fail("cannot open " + input + ": " + std::strerror(error));
+  FileStamp stamp;
+  if (!stamp_of(file, stamp)) stamp = FileStamp{};
+  std::setvbuf(file, nullptr, _IONBF, 0);  // the reader reads whole blocks itself
+  FileReader source(file);
+  if (same_file(command.output, input)) {
+    fail("refusing to write " + command.output + ": it is the same file as the drawing to convert, " +
+         input);
+  }
+  std::FILE* target = output.open(command.output, error);
+  if (target == nullptr) fail("cannot create " + command.output + ": " + reason(error));
+  output_host = command.output;
+  output_shown = command.output;
+#ifndef _WIN32
+  if (output.kind() == OutputFile::Kind::kInPlace) {
+    left_empty_note = "; the converted file " + command.output +
+                      " was written in place, as its folder takes no new file, and is left empty";
+  }
+#endif
+  std::FILE* spool = nullptr;
+  if (!output.regular()) {
+    spool = temporary_file();
+    if (spool == nullptr) {
+      fail("cannot write " + command.output + ": no temporary file can be made for it: " +
+           std::strerror(errno));
+    }
+  }
+  f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(spool != nullptr ? spool : target),
+                                    LineWriter::kDefaultCapacity,
+                                    /*background=*/output.kind() == OutputFile::Kind::kReplacing);
+  ConvertOptions options;
+  options.kind = command.drawing == "cn" ? DrawingKind::kContours : DrawingKind::kPlots;
+  options.layer = command.layer;
+  // A regular file is read on a thread of its own, beside the conversion.
+  if (stamp.regular) {
+    groups = std::make_unique<GroupsAhead>(source);
+  } else {
+    groups = std::make_unique<GroupReader>(source);
+  }
+  GroupSource& reader = *groups;
+  Converter converter(reader, options);
+  const bool whole = converter.run(f3.get());
+  FileStamp now;
+  if (stamp.regular && (!stamp_of(file, now) || !(now == stamp))) {
+    fail("cannot read " + input + changed_while_converted);
+  }
+  if (reader.error() != 0) fail("cannot read " + input + ": " + std::strerror(reader.error()));
+  if (!whole) {
+    const ReadFault& fault = converter.fault();
+    fail("cannot convert " + input + ": line " + std::to_string(fault.line) + ": " + fault.what);
+  }
+  const ConvertReport& report = converter.report();
+  if (command.layer && report.from_layer == 0) {
+    std::string layers;
+    for (const std::string& layer : report.layers) layers += (layers.empty() ? "" : ", ") + layer;
+    fail("cannot convert " + input + ": no polyline of its model space is on layer " +
+         *command.layer +
+         (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers));
+  }
+  if (!report.own_extents) {
+    check_output(f3->replace_front(converter.header_written().size(),
+                                   converted_header(report.extents)));
+  }
+  if (spool != nullptr) {
+    // Written through from the temporary file, which goes when closed.
+    check_output(f3->flush());
+    std::vector<char> piece(1 << 20);
+    if (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) {
+      fail("cannot write " + command.output + ": its temporary file cannot be read back: " +
+           std::strerror(errno));
+    }
+    for (std::size_t n; (n = std::fread(piece.data(), 1, piece.size(), spool)) > 0;) {
+      if (std::fwrite(piece.data(), 1, n, target) != n) check_output(errno != 0 ? errno : EIO);
+    }
+    if (std::ferror(spool)) check_output(errno != 0 ? errno : EIO);
+    f3.reset();
+    if (std::fclose(target) != 0) check_output(errno != 0 ? errno : EIO);
+  } else {
+    check_output(f3->close());
+  }
+  console.write(summary(report, options, input, command.output));
+  console.flush();
+  check_console();
+  hold_interrupts_to_the_end();
+  check_output(output.commit());
+}
+
 }  // namespace
 
 // The fault of a mapped input cut short ends the process from the thread that
@@ -422,6 +531,10 @@ int run(const std::vector<std::string>& arguments) {
       return 2;
     default:
       break;
+  }
+  if (command.kind == Command::Kind::kConvert) {
+    convert_drawing(command);
+    return 0;
   }
   given_answers = command.answers;
   opening();

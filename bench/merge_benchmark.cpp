@@ -5,8 +5,10 @@
 //
 // For each size: input MB (both drawings), wall time (best of three runs),
 // MB/s of input, peak resident memory, the baseline's wall time, the ratio,
-// and whether both merged files are the same bytes. The pairs are generated
-// in <folder> (default /tmp/quorvane-bench) on first use and kept.
+// and whether both merged files are the same bytes; then the conversion of
+// the first drawing (convert cn): its wall time (best of three), MB/s of its
+// input and peak resident memory. The pairs are generated in <folder>
+// (default /tmp/quorvane-bench) on first use and kept.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -83,8 +85,9 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) sizes.emplace_back(argv[i]);
   if (sizes.empty()) sizes = {"10", "200", "1024"};
 
-  std::printf("%8s %10s %9s %9s %10s %11s %8s %6s\n", "MB each", "input MB", "tool s", "MB/s",
-              "peak MiB", "fscanf s", "ratio", "same");
+  std::printf("%8s %10s %9s %9s %10s %11s %8s %6s %10s %10s %10s\n", "MB each", "input MB",
+              "tool s", "MB/s", "peak MiB", "fscanf s", "ratio", "same", "convert s", "conv MB/s",
+              "conv MiB");
   for (const std::string& size : sizes) {
     std::string name = "p" + size;
     fs::path first = folder / "images" / "bench" / (name + "cn.dxf");
@@ -109,9 +112,25 @@ int main(int argc, char** argv) {
     Measure base =
         run({QUORVANE_BASELINE, first.string(), second.string(), baseline_output.string()}, "", "");
     bool same = same_bytes(folder / "images" / "bench" / (name + "cnha.dxf"), baseline_output);
-    std::printf("%8s %10.1f %9.3f %9.1f %10.1f %11.3f %8.1f %6s\n", size.c_str(), input_mb,
-                best.seconds, input_mb / best.seconds, peak, base.seconds,
-                base.seconds / best.seconds, same ? "yes" : "NO");
+    // The first drawing converted, as a drawing of another program would be.
+    const fs::path converted = folder / "images" / "bench" / (name + "converted.dxf");
+    Measure conversion;
+    double conversion_peak = 0;
+    for (int round = 0; round < 3; ++round) {
+      Measure m = run({QUORVANE_TOOL_EXE, "convert", "cn", first.string(), converted.string()}, "", "");
+      if (m.status != 0) {
+        std::fprintf(stderr, "the tool failed to convert %s\n", first.c_str());
+        return 1;
+      }
+      if (round == 0 || m.seconds < conversion.seconds) conversion = m;
+      conversion_peak = std::max(conversion_peak, m.peak_mib);
+    }
+    const double first_mb = static_cast<double>(fs::file_size(first)) / 1e6;
+    std::printf("%8s %10.1f %9.3f %9.1f %10.1f %11.3f %8.1f %6s %10.3f %10.1f %10.1f\n",
+                size.c_str(), input_mb, best.seconds, input_mb / best.seconds, peak, base.seconds,
+                base.seconds / best.seconds, same ? "yes" : "NO", conversion.seconds,
+                first_mb / conversion.seconds, conversion_peak);
+    fs::remove(converted);
     std::fflush(stdout);
     fs::remove(baseline_output);
   }

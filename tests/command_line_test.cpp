@@ -22,7 +22,24 @@ TEST(CommandLine, EachFormAndEachMistake) {
       {{"--x"}, Kind::kUsageError, "unknown option --x"},
       {{"-"}, Kind::kUsageError, "unknown command -"},
       {{"site4", "north", "north", "north"}, Kind::kUsageError, "unknown command site4"},
-      {{"convert", "cn", "a.dxf", "b.dxf"}, Kind::kUsageError, "unknown command convert"},
+      {{"convert", "cn", "a.dxf", "b.dxf"}, Kind::kConvert, ""},
+      {{"convert", "ha", "my plots.dxf", "b.dxf", "--layer", "Plot lines"}, Kind::kConvert, ""},
+      {{"convert", "--layer=PLOTS", "ha", "-a.dxf", "b.dxf"}, Kind::kConvert, ""},
+      {{"convert", "cn", "a.dxf"}, Kind::kUsageError,
+       "convert takes cn or ha, then INPUT and OUTPUT, not 2 arguments"},
+      {{"convert", "xy", "a.dxf", "b.dxf"}, Kind::kUsageError,
+       "convert: the drawing is cn (the first of a merge) or ha (the second), not xy"},
+      {{"convert", "cn", "a.dxf", "b.dxf", "--layer", "X"}, Kind::kUsageError,
+       "convert: --layer is for an ha drawing, whose layer the merge keeps"},
+      {{"convert", "ha", "a.dxf", "b.dxf", "--layer"}, Kind::kUsageError,
+       "convert: --layer needs the layer's name"},
+      {{"convert", "ha", "a.dxf", "b.dxf", "--layer="}, Kind::kUsageError,
+       "convert: the layer's name is empty"},
+      {{"convert", "ha", "a.dxf", "b.dxf", "--layer", "A", "--layer", "B"}, Kind::kUsageError,
+       "convert: --layer is given twice"},
+      {{"convert", "ha", "a.dxf", "b.dxf", "--force"}, Kind::kUsageError,
+       "convert: unknown option --force"},
+      {{"convert", "cn", "", "b.dxf"}, Kind::kUsageError, "convert: INPUT is empty"},
       {{"merge"}, Kind::kUsageError, "merge takes 4 arguments, FOLDER CN HA OUT, not 0"},
       {{"merge", "a", "b", "c", "d", "e"},
        Kind::kUsageError,
@@ -43,7 +60,14 @@ TEST(CommandLine, EachFormAndEachMistake) {
                 std::vector<std::string>(c.arguments.begin() + 1, c.arguments.end()));
     }
   }
-  EXPECT_EQ(version_line().rfind("quorvane_tool 1.1.0", 0), 0u);
+  // The names of a conversion, wherever --layer stands.
+  Command command = parse_command_line({"convert", "ha", "my plots.dxf", "b.dxf", "--layer", "Plot lines"});
+  EXPECT_EQ(command.drawing + "|" + command.input + "|" + command.output + "|" + command.layer.value_or("-"),
+            "ha|my plots.dxf|b.dxf|Plot lines");
+  command = parse_command_line({"convert", "--layer=PLOTS", "ha", "-a.dxf", "b.dxf"});
+  EXPECT_EQ(command.input + "|" + command.layer.value_or("-"), "-a.dxf|PLOTS");
+  EXPECT_FALSE(parse_command_line({"convert", "cn", "a.dxf", "b.dxf"}).layer.has_value());
+  EXPECT_EQ(version_line().rfind("quorvane_tool 1.2.0", 0), 0u);
 }
 
 }  // namespace

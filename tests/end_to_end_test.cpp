@@ -230,17 +230,20 @@ TEST_F(EndToEnd, ADrawingNotLaidOutAsTheMergeReadsItIsRefusedAtItsLine) {
       {"POLYLINE\n", kHa,
        "cannot merge c:\\images\\site4\\northcn.dxf (" +
            message_path(drive.path(), kFirst, "c:\\images\\site4\\northcn.dxf") +
-           "): line 2: the drawing ends inside a POLYLINE"},
+           "): line 2: the drawing ends inside a POLYLINE; convert it first: quorvane_tool convert cn "
+           "INPUT OUTPUT"},
       {kContour, "  0\r\nPOLYLINE\r\n  8\r\nHA_6292\r\n 66\r\n1\r\n 10\r\n0.0\r\n",
        "cannot merge c:\\images\\site4\\northha.dxf (" +
            message_path(drive.path(), kSecond, "c:\\images\\site4\\northha.dxf") +
-           "): line 8: expected an integer value, found 0.0"},
+           "): line 8: expected an integer value, found 0.0; convert it first: quorvane_tool "
+           "convert ha INPUT OUTPUT"},
       {kContour.substr(0, kContour.find("SEQEND")), kHa,
        "cannot merge c:\\images\\site4\\northcn.dxf (" +
            message_path(drive.path(), kFirst, "c:\\images\\site4\\northcn.dxf") + "): line " +
            std::to_string(
                std::count(kContour.begin(), kContour.begin() + kContour.find("SEQEND"), '\n') + 1) +
-           ": the last polyline has no SEQEND"},
+           ": the last polyline has no SEQEND; convert it first: quorvane_tool convert cn INPUT "
+           "OUTPUT"},
   };
   for (const auto& c : cases) {
     drive.write(kFirst, c.first);
@@ -382,7 +385,7 @@ TEST_F(EndToEnd, TheCommandLine) {
   } cases[] = {
       {{"--help"}, 0, "Usage:", ""},
       {{"/?"}, 0, "Usage:", ""},
-      {{"--version"}, 0, "quorvane_tool 1.1.0", ""},
+      {{"--version"}, 0, "quorvane_tool 1.2.0", ""},
       {{"site4", "north", "north", "north"},
        2,
        "",
@@ -398,6 +401,111 @@ TEST_F(EndToEnd, TheCommandLine) {
     EXPECT_EQ(r.status, c.status) << c.arguments[0];
     EXPECT_EQ(r.out.substr(0, c.out.size()), shown_as(c.out)) << c.arguments[0];
     EXPECT_EQ(r.err, shown_as(c.err)) << c.arguments[0];
+  }
+}
+
+// A drawing of another program, converted, then merged: the converted file
+// and the summary whole, and each refusal as one line with the earlier
+// converted file intact.
+TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
+  const std::string drawing = crlf(
+      "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  9\n$DWGCODEPAGE\n  3\nANSI_1252\n"
+      "  0\nENDSEC\n  0\nSECTION\n  2\nENTITIES\n"
+      "  0\nLWPOLYLINE\n  5\n2A\n100\nAcDbEntity\n  8\nPlot lines\n100\nAcDbPolyline\n 90\n2\n"
+      " 70\n1\n 38\n4.5\n 10\n1.5\n 20\n2.25\n 42\n0.5\n 10\n-3\n 20\n4\n"
+      "  0\nINSERT\n  2\nB\n"
+      "  0\nLWPOLYLINE\n  8\nfor\xEAt\n 10\n7\n 20\n8\n 10\n9\n 20\n10\n"
+      "  0\nENDSEC\n  0\nEOF\n");
+  const std::string header =
+      "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1009\n  9\n$DWGCODEPAGE\n  3\nANSI_1252\n"
+      "  9\n$EXTMIN\n 10\n-3\n 20\n2.25\n 30\n0\n  9\n$EXTMAX\n 10\n9\n 20\n10\n 30\n";
+  const std::string entities = "  0\nSECTION\n  2\nENTITIES\n";
+  const std::string cn =
+      header + "4.5\n  0\nENDSEC\n" + entities +
+      "  0\nPOLYLINE\n  8\nPlot_lines\n  6\nBYLAYER\n 66\n     1\n 70\n     9\n 62\n   256\n"
+      "  0\nVERTEX\n  8\nPlot_lines\n 70\n    32\n 10\n1.5\n 20\n2.25\n 30\n4.5\n"
+      "  0\nVERTEX\n  8\nPlot_lines\n 70\n    32\n 10\n-3\n 20\n4\n 30\n4.5\n"
+      "  0\nSEQEND\n  8\nPlot_lines\n"
+      "  0\nPOLYLINE\n  8\nfor\xEAt\n  6\nBYLAYER\n 66\n     1\n 70\n     8\n 62\n   256\n"
+      "  0\nVERTEX\n  8\nfor\xEAt\n 70\n    32\n 10\n7\n 20\n8\n 30\n0\n"
+      "  0\nVERTEX\n  8\nfor\xEAt\n 70\n    32\n 10\n9\n 20\n10\n 30\n0\n"
+      "  0\nSEQEND\n  8\nfor\xEAt\n  0\nENDSEC\n  0\nEOF\n";
+  const std::string ha =
+      header + "0\n  0\nENDSEC\n" + entities +
+      "  0\nPOLYLINE\n  8\nPlot_lines\n  6\nBYLAYER\n 66\n     1\n 70\n     1\n"
+      "  0\nVERTEX\n  8\nPlot_lines\n 70\n     0\n 10\n1.5\n 20\n2.25\n"
+      "  0\nVERTEX\n  8\nPlot_lines\n 70\n     0\n 10\n-3\n 20\n4\n"
+      "  0\nSEQEND\n  8\nPlot_lines\n"
+      "  0\nPOLYLINE\n  8\nHA_6292\n  6\nBYLAYER\n 66\n     1\n 70\n     0\n"
+      "  0\nVERTEX\n  8\nHA_6292\n 70\n     0\n 10\n7\n 20\n8\n"
+      "  0\nVERTEX\n  8\nHA_6292\n 70\n     0\n 10\n9\n 20\n10\n"
+      "  0\nSEQEND\n  8\nHA_6292\n  0\nENDSEC\n  0\nEOF\n";
+  const std::string summary_end =
+      "  written: 2 polylines, 4 vertices\n"
+      "  left out: 1 INSERT (blocks are not expanded)\n"
+      "  arcs: 1 bulged segment written as straight\n"
+      "  layers renamed: \"Plot lines\" as Plot_lines\n"
+      "  extents: of the vertices written\n";
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string out, err, written;
+  } cases[] = {
+      {{"convert", "cn", "plan.dxf", "plancn.dxf"}, 0,
+       "plan.dxf converted into plancn.dxf, the first drawing (cn) of a merge\n" + summary_end, "",
+       crlf(cn)},
+      {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "FORÊT"}, 0,
+       "plan.dxf converted into planha.dxf, the second drawing (ha) of a merge\n" + summary_end +
+           "  on layer HA_6292, the only layer the merge keeps: 1 polyline, 1 of them of layer "
+           "\"FORÊT\"\n",
+       "", crlf(ha)},
+      {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "PLOTS"}, 1, "",
+       "quorvane_tool: cannot convert plan.dxf: no polyline of its model space is on layer PLOTS; "
+       "its polylines are on Plot lines, forêt\n",
+       "an earlier file"},
+      {{"convert", "cn", "binary.dxf", "plancn.dxf"}, 1, "",
+       "quorvane_tool: cannot convert binary.dxf: line 1: this is a binary DXF drawing: save it as "
+       "ASCII DXF, then convert that\n",
+       "an earlier file"},
+      {{"convert", "cn", "cut.dxf", "plancn.dxf"}, 1, "",
+       "quorvane_tool: cannot convert cut.dxf: line 45: the drawing ends inside its ENTITIES "
+       "section, without ENDSEC and EOF: it may have been cut short\n",
+       "an earlier file"},
+      {{"convert", "cn", "none.dxf", "plancn.dxf"}, 1, "",
+       "quorvane_tool: cannot open none.dxf: No such file or directory\n", "an earlier file"},
+      {{"convert", "cn", "plan.dxf", "./plan.dxf"}, 1, "",
+       "quorvane_tool: refusing to write ./plan.dxf: it is the same file as the drawing to convert, "
+       "plan.dxf\n",
+       drawing},
+  };
+  for (const auto& c : cases) {
+    here.write("plan.dxf", drawing);
+    here.write("binary.dxf", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22) + "\x12\x34");
+    here.write("cut.dxf", drawing.substr(0, drawing.find("  0\r\nINSERT")));
+    const std::string output = c.arguments[3].substr(c.arguments[3].find('/') + 1);
+    if (output != "plan.dxf") here.write(output, "an earlier file");
+    RunOptions options(here.path(), drive.path());
+    options.arguments = c.arguments;
+    ToolRun r = run_tool("", options);
+    EXPECT_EQ(r.status, c.status) << c.arguments[2];
+    EXPECT_EQ(r.out, shown_as(c.out)) << c.arguments[2];
+    EXPECT_EQ(r.err, shown_as(c.err)) << c.arguments[2];
+    EXPECT_EQ(here.read(output), c.written) << c.arguments[2];
+    EXPECT_EQ(hidden_files(here.path()), "") << c.arguments[2];
+  }
+  // Each converted file merges, and gives what the merge of such drawings gives.
+  for (const char* name : {"plancn.dxf", "planha.dxf"}) {
+    const bool first = name[4] == 'c';
+    RunOptions options(here.path(), drive.path());
+    options.arguments = {"convert", first ? "cn" : "ha", "plan.dxf", name};
+    if (!first) options.arguments.insert(options.arguments.end(), {"--layer", "forêt"});
+    ASSERT_EQ(run_tool("", options).status, 0);
+    drive.write(first ? kFirst : kSecond, here.read(name));
+    ToolRun r = run("site4 north north north");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const MergeResult expected = reference_merge(drive.read(kFirst), drive.read(kSecond));
+    EXPECT_EQ(expected.refused, 0);
+    EXPECT_EQ(drive.read(kOutput), expected.merged);
   }
 }
 

@@ -1,0 +1,739 @@
+#include "converter.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+namespace quorvane {
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// A decimal number as DXF holds it; false when the text is none. With
+// `shortest`, whether std::to_chars writes the value as the text itself: a
+// plain decimal of at most 15 significant digits (no other decimal of so few
+// digits reads as the same double), without a needless zero or sign, and no
+// longer than its scientific form. Most drawings hold their coordinates so.
+bool parse_number(std::string_view text, double& value, bool* shortest = nullptr) {
+  text = trimmed(text);
+  if (shortest != nullptr) *shortest = false;
+  const bool plus = !text.empty() && text.front() == '+';
+  if (plus) text.remove_prefix(1);
+  // The usual form, digits with a point among them, within the exact case:
+  // digits that make an integer below 2^53, divided by a power of ten that a
+  // double holds exactly, give the correctly rounded value in one division.
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const bool negative = !text.empty() && text.front() == '-';
+  std::size_t i = negative ? 1 : 0;
+  std::uint64_t digits = 0;
+  int count = 0, after_point = -1, whole_digits = 0, leading = 0, trailing = 0;
+  for (; i < text.size() && count <= 15; ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      digits = digits * 10 + static_cast<unsigned>(c - '0');
+      leading += digits == 0 ? 1 : 0;
+      trailing = c == '0' ? trailing + 1 : 0;
+      ++count;
+      if (after_point >= 0) {
+        ++after_point;
+      } else {
+        ++whole_digits;
+      }
+    } else if (c == '.' && after_point < 0) {
+      after_point = 0;
+    } else {
+      break;
+    }
+  }
+  if (i == text.size() && count > 0 && count <= 15) {
+    value = static_cast<double>(digits);
+    if (after_point > 0) value /= kPowers[after_point];
+    if (negative) value = -value;
+    if (shortest != nullptr && !plus && whole_digits > 0 &&
+        (text[negative ? 1 : 0] != '0' || whole_digits == 1) && after_point != 0 &&
+        (after_point < 0 || trailing == 0)) {
+      // Its scientific form: the significant digits, a point after the
+      // first, and an exponent of a sign and two digits.
+      const int significant = count - leading - (after_point < 0 ? trailing : 0);
+      const std::size_t scientific = (negative ? 1 : 0) + static_cast<std::size_t>(significant) +
+                                     (significant > 1 ? 1 : 0) + 4;
+      *shortest = digits == 0 ? text == "0" : text.size() <= scientific;
+    }
+    return true;
+  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return !text.empty() && error == std::errc{} && end == text.data() + text.size();
+}
+
+// Shortest text that reads back as the same double; -0 is written 0.
+struct Number {
+  char text[32];
+  std::size_t size;
+  explicit Number(double v) {
+    size = static_cast<std::size_t>(std::to_chars(text, text + sizeof text, v + 0.0).ptr - text);
+  }
+  std::string_view view() const { return {text, size}; }
+};
+
+}  // namespace
+
+// A coordinate read, with the text it is written with when that text is its shortest.
+struct Coordinate {
+  double value = 0;
+  char text[24] = {'0'};
+  std::size_t size = 1;  // 0: the text is made from the value when written
+
+  void read(std::string_view given, double v, bool shortest) {
+    value = v;
+    size = shortest && given.size() <= sizeof text ? given.size() : 0;
+    std::memcpy(text, given.data(), size);
+  }
+  void operator=(double v) {
+    value = v;
+    size = 0;
+  }
+  void clear() {
+    value = 0;
+    text[0] = '0';
+    size = 1;
+  }
+  void append_to(std::string& out) const {
+    if (size != 0) {
+      out.append(text, size);
+    } else {
+      out += Number(value).view();
+    }
+  }
+};
+
+namespace {
+
+// The object coordinate system of an extrusion direction, by the arbitrary
+// axis algorithm of the DXF reference.
+struct Ocs {
+  bool transform = false;
+  double ax[3] = {1, 0, 0}, ay[3] = {0, 1, 0}, az[3] = {0, 0, 1};
+
+  static void normalize(double v[3]) {
+    const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    for (int i = 0; i < 3; ++i) v[i] /= length;
+  }
+  static void cross(const double a[3], const double b[3], double out[3]) {
+    out[0] = a[1] * b[2] - a[2] * b[1];
+    out[1] = a[2] * b[0] - a[0] * b[2];
+    out[2] = a[0] * b[1] - a[1] * b[0];
+  }
+
+  explicit Ocs(const double extrusion[3] = nullptr) {
+    if (extrusion == nullptr) return;
+    double z[3] = {extrusion[0], extrusion[1], extrusion[2]};
+    // No direction at all is read as the usual one.
+    if ((z[0] == 0 && z[1] == 0 && z[2] == 0) || (z[0] == 0 && z[1] == 0 && z[2] > 0)) return;
+    normalize(z);
+    static constexpr double kWorldY[3] = {0, 1, 0}, kWorldZ[3] = {0, 0, 1};
+    cross(std::abs(z[0]) < 1.0 / 64 && std::abs(z[1]) < 1.0 / 64 ? kWorldY : kWorldZ, z, ax);
+    normalize(ax);
+    cross(z, ax, ay);
+    normalize(ay);
+    for (int i = 0; i < 3; ++i) az[i] = z[i];
+    transform = true;
+  }
+  void to_world(double& x, double& y, double& z) const {
+    if (!transform) return;
+    const double p[3] = {x, y, z};
+    double* out[3] = {&x, &y, &z};
+    for (int i = 0; i < 3; ++i) *out[i] = p[0] * ax[i] + p[1] * ay[i] + p[2] * az[i];
+  }
+};
+
+constexpr std::size_t kListed = 20;  // renamings and layers named in the summary
+
+}  // namespace
+
+std::string converted_header(const Extents& e) {
+  std::string text =
+      "  0\r\nSECTION\r\n  2\r\nHEADER\r\n  9\r\n$ACADVER\r\n  1\r\nAC1009\r\n"
+      "  9\r\n$DWGCODEPAGE\r\n  3\r\nANSI_1252\r\n";
+  auto point = [&text](const char* name, double x, double y, double z) {
+    text += "  9\r\n";
+    text += name;
+    const double values[3] = {x, y, z};
+    const char* codes[3] = {"\r\n 10\r\n", "\r\n 20\r\n", "\r\n 30\r\n"};
+    for (int i = 0; i < 3; ++i) {
+      text += codes[i];
+      text += Number(values[i]).view();
+    }
+    text += "\r\n";
+  };
+  point("$EXTMIN", e.min_x, e.min_y, e.min_alt);
+  point("$EXTMAX", e.max_x, e.max_y, e.max_alt);
+  text += "  0\r\nENDSEC\r\n  0\r\nSECTION\r\n  2\r\nENTITIES\r\n";
+  return text;
+}
+
+// The entity being read: what of its groups the conversion needs.
+struct Converter::Entity {
+  enum class Kind { kPolyline, kVertex, kLwpolyline, kInsert, kSkipped };
+  struct Point {
+    Coordinate x, y;
+    double bulge = 0;
+  };
+  Kind kind = Kind::kSkipped;
+  std::string type;  // as counted when left out
+  std::string layer = "0";
+  bool paper = false;
+  std::int32_t flags = 0, follows = 0;
+  Coordinate x, y, z, elevation;
+  double bulge = 0;
+  bool has_z = false;
+  double extrusion[3] = {0, 0, 1};
+  std::vector<Point> points;  // of an LWPOLYLINE
+
+  void start(Kind k, std::string_view name) {
+    kind = k;
+    if (k == Kind::kSkipped) type.assign(name);  // the others are never counted by it
+    layer.clear();
+    layer.push_back('0');  // the layer of an entity that names none
+    paper = false;
+    flags = follows = 0;
+    x.clear();
+    y.clear();
+    z.clear();
+    elevation.clear();
+    bulge = 0;
+    has_z = false;
+    extrusion[0] = extrusion[1] = 0;
+    extrusion[2] = 1;
+    points.clear();
+  }
+};
+
+// The polyline being written, or passed over, between its POLYLINE and its SEQEND.
+struct Converter::Pending {
+  enum class State { kNone, kWritten, kSkipped, kAttributes } state = State::kNone;
+  bool three_d = false, closed = false, has_elevation = false;
+  Coordinate elevation;
+  Ocs ocs;
+  std::string layer;
+  std::uint64_t vertices = 0;
+  bool last_bulged = false;
+  std::string vertex_lines;      // a vertex's lines, up to its x
+  std::size_t vertex_start = 0;  // where its x begins
+};
+
+namespace {
+
+enum class Section { kNone, kNaming, kHeader, kEntities, kOther };
+
+}  // namespace
+
+// The state of a reading, outside the entities.
+struct Converter::State {
+  Section section = Section::kNone;
+  std::string section_name;
+  std::string variable, acadver, codepage;
+  double own[6] = {};
+  bool own_set[6] = {};
+  bool own_bad = false;
+  bool entities_reached = false;
+  bool eof = false;
+  bool encoding_known = false;
+  TextEncoding encoding;
+  struct Written {
+    std::string bytes;   // the name as the converted file holds it
+    bool named = false;  // on HA_6292 as the layer named with --layer
+  };
+  std::map<std::string, Written> names;  // by the layer's name as stored
+};
+
+Converter::Converter(GroupSource& in, const ConvertOptions& options)
+    : in_(in), options_(options), entity_(std::make_unique<Entity>()),
+      polyline_(std::make_unique<Pending>()) {}
+
+Converter::~Converter() = default;
+
+const ReadFault& Converter::fault() const { return fault_ ? fault_ : in_.fault(); }
+
+void Converter::fail(std::uint64_t line, std::string what) {
+  if (!fault_) fault_ = ReadFault{line, std::move(what)};
+}
+
+bool Converter::number(const Group& group, double& value, bool* shortest) {
+  if (!parse_number(group.value, value, shortest)) {
+    fail(group.line + 1, "expected a number for the group code " + std::to_string(group.code) +
+                             ", found " + shown(group.value));
+    return false;
+  }
+  if (!std::isfinite(value)) {
+    fail(group.line + 1, "the group code " + std::to_string(group.code) + " holds " +
+                             shown(trimmed(group.value)) + ", which is not a finite number");
+    return false;
+  }
+  return true;
+}
+
+bool Converter::coordinate(const Group& group, Coordinate& value) {
+  double v;
+  bool shortest;
+  if (!number(group, v, &shortest)) return false;
+  value.read(trimmed(group.value), v, shortest);
+  return true;
+}
+
+bool Converter::integer(const Group& group, std::int32_t& value) {
+  std::string_view text = trimmed(group.value);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
+    fail(group.line + 1, "expected an integer for the group code " + std::to_string(group.code) +
+                             ", found " + shown(group.value));
+    return false;
+  }
+  return true;
+}
+
+bool Converter::run(LineWriter* out, const std::optional<Extents>& computed) {
+  out_ = out;
+  computed_ = computed;
+  state_ = std::make_unique<State>();
+  State& s = *state_;
+  Group group;
+  while (!s.eof && !fault_ && in_.next(group)) {
+    if (group.code == 999) continue;  // a comment, anywhere
+    if (group.code == 0) {
+      if (s.section == Section::kEntities) entity_end();
+      const std::string_view type = trimmed(group.value);
+      if (s.section == Section::kNaming) {
+        fail(group.line, "expected the name of the section (group code 2) after SECTION, found " +
+                             shown(type));
+      } else if (type == "ENDSEC" && s.section != Section::kNone) {
+        if (s.section == Section::kEntities) end_polyline();
+        s.section = Section::kNone;
+      } else if (type == "SECTION" || type == "EOF") {
+        if (s.section != Section::kNone) {
+          fail(group.line + 1, "the " + s.section_name + " section has no ENDSEC before this " +
+                                   std::string(type));
+        }
+        s.eof = type == "EOF";
+        s.section = s.eof ? Section::kNone : Section::kNaming;
+      } else if (s.section == Section::kEntities) {
+        entity_start(group);
+      } else if (s.section == Section::kNone) {
+        fail(group.line + 1, "expected SECTION or EOF, found " + shown(type));
+      }
+      continue;
+    }
+    switch (s.section) {
+      case Section::kNaming:
+        if (group.code != 2) {
+          fail(group.line, "expected the name of the section (group code 2) after SECTION, found "
+                           "the group code " + std::to_string(group.code));
+          break;
+        }
+        s.section_name.assign(trimmed(group.value));
+        s.section = s.section_name == "HEADER"     ? Section::kHeader
+                    : s.section_name == "ENTITIES" ? Section::kEntities
+                                                   : Section::kOther;
+        if (s.section == Section::kEntities) reach_entities();
+        break;
+      case Section::kHeader:
+        header_group(group);
+        break;
+      case Section::kEntities:
+        entity_group(group);
+        break;
+      case Section::kNone:
+        fail(group.line, "expected the group code 0 of SECTION or EOF, found the group code " +
+                             std::to_string(group.code));
+        break;
+      case Section::kOther:
+        break;
+    }
+  }
+  if (fault_ || in_.fault() || in_.error() != 0) return false;
+  if (!s.eof && s.section != Section::kNone) {
+    fail(in_.line(), "the drawing ends inside its " +
+                         (s.section == Section::kNaming ? std::string("last") : s.section_name) +
+                         " section, without ENDSEC and EOF: it may have been cut short");
+    return false;
+  }
+  reach_entities();
+  if (out_ != nullptr) out_->text("  0\r\nENDSEC\r\n  0\r\nEOF");
+  return true;
+}
+
+void Converter::header_group(const Group& group) {
+  State& s = *state_;
+  if (group.code == 9) {
+    s.variable.assign(trimmed(group.value));
+    return;
+  }
+  if (s.variable == "$ACADVER" && group.code == 1) {
+    s.acadver.assign(group.value);
+  } else if (s.variable == "$DWGCODEPAGE" && group.code == 3) {
+    s.codepage.assign(group.value);
+  } else if ((s.variable == "$EXTMIN" || s.variable == "$EXTMAX") &&
+             (group.code == 10 || group.code == 20 || group.code == 30)) {
+    const int index = (s.variable == "$EXTMAX" ? 3 : 0) + group.code / 10 - 1;
+    // Extents that cannot be read are computed instead.
+    if (!parse_number(group.value, s.own[index])) s.own_bad = true;
+    s.own_set[index] = true;
+  }
+}
+
+void Converter::reach_entities() {
+  State& s = *state_;
+  if (s.entities_reached) return;
+  s.entities_reached = true;
+  const double* v = s.own;
+  bool usable = !s.own_bad && s.own_set[0] && s.own_set[1] && s.own_set[3] && s.own_set[4];
+  for (int i = 0; usable && i < 6; ++i) {
+    // An empty drawing's extents are ±1e20, from its minimum above its maximum.
+    usable = std::isfinite(v[i]) && std::abs(v[i]) < 1e20;
+  }
+  usable = usable && v[0] <= v[3] && v[1] <= v[4] && v[2] <= v[5];
+  Extents extents;
+  if (usable) {
+    extents = Extents{v[0], v[1], v[2], v[3], v[4], v[5]};
+    if (options_.kind == DrawingKind::kPlots) extents.min_alt = extents.max_alt = 0.0;
+  } else if (computed_) {
+    extents = *computed_;
+  }
+  report_.own_extents = usable;
+  header_ = converted_header(extents);
+  if (out_ != nullptr) out_->text(std::string_view(header_).substr(0, header_.size() - 2));
+}
+
+void Converter::entity_start(const Group& group) {
+  const std::string_view type = trimmed(group.value);
+  Pending& p = *polyline_;
+  using Kind = Entity::Kind;
+  if (p.state == Pending::State::kWritten || p.state == Pending::State::kSkipped) {
+    if (type == "VERTEX") return entity_->start(Kind::kVertex, type);
+    const bool seqend = type == "SEQEND";
+    end_polyline();  // without its SEQEND, a polyline ends at the next entity
+    if (seqend) return entity_->start(Kind::kSkipped, {});
+  } else if (p.state == Pending::State::kAttributes) {
+    if (type == "ATTRIB") return entity_->start(Kind::kSkipped, {});
+    p.state = Pending::State::kNone;
+    if (type == "SEQEND") return entity_->start(Kind::kSkipped, {});
+  }
+  const Kind kind = type == "POLYLINE"     ? Kind::kPolyline
+                    : type == "LWPOLYLINE" ? Kind::kLwpolyline
+                    : type == "INSERT"     ? Kind::kInsert
+                                           : Kind::kSkipped;
+  entity_->start(kind, type);
+}
+
+void Converter::entity_group(const Group& group) {
+  Entity& e = *entity_;
+  if (e.kind == Entity::Kind::kSkipped) return;
+  switch (group.code) {
+    case 8:
+      e.layer.assign(group.value);
+      break;
+    case 67: {
+      std::int32_t space = 0;
+      if (integer(group, space)) e.paper = space == 1;
+      break;
+    }
+    case 66:
+      integer(group, e.follows);
+      break;
+    case 70:
+      integer(group, e.flags);
+      break;
+    case 10:
+      if (e.kind == Entity::Kind::kLwpolyline) {
+        e.points.emplace_back();
+        coordinate(group, e.points.back().x);
+      } else {
+        coordinate(group, e.x);
+      }
+      break;
+    case 20:
+      if (e.kind == Entity::Kind::kLwpolyline) {
+        if (e.points.empty()) e.points.emplace_back();
+        coordinate(group, e.points.back().y);
+      } else {
+        coordinate(group, e.y);
+      }
+      break;
+    case 30:
+      e.has_z = coordinate(group, e.z);
+      break;
+    case 38:
+      coordinate(group, e.elevation);
+      break;
+    case 42:
+      if (e.kind == Entity::Kind::kLwpolyline) {
+        if (!e.points.empty()) number(group, e.points.back().bulge);
+      } else {
+        number(group, e.bulge);
+      }
+      break;
+    case 210:
+    case 220:
+    case 230:
+      number(group, e.extrusion[group.code / 10 - 21]);
+      break;
+    default:
+      break;
+  }
+}
+
+void Converter::entity_end() {
+  Entity& e = *entity_;
+  switch (e.kind) {
+    case Entity::Kind::kPolyline:
+      begin_polyline();
+      break;
+    case Entity::Kind::kVertex:
+      if (polyline_->state != Pending::State::kWritten) break;
+      if (e.flags & 16) {
+        ++report_.frame_points;  // the frame of a fitted curve, not a point of it
+      } else {
+        write_vertex(e.x, e.y, e.z, e.bulge);
+      }
+      break;
+    case Entity::Kind::kLwpolyline:
+      if (e.paper) {
+        leave_out("LWPOLYLINE in paper space");
+      } else {
+        write_lwpolyline();
+      }
+      break;
+    case Entity::Kind::kInsert:
+      leave_out("INSERT");
+      if (e.follows == 1) polyline_->state = Pending::State::kAttributes;
+      break;
+    case Entity::Kind::kSkipped:
+      if (!e.type.empty()) leave_out(e.type);
+      break;
+  }
+  // Until the next entity starts, nothing is read into this one.
+  e.kind = Entity::Kind::kSkipped;
+  e.type.clear();
+}
+
+void Converter::leave_out(const std::string& kind) {
+  auto found = report_.left_out.find(kind);
+  if (found != report_.left_out.end()) {
+    ++found->second;
+  } else if (report_.left_out.size() < 64) {
+    report_.left_out.emplace(kind, 1);
+  } else {
+    ++report_.left_out["other entities"];
+  }
+}
+
+void Converter::note_layer(const std::string& name) {
+  for (const std::string& known : report_.layers) {
+    if (known == name) return;
+  }
+  if (report_.layers.size() < kListed) report_.layers.push_back(name);
+}
+
+std::string Converter::layer_of_polyline() {
+  State& s = *state_;
+  if (!s.encoding_known) {
+    s.encoding = text_encoding(s.acadver, s.codepage);
+    s.encoding_known = true;
+  }
+  const std::string& stored = entity_->layer;
+  auto cached = s.names.find(stored);
+  if (cached == s.names.end()) {
+    const std::string name = decode_name(stored, s.encoding);
+    note_layer(name);
+    bool renamed = false;
+    std::string written = written_name(name, renamed);
+    const bool named = options_.layer && same_layer(name, *options_.layer);
+    if (named) {
+      written = CURVE;
+    } else if (renamed) {
+      if (report_.renamed.size() < kListed) {
+        report_.renamed.emplace_back(name, written);
+      } else {
+        ++report_.more_renamed;
+      }
+    }
+    State::Written entry;
+    entry.named = named;
+    entry.bytes = windows_1252(written);
+    if (s.names.size() >= 4096) s.names.clear();
+    cached = s.names.emplace(stored, std::move(entry)).first;
+  }
+  const std::string& written = cached->second.bytes;
+  if (cached->second.named) ++report_.from_layer;
+  if (written == CURVE) ++report_.kept;
+  return written;
+}
+
+void Converter::begin_polyline() {
+  Entity& e = *entity_;
+  Pending& p = *polyline_;
+  p.state = Pending::State::kSkipped;
+  if (e.paper) return leave_out("POLYLINE in paper space");
+  if (e.flags & 64) return leave_out("polyface mesh");
+  if (e.flags & 16) return leave_out("polygon mesh");
+  p.state = Pending::State::kWritten;
+  p.three_d = (e.flags & 8) != 0;
+  p.closed = (e.flags & 1) != 0;
+  p.has_elevation = e.has_z;
+  p.elevation = e.z;
+  p.ocs = p.three_d ? Ocs() : Ocs(e.extrusion);
+  p.vertices = 0;
+  p.last_bulged = false;
+  p.layer = layer_of_polyline();
+  p.vertex_lines = "  0\r\nVERTEX\r\n  8\r\n" + p.layer +
+                   (options_.kind == DrawingKind::kContours ? "\r\n 70\r\n    32\r\n 10\r\n"
+                                                            : "\r\n 70\r\n     0\r\n 10\r\n");
+  p.vertex_start = p.vertex_lines.size();
+  ++report_.polylines;
+  if (out_ == nullptr) return;
+  out_->text("  0\r\nPOLYLINE\r\n  8");
+  out_->text(p.layer);
+  if (options_.kind == DrawingKind::kContours) {
+    out_->text(p.closed ? "  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70\r\n     9\r\n 62\r\n   256"
+                        : "  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70\r\n     8\r\n 62\r\n   256");
+  } else {
+    out_->text(p.closed ? "  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70\r\n     1"
+                        : "  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70\r\n     0");
+  }
+}
+
+void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge) {
+  Pending& p = *polyline_;
+  if (!p.three_d) {
+    if (p.has_elevation) z = p.elevation;  // every vertex of a 2D polyline lies at its elevation
+    if (p.ocs.transform) {
+      double wx = x.value, wy = y.value, wz = z.value;
+      p.ocs.to_world(wx, wy, wz);
+      x = wx;
+      y = wy;
+      z = wz;
+    }
+  }
+  if (p.vertices > 0 && p.last_bulged) ++report_.bulged_segments;
+  p.last_bulged = bulge != 0;
+  ++p.vertices;
+  const bool contours = options_.kind == DrawingKind::kContours;
+  if (!contours) z = Coordinate();
+  Extents& e = report_.extents;
+  if (report_.vertices++ == 0) {
+    e = Extents{x.value, y.value, z.value, x.value, y.value, z.value};
+  } else {
+    e.min_x = std::min(e.min_x, x.value);
+    e.max_x = std::max(e.max_x, x.value);
+    e.min_y = std::min(e.min_y, y.value);
+    e.max_y = std::max(e.max_y, y.value);
+    e.min_alt = std::min(e.min_alt, z.value);
+    e.max_alt = std::max(e.max_alt, z.value);
+  }
+  if (out_ == nullptr) return;
+  // The vertex's lines made here, then written at once.
+  std::string& lines = p.vertex_lines;
+  lines.resize(p.vertex_start);
+  x.append_to(lines);
+  lines += "\r\n 20\r\n";
+  y.append_to(lines);
+  if (contours) {
+    lines += "\r\n 30\r\n";
+    z.append_to(lines);
+  }
+  out_->text(lines);
+}
+
+void Converter::end_polyline() {
+  Pending& p = *polyline_;
+  if (p.state == Pending::State::kWritten) {
+    if (p.closed && p.last_bulged && p.vertices > 1) ++report_.bulged_segments;
+    if (out_ != nullptr) {
+      out_->text("  0\r\nSEQEND\r\n  8");
+      out_->text(p.layer);
+    }
+  }
+  p.state = Pending::State::kNone;
+}
+
+void Converter::write_lwpolyline() {
+  Entity& e = *entity_;
+  // Written as the POLYLINE of the same shape: a 2D one at its elevation.
+  e.has_z = true;
+  e.z = e.elevation;
+  e.flags &= 1;
+  begin_polyline();
+  for (const Entity::Point& point : e.points) write_vertex(point.x, point.y, Coordinate(), point.bulge);
+  end_polyline();
+}
+
+namespace {
+
+std::string plural(std::uint64_t n, const std::string& one, const std::string& many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// A name as the summary shows it: in double quotes, control characters as '?'.
+std::string quoted(const std::string& name) {
+  std::string text = "\"";
+  for (char c : name) text += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+  return text + "\"";
+}
+
+}  // namespace
+
+std::string summary(const ConvertReport& r, const ConvertOptions& options, const std::string& input,
+                    const std::string& output) {
+  const bool contours = options.kind == DrawingKind::kContours;
+  std::string text = input + " converted into " + output + ", the " +
+                     (contours ? "first drawing (cn)" : "second drawing (ha)") + " of a merge\n";
+  text += "  written: " + plural(r.polylines, "polyline", "polylines") + ", " +
+          plural(r.vertices, "vertex", "vertices") + "\n";
+  std::string left;
+  for (const auto& [kind, count] : r.left_out) {
+    left += (left.empty() ? "" : ", ") + std::to_string(count) + " " + kind;
+    if (kind == "INSERT") left += " (blocks are not expanded)";
+  }
+  if (r.frame_points > 0) {
+    left += (left.empty() ? "" : ", ") +
+            plural(r.frame_points, "frame control point", "frame control points");
+  }
+  if (!left.empty()) text += "  left out: " + left + "\n";
+  if (r.bulged_segments > 0) {
+    text += "  arcs: " + plural(r.bulged_segments, "bulged segment", "bulged segments") +
+            " written as straight\n";
+  }
+  if (!r.renamed.empty()) {
+    std::string names;
+    for (const auto& [name, written] : r.renamed) {
+      names += (names.empty() ? "" : ", ") + quoted(name) + " as " + written;
+    }
+    if (r.more_renamed > 0) names += ", and " + std::to_string(r.more_renamed) + " more";
+    text += "  layers renamed: " + names + "\n";
+  }
+  text += "  extents: " + std::string(r.own_extents ? "the drawing's own" : "of the vertices written") + "\n";
+  if (!contours) {
+    if (r.kept == 0) {
+      text += "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
+              "with --layer NAME\n";
+    } else {
+      text += "  on layer HA_6292, the only layer the merge keeps: " +
+              plural(r.kept, "polyline", "polylines");
+      if (options.layer) {
+        text += ", " + std::to_string(r.from_layer) + " of them of layer " + quoted(*options.layer);
+      }
+      text += "\n";
+    }
+  }
+  return text;
+}
+
+}  // namespace quorvane

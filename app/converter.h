@@ -1,0 +1,112 @@
+// Converts a drawing of another program into the layout the merge reads: the
+// polylines of its model space, each vertex at its world coordinates.
+//
+//   cn  the first drawing of a merge: 3D polylines, x, y and z
+//   ha  the second drawing: x and y, to which the merge adds an elevation of 0
+//
+// The drawing is read pair by pair and written as it is read: memory holds
+// one entity at most.
+#ifndef QUORVANE_CONVERTER_H
+#define QUORVANE_CONVERTER_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "group_reader.h"
+#include "layer_names.h"
+#include "line_writer.h"
+#include "merge_engine.h"
+
+namespace quorvane {
+
+enum class DrawingKind { kContours, kPlots };  ///< cn, ha
+
+struct Coordinate;
+
+struct ConvertOptions {
+  DrawingKind kind = DrawingKind::kContours;
+  std::optional<std::string> layer;  ///< ha: the layer whose polylines go on HA_6292
+};
+
+/// What a conversion wrote and what it left out.
+struct ConvertReport {
+  std::uint64_t polylines = 0, vertices = 0;
+  std::uint64_t kept = 0;             ///< polylines written on HA_6292
+  std::uint64_t from_layer = 0;       ///< of these, those of the layer named with --layer
+  std::uint64_t bulged_segments = 0;  ///< arcs written as straight segments
+  std::uint64_t frame_points = 0;     ///< frame control points of fitted polylines
+  std::map<std::string, std::uint64_t> left_out;                ///< entities by kind
+  std::vector<std::pair<std::string, std::string>> renamed;     ///< layer (UTF-8), name written
+  std::uint64_t more_renamed = 0;                               ///< beyond those listed
+  std::vector<std::string> layers;    ///< layers of the polylines of model space, as named
+  bool own_extents = false;           ///< the header's extents are the drawing's own
+  Extents extents;                    ///< of the vertices written (z 0 for ha)
+};
+
+/// The HEADER and the opening of the ENTITIES section of a converted drawing,
+/// every line ended by CR LF.
+std::string converted_header(const Extents& extents);
+
+class Converter {
+ public:
+  Converter(GroupSource& in, const ConvertOptions& options);
+  ~Converter();
+
+  /// Reads the drawing to its end. With `out`, writes the converted drawing:
+  /// its header carries the drawing's own extents when usable, else
+  /// `computed` when given, else zeros that the caller mends
+  /// (header_written() tells their size). False at a fault or a failed read.
+  bool run(LineWriter* out, const std::optional<Extents>& computed = std::nullopt);
+  /// Where the drawing cannot be converted, if it cannot.
+  const ReadFault& fault() const;
+  const ConvertReport& report() const { return report_; }
+  /// The header written, as written.
+  const std::string& header_written() const { return header_; }
+
+ private:
+  struct Entity;
+  struct Pending;
+  struct State;
+
+  void header_group(const Group& group);
+  void section_start(const Group& group);
+  void entity_start(const Group& group);
+  void entity_group(const Group& group);
+  void entity_end();
+  void reach_entities();
+  void begin_polyline();
+  void write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge);
+  void end_polyline();
+  void write_lwpolyline();
+  void leave_out(const std::string& kind);
+  void note_layer(const std::string& name);
+  std::string layer_of_polyline();
+  bool number(const Group& group, double& value, bool* shortest = nullptr);
+  bool coordinate(const Group& group, Coordinate& value);
+  bool integer(const Group& group, std::int32_t& value);
+  void fail(std::uint64_t line, std::string what);
+
+  GroupSource& in_;
+  ConvertOptions options_;
+  LineWriter* out_ = nullptr;
+  std::optional<Extents> computed_;
+  ConvertReport report_;
+  std::string header_;
+  ReadFault fault_;
+  std::unique_ptr<Entity> entity_;
+  std::unique_ptr<Pending> polyline_;
+  std::unique_ptr<State> state_;
+};
+
+/// What the command prints once the drawing is converted.
+std::string summary(const ConvertReport& report, const ConvertOptions& options,
+                    const std::string& input, const std::string& output);
+
+}  // namespace quorvane
+
+#endif

@@ -1,0 +1,274 @@
+#include "layer_names.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
+namespace quorvane {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Windows-1252 from 0x80 to 0x9F; the rest of its upper half is Latin-1.
+constexpr char16_t kWindows1252[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
+void append_utf8(char32_t c, std::string& out) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The code points of UTF-8 text; an ill-formed sequence gives U+FFFD for its first byte.
+std::u32string from_utf8(std::string_view text) {
+  std::u32string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length = byte < 0x80 ? 1 : byte >= 0xC2 && byte < 0xE0 ? 2
+                                       : byte >= 0xE0 && byte < 0xF0   ? 3
+                                       : byte >= 0xF0 && byte < 0xF5   ? 4
+                                                                       : 0;
+    char32_t c = length == 1 ? byte : length == 2 ? byte & 0x1F : length == 3 ? byte & 0x0F : byte & 0x07;
+    bool good = length != 0 && i + length <= text.size();
+    for (std::size_t k = 1; good && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      good = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and code points beyond Unicode are ill-formed.
+    if (good && ((length == 3 && (c < 0x800 || (c >= 0xD800 && c < 0xE000))) ||
+                 (length == 4 && (c < 0x10000 || c > 0x10FFFF)))) {
+      good = false;
+    }
+    out += good ? c : kReplacement;
+    i += good ? length : 1;
+  }
+  return out;
+}
+
+// The text of a single-byte or double-byte code page, in UTF-8; empty when
+// the system cannot decode it.
+std::string from_code_page(std::string_view bytes, unsigned number) {
+#ifdef _WIN32
+  const int size = MultiByteToWideChar(number, MB_ERR_INVALID_CHARS, bytes.data(),
+                                       static_cast<int>(bytes.size()), nullptr, 0);
+  if (size <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(number, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                      wide.data(), size);
+  std::string out;
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char32_t c = wide[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+    }
+    append_utf8(c, out);
+  }
+  return out;
+#else
+  const std::string name = "CP" + std::to_string(number);
+  iconv_t convert = iconv_open("UTF-8", name.c_str());
+  if (convert == reinterpret_cast<iconv_t>(-1)) return {};
+  std::string in(bytes);
+  std::string out(bytes.size() * 4 + 4, '\0');
+  char* from = in.data();
+  char* to = out.data();
+  std::size_t left = in.size(), room = out.size();
+  const std::size_t done = iconv(convert, &from, &left, &to, &room);
+  iconv_close(convert);
+  if (done == static_cast<std::size_t>(-1) || left != 0) return {};
+  out.resize(out.size() - room);
+  return out;
+#endif
+}
+
+// The byte of a character in Windows-1252, or -1 when it has none.
+int windows_1252_byte(char32_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<int>(c);
+  for (int i = 0; i < 32; ++i) {
+    if (kWindows1252[i] == c && c != kReplacement) return 0x80 + i;
+  }
+  return -1;
+}
+
+bool whitespace(char32_t c) {
+  return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
+}
+
+bool control(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The code unit of a \U+XXXX escape at `i`, or -1.
+long escape_at(const std::u32string& text, std::size_t i) {
+  if (i + 7 > text.size() || text[i] != '\\' || (text[i + 1] != 'U' && text[i + 1] != 'u') ||
+      text[i + 2] != '+') {
+    return -1;
+  }
+  long unit = 0;
+  for (std::size_t k = 3; k < 7; ++k) {
+    const int digit = text[i + k] < 0x80 ? hex_digit(static_cast<char>(text[i + k])) : -1;
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+// The text with its \U+XXXX escapes decoded (a pair of surrogates makes one character).
+std::u32string unescaped(const std::u32string& text) {
+  std::u32string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const long unit = escape_at(text, i);
+    if (unit < 0) {
+      out += text[i++];
+      continue;
+    }
+    i += 7;
+    if (unit >= 0xD800 && unit < 0xDC00) {
+      const long low = escape_at(text, i);
+      if (low >= 0xDC00 && low < 0xE000) {
+        out += static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        i += 7;
+        continue;
+      }
+    }
+    out += unit >= 0xD800 && unit < 0xE000 ? kReplacement : static_cast<char32_t>(unit);
+  }
+  return out;
+}
+
+const char* const kKeywords[] = {"POLYLINE", "VERTEX", "SEQEND", "ENDSEC", "$EXTMIN", "$EXTMAX"};
+
+std::string_view trimmed_ascii(std::string_view name) {  // of a header's value
+  while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+  return name;
+}
+
+}  // namespace
+
+TextEncoding text_encoding(std::string_view acadver, std::string_view dwgcodepage) {
+  TextEncoding encoding;
+  acadver = trimmed_ascii(acadver);
+  encoding.utf8 = acadver.size() == 6 && acadver.starts_with("AC") && acadver >= "AC1021";
+  dwgcodepage = trimmed_ascii(dwgcodepage);
+  if (!dwgcodepage.empty()) encoding.code_page = std::string(dwgcodepage);
+  return encoding;
+}
+
+std::string decode_name(std::string_view stored, const TextEncoding& encoding) {
+  std::u32string points;
+  bool ascii = true;
+  for (char c : stored) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii || encoding.utf8) {
+    points = from_utf8(stored);
+  } else {
+    std::string page = encoding.code_page;
+    for (char& c : page) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    unsigned number = 0;
+    const std::size_t digits = page.find_first_of("0123456789");
+    if (page.starts_with("ANSI_") || page.starts_with("DOS") || page.starts_with("CP")) {
+      for (std::size_t i = digits; i < page.size() && page[i] >= '0' && page[i] <= '9'; ++i) {
+        number = number * 10 + static_cast<unsigned>(page[i] - '0');
+      }
+    }
+    if (number == 1252) {
+      for (char c : stored) {
+        const auto byte = static_cast<unsigned char>(c);
+        points += byte >= 0x80 && byte < 0xA0 ? kWindows1252[byte - 0x80] : char32_t{byte};
+      }
+    } else {
+      const std::string decoded = number != 0 ? from_code_page(stored, number) : std::string();
+      if (!decoded.empty()) {
+        points = from_utf8(decoded);
+      } else {
+        for (char c : stored) {
+          const auto byte = static_cast<unsigned char>(c);
+          points += byte < 0x80 ? char32_t{byte} : kReplacement;
+        }
+      }
+    }
+  }
+  std::string out;
+  for (char32_t c : unescaped(points)) append_utf8(c, out);
+  return out;
+}
+
+std::string written_name(std::string_view name, bool& renamed) {
+  renamed = false;
+  std::string out;
+  for (const char32_t c : from_utf8(name)) {
+    if (whitespace(c) || control(c) || windows_1252_byte(c) < 0) {
+      out += '_';
+      renamed = true;
+    } else {
+      append_utf8(c, out);
+    }
+  }
+  if (out.empty()) {
+    out.push_back('0');
+    renamed = true;
+  }
+  for (const char* keyword : kKeywords) {
+    if (out == keyword) {
+      out += '_';
+      renamed = true;
+    }
+  }
+  return out;
+}
+
+std::string windows_1252(std::string_view name) {
+  std::string out;
+  for (const char32_t c : from_utf8(name)) {
+    const int byte = windows_1252_byte(c);
+    out += static_cast<char>(byte < 0 ? '_' : byte);
+  }
+  return out;
+}
+
+bool same_layer(std::string_view name, std::string_view operator_name) {
+  // Capitals of Latin-1 and of the letters Windows-1252 adds to it.
+  auto fold = [](char32_t c) -> char32_t {
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+    if (c == 0x0153 || c == 0x0161 || c == 0x017E) return c - 1;
+    return c == 0xFF ? 0x0178 : c;
+  };
+  const std::u32string a = from_utf8(name), b = from_utf8(operator_name);
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace quorvane

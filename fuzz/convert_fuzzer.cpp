@@ -1,0 +1,43 @@
+// A conversion of arbitrary bytes: it either refuses them at a line, or
+// writes a drawing that the merge takes without refusing it, as the first
+// drawing (cn) or the second (ha) as the first byte says. Anything else aborts.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "converter.h"
+#include "reference_model.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+  quorvane::ConvertOptions options;
+  options.kind = data[0] % 2 == 0 ? quorvane::DrawingKind::kContours : quorvane::DrawingKind::kPlots;
+  if (data[0] % 4 == 3) options.layer = "0";
+  quorvane::MemorySource source(bytes);
+  quorvane::GroupReader reader(source);
+  quorvane::Converter converter(reader, options);
+  std::string converted;
+  {
+    quorvane::LineWriter out(std::make_unique<quorvane::StringSink>(converted), 4096);
+    if (!converter.run(&out)) {
+      if (converter.fault().line == 0 || converter.fault().what.empty()) std::abort();
+      return 0;
+    }
+    if (!converter.report().own_extents) {
+      out.replace_front(converter.header_written().size(),
+                        quorvane::converted_header(converter.report().extents));
+    }
+    if (out.close() != 0) std::abort();
+  }
+  const bool first = options.kind == quorvane::DrawingKind::kContours;
+  const quorvane::testing::MergeResult merged =
+      first ? quorvane::testing::reference_merge(converted, "")
+            : quorvane::testing::reference_merge("", converted);
+  if (merged.refused != 0) {
+    std::fprintf(stderr, "the merge refuses the converted drawing at line %llu\n", merged.line);
+    std::abort();
+  }
+  return 0;
+}

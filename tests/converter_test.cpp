@@ -1,0 +1,318 @@
+// Drawings as other programs write them, converted in memory: what is written
+// of each polyline, and where a drawing that cannot be read is refused.
+#include "converter.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <random>
+#include <sstream>
+
+#include "layer_names.h"
+
+namespace quorvane {
+namespace {
+
+// A drawing from its pairs, "|" between lines: "0|SECTION|2|ENTITIES|...".
+std::string pairs(std::string_view text, const char* end = "\n") {
+  std::string out;
+  for (char c : text) {
+    if (c == '|') {
+      out += end;
+    } else {
+      out += c;
+    }
+  }
+  return out + end;
+}
+
+// What a converted drawing holds, in short: "ext <min> <max>", then per
+// polyline "<layer> <flags>:" and its vertices "x,y[,z]"; or the fault.
+std::string converted(const std::string& drawing, DrawingKind kind,
+                      std::optional<std::string> layer = std::nullopt,
+                      ConvertReport* report = nullptr) {
+  MemorySource source(drawing);
+  GroupReader reader(source);
+  ConvertOptions options;
+  options.kind = kind;
+  options.layer = std::move(layer);
+  Converter converter(reader, options);
+  std::string bytes;
+  std::optional<Extents> extents;
+  {
+    LineWriter out(std::make_unique<StringSink>(bytes), 64);
+    if (!converter.run(&out)) {
+      return "line " + std::to_string(converter.fault().line) + ": " + converter.fault().what;
+    }
+    if (!converter.report().own_extents) {
+      out.replace_front(converter.header_written().size(),
+                        converted_header(converter.report().extents));
+    }
+    out.close();
+  }
+  if (report != nullptr) *report = converter.report();
+  std::istringstream lines(bytes);
+  std::string code, value, shown, variable;
+  while (std::getline(lines, code) && std::getline(lines, value)) {
+    code.pop_back();  // the CR of CR LF
+    value.pop_back();
+    const int number = std::stoi(code);
+    if (number == 9) {
+      shown += value == "$EXTMIN" ? "ext " : value == "$EXTMAX" ? " " : "";
+      variable = value;
+    } else if (number == 0 && value == "POLYLINE") {
+      shown += "\n";
+      variable = value;
+    } else if (number == 0 && value == "VERTEX") {
+      variable = value;
+    } else if (number == 8 && variable == "POLYLINE") {
+      shown += value + " ";
+    } else if (number == 70 && variable == "POLYLINE") {
+      shown += value.substr(value.find_first_not_of(' ')) + ":";
+    } else if (number == 10 && variable != "$ACADVER") {
+      shown += (variable == "VERTEX" ? " " : "") + value;
+    } else if ((number == 20 || number == 30) && variable != "$ACADVER") {
+      shown += "," + value;
+    }
+  }
+  return shown;
+}
+
+const std::string kEntities = "0|SECTION|2|ENTITIES|";
+const std::string kEnd = "0|ENDSEC|0|EOF";
+
+TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
+  const struct {
+    const char* what;
+    std::string drawing;
+    DrawingKind kind;
+    std::string expected;
+  } cases[] = {
+      {"a closed LWPOLYLINE at its elevation, bulges dropped",
+       kEntities + "0|LWPOLYLINE|5|2A|100|AcDbEntity|8|Plot lines|100|AcDbPolyline|90|3|70|129|38|"
+                   "12.5|10|1.25|20|-2|42|0.5|10|3|20|4|10|1e3|20|0.1|" + kEnd,
+       DrawingKind::kContours,
+       "ext 1.25,-2,12.5 1000,4,12.5\nPlot_lines 9: 1.25,-2,12.5 3,4,12.5 1000,0.1,12.5"},
+      {"the extrusion (0, 0, -1) mirrors x and z",
+       kEntities + "0|LWPOLYLINE|8|A|38|2|10|1|20|2|10|-3|20|4|210|0|220|0|230|-1|" + kEnd,
+       DrawingKind::kContours, "ext -1,2,-2 3,4,-2\nA 8: -1,2,-2 3,4,-2"},
+      {"an arbitrary extrusion, by the arbitrary axis algorithm",
+       kEntities + "0|LWPOLYLINE|8|A|10|1|20|0|210|1|220|0|230|0|" + kEnd, DrawingKind::kContours,
+       "ext 0,1,0 0,1,0\nA 8: 0,1,0"},
+      {"a 2D POLYLINE: its vertices at its elevation, whatever their own z",
+       kEntities + "0|POLYLINE|8|B|66|1|10|0|20|0|30|7.25|70|1|0|VERTEX|8|B|10|1|20|2|30|99|0|"
+                   "VERTEX|8|B|10|-1.5|20|2.5|0|SEQEND|8|B|" + kEnd,
+       DrawingKind::kContours, "ext -1.5,2,7.25 1,2.5,7.25\nB 9: 1,2,7.25 -1.5,2.5,7.25"},
+      {"a 3D POLYLINE is in world coordinates, whatever its extrusion",
+       kEntities + "0|POLYLINE|8|C|66|1|70|8|230|-1|0|VERTEX|8|C|70|32|10|1|20|2|30|3|0|SEQEND|" +
+           kEnd,
+       DrawingKind::kContours, "ext 1,2,3 1,2,3\nC 8: 1,2,3"},
+      {"the frame control points of a spline-fit polyline are left out",
+       kEntities + "0|POLYLINE|8|S|70|4|0|VERTEX|70|16|10|5|20|5|0|VERTEX|70|8|10|1|20|1|0|"
+                   "VERTEX|70|16|10|6|20|6|0|VERTEX|70|8|10|2|20|2|0|SEQEND|" + kEnd,
+       DrawingKind::kContours, "ext 1,1,0 2,2,0\nS 8: 1,1,0 2,2,0"},
+      {"meshes, paper space, blocks, INSERTs with attributes and other entities are left out",
+       "0|SECTION|2|BLOCKS|0|BLOCK|2|B1|0|LWPOLYLINE|8|IN|10|9|20|9|0|ENDBLK|0|ENDSEC|" + kEntities +
+           "0|POLYLINE|70|64|0|VERTEX|70|192|10|1|20|1|0|VERTEX|70|128|71|1|0|SEQEND|"
+           "0|POLYLINE|70|16|71|2|72|1|0|VERTEX|70|64|10|1|20|1|0|VERTEX|70|64|10|2|20|2|0|SEQEND|"
+           "0|LWPOLYLINE|67|1|10|8|20|8|0|POLYLINE|67|1|0|VERTEX|10|7|20|7|0|SEQEND|"
+           "0|INSERT|66|1|2|B1|0|ATTRIB|1|V|0|SEQEND|0|LINE|10|0|20|0|11|1|21|1|"
+           "0|LWPOLYLINE|8|KEPT|10|1|20|2|" + kEnd,
+       DrawingKind::kContours, "ext 1,2,0 1,2,0\nKEPT 8: 1,2,0"},
+      {"a POLYLINE without SEQEND ends at the next entity",
+       kEntities + "0|POLYLINE|8|A|0|VERTEX|10|1|20|1|0|LINE|0|LWPOLYLINE|8|B|10|2|20|2|" + kEnd,
+       DrawingKind::kContours, "ext 1,1,0 2,2,0\nA 8: 1,1,0\nB 8: 2,2,0"},
+      {"the second drawing: x and y only, closed or not",
+       kEntities + "0|LWPOLYLINE|8|HA_6292|70|1|38|5|10|1.5|20|2|10|3|20|4|0|POLYLINE|8|W|"
+                   "0|VERTEX|10|7|20|8|0|SEQEND|" + kEnd,
+       DrawingKind::kPlots, "ext 1.5,2,0 7,8,0\nHA_6292 1: 1.5,2 3,4\nW 0: 7,8"},
+      {"the drawing's own extents, when usable",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|-5|20|-6|30|-7|9|$EXTMAX|10|50|20|60|30|70|0|ENDSEC|" +
+           kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|" + kEnd,
+       DrawingKind::kContours, "ext -5,-6,-7 50,60,70\nA 8: 1,2,0"},
+      {"an empty drawing's markers are not extents",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|1e+20|20|1e+20|30|1e+20|9|$EXTMAX|10|-1e+20|20|-1e+20|30|"
+       "-1e+20|0|ENDSEC|" + kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|" + kEnd,
+       DrawingKind::kContours, "ext 1,2,0 1,2,0\nA 8: 1,2,0"},
+      {"no entities at all", "0|SECTION|2|HEADER|0|ENDSEC|0|EOF", DrawingKind::kContours,
+       "ext 0,0,0 0,0,0"},
+      {"CR LF, a byte order mark, padded codes and comments",
+       "\xEF\xBB\xBF" + pairs("999|made by hand|  0|SECTION|  2|ENTITIES|  0|LWPOLYLINE|  8|A|"
+                              " 10|+1.0|20|  2.50  |  0|ENDSEC|  0|EOF",
+                              "\r\n"),
+       DrawingKind::kContours, "ext 1,2.5,0 1,2.5,0\nA 8: 1,2.5,0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(converted(pairs(c.drawing), c.kind), c.expected) << c.what;
+  }
+}
+
+// Each coordinate is written as std::to_chars writes its value, whatever the
+// form it was read in: the text itself where that is the shortest.
+TEST(Converter, CoordinatesAreWrittenInTheirShortestForm) {
+  std::vector<std::string> texts = {"0", "-0", "0.0", "-0.0", "+5", "007", "0.5", ".5", "5.",
+                                    "100000", "123000", "1230", "1e5", "1E+05", "0.0001",
+                                    "0.00001", "0.000012", "-0.00012", "123456789012345",
+                                    "1234567890123456", "0.1000", "3.14159265358979",
+                                    "2.718281828459045", "1e-7", "-1200.46", "99999.5"};
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 3000; ++i) {
+    std::uniform_int_distribution<int> digits(1, 17), point(0, 17), sign(0, 3);
+    std::string text = sign(random) == 0 ? "-" : "";
+    const int n = digits(random), at = point(random);
+    for (int k = 0; k < n; ++k) {
+      if (k == at && k > 0) text += '.';
+      text += static_cast<char>('0' + random() % 10);
+    }
+    texts.push_back(text);
+  }
+  std::string drawing = kEntities + "0|LWPOLYLINE|8|A|";
+  std::string expected = "\nA 8:";
+  for (const std::string& text : texts) {
+    drawing += "10|" + text + "|20|0|";
+    double value = std::strtod(text.c_str(), nullptr);
+    char written[32];
+    expected += ' ';
+    expected.append(written, std::to_chars(written, written + 32, value + 0.0).ptr);
+    expected += ",0,0";
+  }
+  const std::string result = converted(pairs(drawing + kEnd), DrawingKind::kContours);
+  EXPECT_EQ(result.substr(result.find('\n')), expected);
+}
+
+// Read on a thread of their own, buffer after buffer, the pairs are those
+// read in place, and so are the end and the fault; stopping early is safe.
+TEST(Converter, PairsReadAheadAreThoseReadInPlace) {
+  std::string many;
+  for (int i = 0; many.size() < (std::size_t{3} << 20); ++i) {
+    many += " 10\r\n" + std::to_string(i * 0.25) + "\r\n999\r\nvalue with spaces\r\n";
+  }
+  const std::string cases[] = {
+      "",
+      many,
+      many + "  0\nEOF",
+      "  0\n" + std::string(std::size_t{3} << 20, 'x') + "\n  8\nA\n",
+      many + "oops\nmore\n",
+      many + "  8",
+  };
+  for (const std::string& drawing : cases) {
+    auto all = [](GroupSource& source) {
+      std::string seen;
+      Group group;
+      while (source.next(group)) {
+        seen += std::to_string(group.code) + "@" + std::to_string(group.line) + ":" +
+                std::string(group.value) + "|";
+      }
+      return seen + "end " + std::to_string(source.line()) + " " + source.fault().what;
+    };
+    MemorySource in_place(drawing), ahead(drawing);
+    GroupReader reader(in_place);
+    GroupsAhead reading_ahead(ahead);
+    EXPECT_EQ(all(reading_ahead), all(reader)) << drawing.size();
+  }
+  for (int taken = 0; taken < 3; ++taken) {  // stopped while it reads on
+    MemorySource source(many);
+    GroupsAhead reading_ahead(source);
+    Group group;
+    for (int i = 0; i < taken * 1000; ++i) reading_ahead.next(group);
+  }
+}
+
+TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
+  const struct {
+    std::string drawing;
+    std::string expected;
+  } cases[] = {
+      {std::string("AutoCAD Binary DXF\r\n\x1a\0", 22) + "\x00\x00SECTION",
+       "line 1: this is a binary DXF drawing: save it as ASCII DXF, then convert that"},
+      {"%PDF-1.4\n%\xE2\xE3\n",
+       "line 1: this is not a DXF drawing: its first line is not a group code, found %PDF-1.4"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1,5|20|2|" + kEnd),
+       "line 10: expected a number for the group code 10, found 1,5"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|10|inf|20|2|" + kEnd),
+       "line 10: the group code 10 holds inf, which is not a finite number"},
+      {pairs(kEntities + "0|LWPOLYLINE|70|one|" + kEnd),
+       "line 8: expected an integer for the group code 70, found one"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|0|LWPOLY"),
+       "line 15: the drawing ends inside its ENTITIES section, without ENDSEC and EOF: it may have "
+       "been cut short"},
+      {pairs(kEntities + "0|LWPOLYLINE|8"),
+       "line 8: the drawing ends after the group code 8, without its value"},
+      {pairs("0|SECTION|0|ENDSEC"),
+       "line 3: expected the name of the section (group code 2) after SECTION, found ENDSEC"},
+      {pairs("0|SECTION|2|ENTITIES|0|SECTION|2|HEADER"),
+       "line 6: the ENTITIES section has no ENDSEC before this SECTION"},
+      {pairs("0|LINE|0|EOF"), "line 2: expected SECTION or EOF, found LINE"},
+      {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|oops|EOF"), "line 7: expected a group code, found oops"},
+      {pairs("0|SECTION|2|ENTITIES|0|ENDSEC") + "\n\n", "ext 0,0,0 0,0,0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(converted(c.drawing, DrawingKind::kContours), c.expected) << c.drawing.substr(0, 40);
+  }
+}
+
+TEST(Converter, LayerNamesAreKeptUnlessTheMergeWouldMisreadThem) {
+  const struct {
+    std::string version, codepage, stored;
+    std::string written;  // as the converted file holds it, in Windows-1252
+    bool renamed;
+  } cases[] = {
+      {"AC1015", "ANSI_1252", "CN1", "CN1", false},
+      {"AC1015", "ANSI_1252", "Plot lines", "Plot_lines", true},
+      {"AC1015", "ANSI_1252", "for\xEAt", "for\xEAt", false},
+      {"AC1032", "ANSI_1252", "for\xC3\xAAt", "for\xEAt", false},
+      {"AC1009", "ANSI_1252", "for\\U+00EAt", "for\xEAt", false},
+      {"AC1015", "ANSI_1252", "\x80uro\x9C", "\x80uro\x9C", false},
+      {"AC1032", "ANSI_1252", "\xCE\xB1lpha", "_lpha", true},
+      {"AC1032", "ANSI_1252", "\\U+D83D\\U+DE00", "_", true},
+      {"AC1015", "ANSI_1251", "\xC4\xE0", "__", true},
+      {"AC1032", "ANSI_1252", "bad\xFFutf8", "bad_utf8", true},
+      {"AC1015", "ANSI_1252", "tab\there\x1A", "tab_here_", true},
+      {"AC1015", "ANSI_1252", "non\xA0" "break", "non_break", true},
+      {"AC1015", "ANSI_1252", "SEQEND", "SEQEND_", true},
+      {"AC1015", "ANSI_1252", "$EXTMAX", "$EXTMAX_", true},
+      {"AC1015", "ANSI_1252", "seqend", "seqend", false},
+      {"AC1015", "ANSI_1252", "", "0", true},
+  };
+  for (const auto& c : cases) {
+    bool renamed = false;
+    const std::string name = decode_name(c.stored, text_encoding(c.version, c.codepage));
+    EXPECT_EQ(windows_1252(written_name(name, renamed)), c.written) << c.stored;
+    EXPECT_EQ(renamed, c.renamed) << c.stored;
+  }
+}
+
+TEST(Converter, TheLayerNamedGoesOnTheLayerTheMergeKeeps) {
+  const std::string drawing = pairs(kEntities +
+                                    "0|LWPOLYLINE|8|Plots|10|1|20|1|0|LWPOLYLINE|8|HA_6292|10|2|20|"
+                                    "2|0|LWPOLYLINE|8|PLOTS|10|3|20|3|0|LWPOLYLINE|8|W|10|4|20|4|" +
+                                    kEnd);
+  ConvertReport report;
+  EXPECT_EQ(converted(drawing, DrawingKind::kPlots, "plots", &report),
+            "ext 1,1,0 4,4,0\nHA_6292 0: 1,1\nHA_6292 0: 2,2\nHA_6292 0: 3,3\nW 0: 4,4");
+  EXPECT_EQ(report.kept, 3u);
+  EXPECT_EQ(report.from_layer, 2u);
+  converted(drawing, DrawingKind::kPlots, "HA_6292", &report);
+  EXPECT_EQ(report.from_layer, 1u);
+  EXPECT_EQ(report.layers, (std::vector<std::string>{"Plots", "HA_6292", "PLOTS", "W"}));
+}
+
+TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
+  ConvertReport report;
+  converted(pairs(kEntities +
+                  "0|LWPOLYLINE|8|Plot lines|70|1|10|0|20|0|42|1|10|1|20|0|42|-1|0|INSERT|0|INSERT|"
+                  "0|CIRCLE|0|POLYLINE|70|4|0|VERTEX|70|16|0|VERTEX|70|8|10|5|20|5|0|SEQEND|" + kEnd),
+            DrawingKind::kPlots, std::nullopt, &report);
+  EXPECT_EQ(summary(report, {DrawingKind::kPlots, std::nullopt}, "in.dxf", "outha.dxf"),
+            "in.dxf converted into outha.dxf, the second drawing (ha) of a merge\n"
+            "  written: 2 polylines, 3 vertices\n"
+            "  left out: 1 CIRCLE, 2 INSERT (blocks are not expanded), 1 frame control point\n"
+            "  arcs: 2 bulged segments written as straight\n"
+            "  layers renamed: \"Plot lines\" as Plot_lines\n"
+            "  extents: of the vertices written\n"
+            "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
+            "with --layer NAME\n");
+}
+
+}  // namespace
+}  // namespace quorvane

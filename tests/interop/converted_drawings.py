@@ -1,0 +1,285 @@
+#!/usr/bin/python3
+"""Converts drawings that other programs write, ezdxf (R12 to R2018), GDAL
+(ogr2ogr -f DXF from GeoJSON lines, 2D and 3D) and dxflib (R12 and R2000),
+with `convert cn` and `convert ha`, then merges each converted drawing with the
+sample companion of site4 and reads the result back with ezdxf, GDAL and dxflib.
+
+For each drawing the polylines of model space, in file order, must come out
+of the merge at the world coordinates ezdxf computes from the drawing, rounded
+half up; a first drawing keeps its z, a second one gets z 0 and only its
+polylines of HA_6292 (or of the layer named by --layer) reach the merged file.
+The converted file itself must hold the same polylines, unrounded, with the
+layer names it was given, read back as they were written.
+
+  converted_drawings.py <tool> <dxflib_writer> <dxflib_reader>
+
+Exits 77 (skipped) when ezdxf, ogr2ogr or a dxflib program is missing,
+unless QUORVANE_REQUIRE_READERS is set.
+"""
+import json
+import math
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+try:
+    import ezdxf
+    from ezdxf import recover
+    from ezdxf.math import OCS, Vec3
+except ImportError:
+    ezdxf = None
+
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
+                        "images", "site4")
+COMPANION = {"cn": "northha.dxf", "ha": "northcn.dxf"}
+KEYWORDS = {"POLYLINE", "VERTEX", "SEQEND", "ENDSEC", "$EXTMIN", "$EXTMAX"}
+# Non-integral and negative, with ties of the rounding among them.
+PLAN = [(1234.567, -845.25), (-2.7, 310.5), (-1876.125, -12.5), (905.4999, 77.75)]
+BULGES = [0.5, 0.0, -1.0, 0.25]
+ARBITRARY = (0.3, -0.5, 0.8)
+
+
+def by_ezdxf(path, version, binary=False):
+    doc = ezdxf.new(version)
+    msp, paper = doc.modelspace(), doc.layout()
+    if version != "R12":
+        msp.add_lwpolyline([p + (0, 0, b) for p, b in zip(PLAN, BULGES)],
+                           dxfattribs={"layer": "Plot lines", "elevation": 12.25})
+        msp.add_lwpolyline(PLAN, close=True, dxfattribs={"layer": "forêt",
+                                                         "extrusion": (0, 0, -1)})
+        msp.add_lwpolyline(PLAN[:3], dxfattribs={"layer": "Été 2024", "extrusion": ARBITRARY,
+                                                 "elevation": -7.3})
+        msp.add_spline([(0.5, 0.5, 0), (10.25, -3.5, 2), (20.75, 8.5, -1)])
+        paper.add_lwpolyline(PLAN, dxfattribs={"layer": "Plot lines"})
+    msp.add_polyline2d([p + (b,) for p, b in zip(PLAN, BULGES)], format="xyb", close=True,
+                       dxfattribs={"layer": "forêt", "elevation": (0, 0, 33.375),
+                                   "extrusion": (0, 0, -1)})
+    msp.add_polyline2d(PLAN[1:], dxfattribs={"layer": "Plot lines", "extrusion": ARBITRARY,
+                                              "elevation": (0, 0, -41.6)})
+    msp.add_polyline3d([(x, y, -x / 7.0) for x, y in PLAN], close=True,
+                       dxfattribs={"layer": "Été 2024"})
+    msp.add_polyline3d([(y, x, 2.7 * k - 5.2) for k, (x, y) in enumerate(PLAN)],
+                       dxfattribs={"layer": "HA_6292"})
+    for layer, flags in (("SEQEND", 4), ("HA_6292", 4 | 8)):  # spline-fit, 2D then 3D
+        fitted = msp.add_polyline2d([], dxfattribs={"layer": layer, "flags": flags})
+        for x, y in PLAN:
+            fitted.append_vertex((x, y, 1.5), dxfattribs={"flags": 16})
+        for x, y in PLAN[1:]:
+            fitted.append_vertex((x + 0.25, y - 0.75, 3.5), dxfattribs={"flags": 8})
+    face = msp.add_polyface(dxfattribs={"layer": "Survey lines"})
+    face.append_face([(0.5, 0.5, 0.5), (10.5, 0.5, 1.5), (10.5, 10.5, 2.5)])
+    mesh = msp.add_polymesh((2, 2), dxfattribs={"layer": "HA_6292"})
+    for m, n in ((0, 0), (0, 1), (1, 0), (1, 1)):
+        mesh.set_mesh_vertex((m, n), (m * 10.5, n * 20.25, m + n + 0.5))
+    paper.add_polyline3d([(1.5, 2.5, 3.5), (4.5, 5.5, 6.5)],
+                         dxfattribs={"layer": "Survey lines"})
+    block = doc.blocks.new("PLOTS")
+    block.add_polyline2d(PLAN, dxfattribs={"layer": "Survey lines"})
+    block.add_polyline3d([(1.5, 2.5, 3.5), (4.5, 5.5, 6.5)], dxfattribs={"layer": "forêt"})
+    msp.add_blockref("PLOTS", (100.5, -200.5), dxfattribs={"layer": "HA_6292"})
+    msp.add_line((0.5, 0.5), (99.5, -99.5), dxfattribs={"layer": "Survey lines"})
+    msp.add_circle((10.5, 10.5), 4.25, dxfattribs={"layer": "forêt"})
+    doc.saveas(path, fmt="bin" if binary else "asc")
+
+
+def by_gdal(path, dimensions):
+    layers = ["Plot lines", "HA_6292", "VERTEX", "Plot lines"]
+    features = [{"type": "Feature", "properties": {"Layer": layer},
+                 "geometry": {"type": "LineString", "coordinates": [
+                     [x + k, y - k, 10.5 * k - x / 9.0][:dimensions] for x, y in PLAN]}}
+                for k, layer in enumerate(layers)]
+    with open(path + ".geojson", "w") as out:
+        json.dump({"type": "FeatureCollection", "features": features}, out)
+    subprocess.run(["ogr2ogr", "-f", "DXF", path, path + ".geojson"], check=True,
+                   capture_output=True)
+
+
+WRITER = READER = None  # the dxflib writer and reader, from the command line
+# name, writer, --layer for `convert ha`, the reason each kind is refused for, as a
+# pattern (none: both convert)
+DRAWINGS = [
+    ("ezdxf R12", lambda p: by_ezdxf(p, "R12"), "forêt", None),
+    ("ezdxf R2000", lambda p: by_ezdxf(p, "R2000"), "Plot lines", None),
+    ("ezdxf R2004", lambda p: by_ezdxf(p, "R2004"), "Été 2024", None),
+    ("ezdxf R2007", lambda p: by_ezdxf(p, "R2007"), "SEQEND", None),
+    ("ezdxf R2010", lambda p: by_ezdxf(p, "R2010"), "forêt", None),
+    ("ezdxf R2013", lambda p: by_ezdxf(p, "R2013"), "Plot lines", None),
+    ("ezdxf R2018", lambda p: by_ezdxf(p, "R2018"), None, None),
+    ("GDAL 2D", lambda p: by_gdal(p, 2), "Plot lines", None),
+    ("GDAL 3D", lambda p: by_gdal(p, 3), "VERTEX", None),
+    ("dxflib r12 contours", lambda p: subprocess.run([WRITER, p, "r12", "cn"], check=True),
+     "CN1", None),
+    ("dxflib r2000 contours", lambda p: subprocess.run([WRITER, p, "r2000", "cn"], check=True),
+     None, None),
+    ("dxflib r12 plots", lambda p: subprocess.run([WRITER, p, "r12", "ha"], check=True),
+     "WALLS", None),
+    ("dxflib r2000 plots", lambda p: subprocess.run([WRITER, p, "r2000", "ha"], check=True),
+     "WALLS", None),
+    ("ezdxf R2010 binary", lambda p: by_ezdxf(p, "R2010", binary=True), None,
+     {"cn": r"line \d+: .*binary", "ha": r"line \d+: .*binary"}),
+    # Of "Survey lines" only a LINE, a polyface mesh, a block's and paper space's polylines.
+    ("ezdxf R2000, a layer without polylines", lambda p: by_ezdxf(p, "R2000"), "Survey lines",
+     {"ha": r"(line \d+: )?.*Survey lines"}),
+    ("dxflib r12 contours, a layer without polylines",
+     lambda p: subprocess.run([WRITER, p, "r12", "cn"], check=True), "WALLS",
+     {"ha": r"(line \d+: )?.*WALLS"}),
+]
+
+
+def expected(path):
+    """(layer, closed, world vertices) of each model-space polyline, in file order."""
+    doc = ezdxf.readfile(path)
+    found = []
+    for entity in doc.modelspace():
+        if entity.dxftype() == "LWPOLYLINE":
+            found.append((entity.dxf.layer, entity.closed, list(entity.vertices_in_wcs())))
+        elif entity.dxftype() == "POLYLINE" and not (entity.is_polygon_mesh or
+                                                     entity.is_poly_face_mesh):
+            kept = [v.dxf.location for v in entity.vertices if not v.dxf.flags & 16]
+            if entity.is_2d_polyline:
+                ocs = OCS(entity.dxf.extrusion)
+                kept = [ocs.to_wcs(Vec3(p.x, p.y, entity.dxf.elevation.z
+                                        if entity.dxf.hasattr("elevation") else p.z))
+                        for p in kept]
+            found.append((entity.dxf.layer, entity.is_closed, kept))
+    return found
+
+
+def held(path):
+    """Opens a written file as ezdxf does, strictly then in recovery: the
+    (layer, closed, vertices) of its polylines, or why it does not open."""
+    try:
+        ezdxf.readfile(path)
+        doc, auditor = recover.readfile(path)  # decodes the \\U+ escapes of names
+    except Exception as error:  # noqa: BLE001: any refusal of the reader counts
+        return None, "ezdxf cannot open %s: %s" % (os.path.basename(path), error)
+    if auditor.has_errors:
+        return None, "ezdxf finds errors in %s: %s" % (os.path.basename(path), "; ".join(
+            str(e.message) for e in auditor.errors[:3]))
+    return [(p.dxf.layer, p.is_closed, [v.dxf.location for v in p.vertices])
+            for p in doc.modelspace().query("POLYLINE")], None
+
+
+def named(layer, chosen):
+    """The layer a polyline of `layer` is written on."""
+    if layer == chosen:
+        return "HA_6292"
+    name = re.sub(r"[\x00-\x20\x7f]", "_", layer)
+    return name + "_" if name in KEYWORDS else name
+
+
+def differ(want, got, within, what):
+    """Why the polylines `got` are not `want` to `within`, or None."""
+    if len(got) != len(want):
+        return "%s holds %d polylines, %d expected" % (what, len(got), len(want))
+    for k, ((layer, closed, points), (g_layer, g_closed, g_points)) in enumerate(zip(want, got)):
+        if (layer, closed, len(points)) != (g_layer, g_closed, len(g_points)):
+            return "%s polyline %d: layer %r closed %s with %d vertices, expected %r %s %d" % (
+                what, k + 1, g_layer, g_closed, len(g_points), layer, closed, len(points))
+        for n, (p, q) in enumerate(zip(points, g_points)):
+            if any(abs(a - b) > within for a, b in zip(p, q)):
+                return "%s polyline %d vertex %d: (%.6f, %.6f, %.6f), expected " \
+                       "(%.6f, %.6f, %.6f)" % (what, k + 1, n + 1, *q, *p)
+    return None
+
+
+def half_up(point):
+    return Vec3(*(math.floor(v + 0.5) for v in point))
+
+
+def gdal_features(path):
+    out = subprocess.run(["ogr2ogr", "-f", "GeoJSON", "/vsistdout/", path], capture_output=True,
+                         text=True)
+    return len(json.loads(out.stdout)["features"]) if out.returncode == 0 else None
+
+
+def run_one(tool, source, kind, chosen, refusal, want, drive):
+    """Why a conversion and merge of `source` as `kind` is not as it should be, or None."""
+    site = os.path.join(drive, "images", "site4")
+    os.makedirs(site)
+    shutil.copy(os.path.join(EXAMPLES, COMPANION[kind]), site)
+    converted = os.path.join(site, "north%s.dxf" % kind)
+    layer_option = ["--layer", chosen] if kind == "ha" and chosen else []
+    run = subprocess.run([tool, "convert", kind, source, converted] + layer_option,
+                         capture_output=True, text=True)
+    if refusal is not None:
+        pattern = r"quorvane_tool: cannot convert %s: %s.*\n\Z" % (re.escape(source), refusal)
+        if run.returncode != 1 or not re.match(pattern, run.stderr, re.I):
+            return "refusal expected, the tool: status %d, %r" % (run.returncode, run.stderr)
+        return "%s is left" % converted if os.path.exists(converted) else None
+    if run.returncode != 0:
+        return "convert failed, status %d: %s" % (run.returncode, run.stderr.strip())
+    chosen = chosen if kind == "ha" else None
+    flat = (lambda p: Vec3(p.x, p.y, 0)) if kind == "ha" else (lambda p: p)
+    written = [(named(layer, chosen), closed, [flat(p) for p in points])
+               for layer, closed, points in want]
+    got, problem = held(converted)
+    problem = problem or differ(written, got, 1e-3, "the converted file")
+    if problem:
+        return problem
+    merged_in = [w for w in written if kind == "cn" or w[0] == "HA_6292"]
+    merge = subprocess.run([tool, "merge", "site4", "north", "north", "north"],
+                           capture_output=True, text=True,
+                           env=dict(os.environ, QUORVANE_DRIVE_C=drive))
+    if merge.returncode != 0:
+        return "merge failed, status %d: %s" % (merge.returncode, merge.stderr.strip())
+    merged = os.path.join(site, "northcnha.dxf")
+    got, problem = held(merged)
+    if problem:
+        return problem
+    companion, _ = held(os.path.join(site, COMPANION[kind]))
+    others = len(companion) if kind == "ha" else sum(p[0] == "HA_6292" for p in companion)
+    ours = got[:len(got) - others] if kind == "cn" else got[others:]
+    if len(got) < others:
+        return "the merged file holds %d polylines, fewer than its companion's %d" % (len(got),
+                                                                                   others)
+    problem = differ([(layer, closed, [half_up(p) for p in points])
+                      for layer, closed, points in merged_in], ours, 1, "the merged file")
+    if problem:
+        return problem
+    if kind == "ha" and any(p.z != 0 for _, _, points in ours for p in points):
+        return "a vertex of the second drawing keeps a z in the merged file"
+    seen = gdal_features(merged)
+    if seen != len(got):
+        return "GDAL reads %s features of the merged file's %d polylines" % (seen, len(got))
+    lines = subprocess.run([READER, merged], capture_output=True).stdout.decode("cp1252").splitlines()
+    seen = (sum(l.startswith("P ") for l in lines), sum(l.startswith("V ") for l in lines))
+    if seen != (len(got), sum(len(points) for _, _, points in got)):
+        return "dxflib reads %d polylines and %d vertices of the merged file's %d and %d" % (
+            seen + (len(got), sum(len(points) for _, _, points in got)))
+    return None
+
+
+def main():
+    global WRITER, READER
+    if len(sys.argv) != 4:
+        print(__doc__)
+        return 2
+    tool, WRITER, READER = (os.path.abspath(a) for a in sys.argv[1:])
+    if ezdxf is None or shutil.which("ogr2ogr") is None or not all(
+            os.access(p, os.X_OK) for p in (WRITER, READER)):
+        print("skipped: ezdxf, ogr2ogr or the dxflib writer or reader is missing")
+        return 1 if os.environ.get("QUORVANE_REQUIRE_READERS") else 77
+    passed = failed = 0
+    with tempfile.TemporaryDirectory() as scratch:
+        for number, (name, write, chosen, refused) in enumerate(DRAWINGS):
+            source = os.path.join(scratch, "drawing%d.dxf" % number)
+            write(source)
+            want = None if refused else expected(source)
+            for kind in sorted(refused) if refused else ("cn", "ha"):
+                with tempfile.TemporaryDirectory() as drive:
+                    problem = run_one(tool, source, kind, chosen, (refused or {}).get(kind),
+                                      want, drive)
+                passed, failed = passed + (not problem), failed + bool(problem)
+                print("%s %s (%s): %s" % ("FAIL" if problem else "ok", name, kind, problem or (
+                    "refused" if refused and kind in refused else
+                    "converted and merged, %d polylines" % len(want))))
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
