@@ -459,22 +459,26 @@ void convert_drawing(const Command& command) {
   } else {
     groups = std::make_unique<GroupReader>(source);
   }
-  GroupSource& reader = *groups;
-  Converter converter(reader, options);
+  Converter converter(*groups, options);
   const bool whole = converter.run(f3.get());
+  const int read_error = groups->error();
+  const ReadFault fault = converter.fault();
+  groups.reset();  // a drawing may go on after its EOF: the reading stops here
   FileStamp now;
   if (stamp.regular && (!stamp_of(file, now) || !(now == stamp))) {
     fail("cannot read " + input + changed_while_converted);
   }
-  if (reader.error() != 0) fail("cannot read " + input + ": " + std::strerror(reader.error()));
+  if (read_error != 0) fail("cannot read " + input + ": " + std::strerror(read_error));
   if (!whole) {
-    const ReadFault& fault = converter.fault();
     fail("cannot convert " + input + ": line " + std::to_string(fault.line) + ": " + fault.what);
   }
   const ConvertReport& report = converter.report();
   if (command.layer && report.from_layer == 0) {
     std::string layers;
-    for (const std::string& layer : report.layers) layers += (layers.empty() ? "" : ", ") + layer;
+    for (const std::string& layer : report.layers) {
+      layers += layers.empty() ? "" : ", ";
+      for (char c : layer) layers += static_cast<unsigned char>(c) < 0x20 ? '?' : c;  // one line
+    }
     fail("cannot convert " + input + ": no polyline of its model space is on layer " +
          *command.layer +
          (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers));
