@@ -290,6 +290,20 @@ bool renamed_over(const std::string& target, const struct stat& file) {
 }  // namespace
 
 std::FILE* OutputFile::open(const std::string& host, int& error) {
+  // A FIFO or a device is reached as the system reaches it: /dev/stdout
+  // leads to a pipe through a link that names no file.
+  struct stat direct {};
+  if (stat(host.c_str(), &direct) == 0 && !S_ISREG(direct.st_mode) && !S_ISDIR(direct.st_mode)) {
+    int fd = ::open(host.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+      error = errno;
+      return nullptr;
+    }
+    target_ = host;
+    kind_ = Kind::kWriteThrough;
+    opened_ = true;
+    return stream_of(fd, "wb", error);
+  }
   target_ = follow_links(host);
   mode_t mode = 0666;
   struct stat info {};

@@ -504,9 +504,18 @@ void convert_drawing(const Command& command) {
   } else {
     check_output(f3->close());
   }
-  console.write(summary(report, options, input, command.output));
-  console.flush();
-  check_console();
+#ifndef _WIN32
+  // Into standard output itself, the summary goes beside it, to standard error.
+  if (same_file(command.output, "/dev/stdout")) {
+    const std::string text = summary(report, options, input, command.output);
+    std::fputs(text.c_str(), stderr);
+  } else
+#endif
+  {
+    console.write(summary(report, options, input, command.output));
+    console.flush();
+    check_console();
+  }
   hold_interrupts_to_the_end();
   check_output(output.commit());
 }

@@ -493,6 +493,16 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
     EXPECT_EQ(here.read(output), c.written) << c.arguments[2];
     EXPECT_EQ(hidden_files(here.path()), "") << c.arguments[2];
   }
+  // Into standard output, the summary goes to standard error.
+  if (!under_wine()) {
+    RunOptions options(here.path(), drive.path());
+    options.arguments = {"convert", "cn", "plan.dxf", "/dev/stdout"};
+    ToolRun r = run_tool("", options);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, crlf(cn));
+    EXPECT_EQ(r.err, "plan.dxf converted into /dev/stdout, the first drawing (cn) of a merge\n" +
+                         summary_end);
+  }
   // Each converted file merges, and gives what the merge of such drawings gives.
   for (const char* name : {"plancn.dxf", "planha.dxf"}) {
     const bool first = name[4] == 'c';
