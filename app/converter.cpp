@@ -1,5 +1,6 @@
 #include "converter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -122,7 +123,10 @@ struct Ocs {
   bool transform = false;
   double ax[3] = {1, 0, 0}, ay[3] = {0, 1, 0}, az[3] = {0, 0, 1};
 
+  // To length 1, scaled first so that no square overflows or vanishes.
   static void normalize(double v[3]) {
+    const double largest = std::max({std::abs(v[0]), std::abs(v[1]), std::abs(v[2])});
+    for (int i = 0; i < 3; ++i) v[i] /= largest;
     const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
     for (int i = 0; i < 3; ++i) v[i] /= length;
   }
@@ -155,6 +159,7 @@ struct Ocs {
 };
 
 constexpr std::size_t kListed = 20;  // renamings and layers named in the summary
+constexpr std::size_t kLongestName = 4096;  // bytes of a layer name (AutoCAD's: 255 characters)
 
 }  // namespace
 
@@ -225,6 +230,8 @@ struct Converter::Pending {
   std::string layer;
   std::uint64_t vertices = 0;
   bool last_bulged = false;
+  bool named = false;            // on HA_6292 as the layer named with --layer
+  std::string header;            // the POLYLINE's lines
   std::string vertex_lines;      // a vertex's lines, up to its x
   std::size_t vertex_start = 0;  // where its x begins
 };
@@ -251,7 +258,8 @@ struct Converter::State {
     std::string bytes;   // the name as the converted file holds it
     bool named = false;  // on HA_6292 as the layer named with --layer
   };
-  std::map<std::string, Written> names;  // by the layer's name as stored
+  static constexpr std::size_t kNames = 4096;  // layers kept in mind
+  std::map<std::string, Written> names;       // by the layer's name as stored
 };
 
 Converter::Converter(GroupSource& in, const ConvertOptions& options)
@@ -359,6 +367,12 @@ bool Converter::run(LineWriter* out, const std::optional<Extents>& computed) {
     }
   }
   if (fault_ || in_.fault() || in_.error() != 0) return false;
+  if (!s.eof && s.section == Section::kNone && !s.entities_reached) {
+    fail(in_.line(), in_.line() == 1 ? std::string("the file is empty")
+                                     : "the drawing ends before its ENTITIES section, without EOF: "
+                                       "it may have been cut short");
+    return false;
+  }
   if (!s.eof && s.section != Section::kNone) {
     fail(in_.line(), "the drawing ends inside its " +
                          (s.section == Section::kNaming ? std::string("last") : s.section_name) +
@@ -438,6 +452,12 @@ void Converter::entity_group(const Group& group) {
   if (e.kind == Entity::Kind::kSkipped) return;
   switch (group.code) {
     case 8:
+      if (group.value.size() > kLongestName) {
+        fail(group.line + 1, "a layer name of " + std::to_string(group.value.size()) +
+                                 " bytes: no CAD program writes one longer than " +
+                                 std::to_string(kLongestName));
+        break;
+      }
       e.layer.assign(group.value);
       break;
     case 67: {
@@ -539,10 +559,14 @@ void Converter::note_layer(const std::string& name) {
   for (const std::string& known : report_.layers) {
     if (known == name) return;
   }
-  if (report_.layers.size() < kListed) report_.layers.push_back(name);
+  if (report_.layers.size() < kListed) {
+    report_.layers.push_back(name);
+  } else {
+    report_.more_layers = true;
+  }
 }
 
-std::string Converter::layer_of_polyline() {
+std::string Converter::layer_of_polyline(bool& named) {
   State& s = *state_;
   if (!s.encoding_known) {
     s.encoding = text_encoding(s.acadver, s.codepage);
@@ -550,30 +574,29 @@ std::string Converter::layer_of_polyline() {
   }
   const std::string& stored = entity_->layer;
   auto cached = s.names.find(stored);
-  if (cached == s.names.end()) {
-    const std::string name = decode_name(stored, s.encoding);
-    note_layer(name);
-    bool renamed = false;
-    std::string written = written_name(name, renamed);
-    const bool named = options_.layer && same_layer(name, *options_.layer);
-    if (named) {
-      written = CURVE;
-    } else if (renamed) {
-      if (report_.renamed.size() < kListed) {
-        report_.renamed.emplace_back(name, written);
-      } else {
-        ++report_.more_renamed;
-      }
-    }
-    State::Written entry;
-    entry.named = named;
-    entry.bytes = windows_1252(written);
-    if (s.names.size() >= 4096) s.names.clear();
-    cached = s.names.emplace(stored, std::move(entry)).first;
+  if (cached != s.names.end()) {
+    named = cached->second.named;
+    return cached->second.bytes;
   }
-  const std::string& written = cached->second.bytes;
-  if (cached->second.named) ++report_.from_layer;
-  if (written == CURVE) ++report_.kept;
+  const std::string name = decode_name(stored, s.encoding);
+  note_layer(name);
+  bool renamed = false;
+  std::string written = written_name(name, renamed);
+  named = options_.layer && same_layer(name, *options_.layer);
+  if (named) {
+    written = CURVE;
+  } else if (renamed) {
+    // Said once a layer: a drawing of more layers than are kept in mind says "and more".
+    if (s.names.size() >= State::kNames) {
+      report_.more_renamed_uncounted = true;
+    } else if (report_.renamed.size() < kListed) {
+      report_.renamed.emplace_back(name, written);
+    } else {
+      ++report_.more_renamed;
+    }
+  }
+  written = windows_1252(written);
+  if (s.names.size() < State::kNames) s.names.emplace(stored, State::Written{written, named});
   return written;
 }
 
@@ -592,22 +615,18 @@ void Converter::begin_polyline() {
   p.ocs = p.three_d ? Ocs() : Ocs(e.extrusion);
   p.vertices = 0;
   p.last_bulged = false;
-  p.layer = layer_of_polyline();
-  p.vertex_lines = "  0\r\nVERTEX\r\n  8\r\n" + p.layer +
-                   (options_.kind == DrawingKind::kContours ? "\r\n 70\r\n    32\r\n 10\r\n"
-                                                            : "\r\n 70\r\n     0\r\n 10\r\n");
-  p.vertex_start = p.vertex_lines.size();
-  ++report_.polylines;
-  if (out_ == nullptr) return;
-  out_->text("  0\r\nPOLYLINE\r\n  8");
-  out_->text(p.layer);
-  if (options_.kind == DrawingKind::kContours) {
-    out_->text(p.closed ? "  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70\r\n     9\r\n 62\r\n   256"
-                        : "  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70\r\n     8\r\n 62\r\n   256");
+  p.layer = layer_of_polyline(p.named);
+  // The polyline's lines wait for its first vertex: one without any is left out.
+  const bool contours = options_.kind == DrawingKind::kContours;
+  p.header = "  0\r\nPOLYLINE\r\n  8\r\n" + p.layer + "\r\n  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70";
+  if (contours) {
+    p.header += p.closed ? "\r\n     9\r\n 62\r\n   256" : "\r\n     8\r\n 62\r\n   256";
   } else {
-    out_->text(p.closed ? "  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70\r\n     1"
-                        : "  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70\r\n     0");
+    p.header += p.closed ? "\r\n     1" : "\r\n     0";
   }
+  p.vertex_lines = "  0\r\nVERTEX\r\n  8\r\n" + p.layer +
+                   (contours ? "\r\n 70\r\n    32\r\n 10\r\n" : "\r\n 70\r\n     0\r\n 10\r\n");
+  p.vertex_start = p.vertex_lines.size();
 }
 
 void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge) {
@@ -621,6 +640,12 @@ void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
       y = wy;
       z = wz;
     }
+  }
+  if (p.vertices == 0) {  // the polyline is written with its first vertex
+    ++report_.polylines;
+    if (p.layer == CURVE) ++report_.kept;
+    if (p.named) ++report_.from_layer;
+    if (out_ != nullptr) out_->text(p.header);
   }
   if (p.vertices > 0 && p.last_bulged) ++report_.bulged_segments;
   p.last_bulged = bulge != 0;
@@ -654,7 +679,9 @@ void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
 
 void Converter::end_polyline() {
   Pending& p = *polyline_;
-  if (p.state == Pending::State::kWritten) {
+  if (p.state == Pending::State::kWritten && p.vertices == 0) {
+    leave_out("polyline without vertices");  // which readers would not all show
+  } else if (p.state == Pending::State::kWritten) {
     if (p.closed && p.last_bulged && p.vertices > 1) ++report_.bulged_segments;
     if (out_ != nullptr) {
       out_->text("  0\r\nSEQEND\r\n  8");
@@ -716,7 +743,11 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
     for (const auto& [name, written] : r.renamed) {
       names += (names.empty() ? "" : ", ") + quoted(name) + " as " + written;
     }
-    if (r.more_renamed > 0) names += ", and " + std::to_string(r.more_renamed) + " more";
+    if (r.more_renamed_uncounted) {
+      names += ", and more";
+    } else if (r.more_renamed > 0) {
+      names += ", and " + std::to_string(r.more_renamed) + " more";
+    }
     text += "  layers renamed: " + names + "\n";
   }
   text += "  extents: " + std::string(r.own_extents ? "the drawing's own" : "of the vertices written") + "\n";

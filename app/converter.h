@@ -43,7 +43,9 @@ struct ConvertReport {
   std::map<std::string, std::uint64_t> left_out;                ///< entities by kind
   std::vector<std::pair<std::string, std::string>> renamed;     ///< layer (UTF-8), name written
   std::uint64_t more_renamed = 0;                               ///< beyond those listed
+  bool more_renamed_uncounted = false;                          ///< beyond the layers kept in mind
   std::vector<std::string> layers;    ///< layers of the polylines of model space, as named
+  bool more_layers = false;           ///< beyond those listed
   bool own_extents = false;           ///< the header's extents are the drawing's own
   Extents extents;                    ///< of the vertices written (z 0 for ha)
 };
@@ -85,7 +87,7 @@ class Converter {
   void write_lwpolyline();
   void leave_out(const std::string& kind);
   void note_layer(const std::string& name);
-  std::string layer_of_polyline();
+  std::string layer_of_polyline(bool& named);
   bool number(const Group& group, double& value, bool* shortest = nullptr);
   bool coordinate(const Group& group, Coordinate& value);
   bool integer(const Group& group, std::int32_t& value);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "interrupts.h"
+#include "text_encoding.h"
 
 namespace quorvane {
 
@@ -59,13 +60,23 @@ std::string_view trimmed(std::string_view text) {
 
 }  // namespace
 
-std::string shown(std::string_view value) {
-  std::string text;
-  for (char c : value.substr(0, 40)) {
+std::string printable(std::string_view text) {
+  const bool utf8 = valid_utf8(text);
+  std::string out;
+  for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    text += byte < 0x20 || byte == 0x7F ? '?' : c;
+    out += byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !utf8) ? '?' : c;
   }
-  if (value.size() > 40) text += "...";
+  return out;
+}
+
+std::string shown(std::string_view value) {
+  std::size_t cut = std::min<std::size_t>(value.size(), 40);
+  while (cut < value.size() && cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) {
+    --cut;  // not inside a character
+  }
+  std::string text = printable(value.substr(0, cut));
+  if (cut < value.size()) text += "...";
   return text.empty() ? "an empty line" : text;
 }
 
@@ -107,7 +118,11 @@ bool GroupReader::refill() {
       ended_ = true;
       return false;
     }
-    if (fresh->size() < wanted + kPadding) fresh->resize(wanted + kPadding);
+    if (fresh->size() < wanted + kPadding) {
+      fresh->resize(wanted + kPadding);
+    } else if (fresh->size() > 4 * (wanted + kPadding)) {
+      std::vector<char>(wanted + kPadding).swap(*fresh);  // grown for a long line once
+    }
     if (kept != 0) std::memcpy(fresh->data(), at_, kept);
     buffer_ = fresh;
   } else if (wanted != room) {
@@ -190,9 +205,14 @@ bool GroupReader::next(Group& group) {
       while (!more && (rest = next_line()).data() != nullptr) more = !trimmed(rest).empty();
       if (!more) return false;
     }
-    fail(line, line == 1 ? "this is not a DXF drawing: its first line is not a group code, found " +
-                               shown(code_line)
-                         : "expected a group code, found " + shown(code_line));
+    if (line == 1 && code_line.find('\r') != std::string_view::npos) {
+      fail(line, "the lines of this drawing end with a carriage return alone: save it with the "
+                 "line ends of Windows (CR LF) or of Linux (LF), then convert that");
+    } else {
+      fail(line, line == 1 ? "this is not a DXF drawing: its first line is not a group code, found " +
+                                 shown(code_line)
+                           : "expected a group code, found " + shown(code_line));
+    }
     return false;
   }
   const std::string_view text = next_line();

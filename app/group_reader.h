@@ -132,7 +132,10 @@ class GroupsAhead : public GroupSource {
   std::uint64_t line_ = 1;
 };
 
-/// A value shown in a message: at most 40 bytes, control bytes as '?'.
+/// Text fit for a one-line message: control bytes as '?', and every byte
+/// beyond ASCII too where the text is not UTF-8.
+std::string printable(std::string_view text);
+/// A value shown in a message: printable, at most 40 bytes and "...".
 std::string shown(std::string_view value);
 
 }  // namespace quorvane

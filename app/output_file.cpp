@@ -348,7 +348,11 @@ std::FILE* OutputFile::open(const std::string& host, int& error) {
   if (fd < 0) {
     temporary_.clear();
     if ((why == EACCES || why == EROFS || why == EPERM) && existed_) {
-      fd = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+      // Open for reading too where the file allows it, so that what is
+      // written may be read back; a file that may only be written is written.
+      fd = ::open(target_.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
+      readable_ = fd >= 0;
+      if (fd < 0 && errno == EACCES) fd = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
       if (fd < 0) {
         error = errno;
         return nullptr;
@@ -356,7 +360,7 @@ std::FILE* OutputFile::open(const std::string& host, int& error) {
       kind_ = Kind::kInPlace;
       in_place_fd.store(dup(fd));
       opened_ = true;
-      return stream_of(fd, "wb", error);
+      return stream_of(fd, readable_ ? "w+b" : "wb", error);
     }
     error = why;
     return nullptr;

@@ -35,8 +35,10 @@ class OutputFile {
   /// (an errno value) when it cannot be written.
   std::FILE* open(const std::string& host, int& error);
   Kind kind() const { return kind_; }
-  /// True when the file written may be read back and written anywhere in it.
+  /// True when the file written may be written anywhere in it.
   bool regular() const { return kind_ != Kind::kWriteThrough; }
+  /// True when, besides, what is written may be read back.
+  bool readable() const { return regular() && readable_; }
   /// The file that is written in the end, links followed.
   const std::string& target() const { return target_; }
   /// Once the stream is closed: puts the file in place. 0 or an errno value.
@@ -55,6 +57,7 @@ class OutputFile {
   std::string temporary_;
   bool opened_ = false;
   bool existed_ = false;
+  bool readable_ = true;  // false for a file written in place that may not be read
 };
 
 /// Where `host` leads when every symbolic link along it is followed, as far

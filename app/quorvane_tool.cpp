@@ -20,10 +20,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -439,8 +442,10 @@ void convert_drawing(const Command& command) {
                       " was written in place, as its folder takes no new file, and is left empty";
   }
 #endif
+  // The header may be known only at the end: what cannot be rewritten is
+  // made in a temporary file first.
   std::FILE* spool = nullptr;
-  if (!output.regular()) {
+  if (!output.readable()) {
     spool = temporary_file();
     if (spool == nullptr) {
       fail("cannot write " + command.output + ": no temporary file can be made for it: " +
@@ -475,12 +480,10 @@ void convert_drawing(const Command& command) {
   const ConvertReport& report = converter.report();
   if (command.layer && report.from_layer == 0) {
     std::string layers;
-    for (const std::string& layer : report.layers) {
-      layers += layers.empty() ? "" : ", ";
-      for (char c : layer) layers += static_cast<unsigned char>(c) < 0x20 ? '?' : c;  // one line
-    }
+    for (const std::string& layer : report.layers) layers += (layers.empty() ? "" : ", ") + printable(layer);
+    if (report.more_layers) layers += ", and more";
     fail("cannot convert " + input + ": no polyline of its model space is on layer " +
-         *command.layer +
+         printable(*command.layer) +
          (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers));
   }
   if (!report.own_extents) {
@@ -521,6 +524,26 @@ void convert_drawing(const Command& command) {
 }
 
 }  // namespace
+
+// Memory refused to any thread ends the run as any failure does: the file
+// being written is abandoned, and one line says why. Nothing here allocates.
+static void out_of_memory() {
+  const bool emptied = OutputFile::abandon_now();
+  static const char kLine[] = "quorvane_tool: out of memory: the run stops, and the file it was "
+                              "writing is not put in place";
+  static const char kEmptied[] = "; that file was written in place and is left empty";
+#ifdef _WIN32
+  _write(2, kLine, sizeof kLine - 1);
+  if (emptied) _write(2, kEmptied, sizeof kEmptied - 1);
+  _write(2, "\n", 1);
+#else
+  ssize_t written = write(2, kLine, sizeof kLine - 1);
+  if (emptied) written = write(2, kEmptied, sizeof kEmptied - 1);
+  written = write(2, "\n", 1);
+  (void)written;
+#endif
+  std::_Exit(1);
+}
 
 // The fault of a mapped input cut short ends the process from the thread that
 // met it, without joining the others: no thread is lost that way otherwise.
@@ -573,6 +596,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
   on_interrupt([] { OutputFile::abandon_now(); });
+  std::set_new_handler(out_of_memory);
 #ifndef _WIN32
   struct sigaction bus_error {};
   bus_error.sa_sigaction = on_bus_error;

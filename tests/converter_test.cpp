@@ -99,6 +99,11 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
       {"an arbitrary extrusion, by the arbitrary axis algorithm",
        kEntities + "0|LWPOLYLINE|8|A|10|1|20|0|210|1|220|0|230|0|" + kEnd, DrawingKind::kContours,
        "ext 0,1,0 0,1,0\nA 8: 0,1,0"},
+      {"an extrusion of any length gives the same axes",
+       kEntities + "0|LWPOLYLINE|8|A|10|1|20|0|210|1e-320|220|0|230|0|0|LWPOLYLINE|8|B|10|1|20|0|"
+                   "210|0|220|0|230|-1e-200|0|LWPOLYLINE|8|C|10|1|20|0|210|1e308|220|0|230|0|" +
+           kEnd,
+       DrawingKind::kContours, "ext -1,0,0 0,1,0\nA 8: 0,1,0\nB 8: -1,0,0\nC 8: 0,1,0"},
       {"a 2D POLYLINE: its vertices at its elevation, whatever their own z",
        kEntities + "0|POLYLINE|8|B|66|1|10|0|20|0|30|7.25|70|1|0|VERTEX|8|B|10|1|20|2|30|99|0|"
                    "VERTEX|8|B|10|-1.5|20|2.5|0|SEQEND|8|B|" + kEnd,
@@ -119,6 +124,9 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
            "0|INSERT|66|1|2|B1|0|ATTRIB|1|V|0|SEQEND|0|LINE|10|0|20|0|11|1|21|1|"
            "0|LWPOLYLINE|8|KEPT|10|1|20|2|" + kEnd,
        DrawingKind::kContours, "ext 1,2,0 1,2,0\nKEPT 8: 1,2,0"},
+      {"a polyline without vertices is left out",
+       kEntities + "0|LWPOLYLINE|8|E|0|POLYLINE|8|F|0|SEQEND|0|LWPOLYLINE|8|G|10|1|20|2|" + kEnd,
+       DrawingKind::kContours, "ext 1,2,0 1,2,0\nG 8: 1,2,0"},
       {"a POLYLINE without SEQEND ends at the next entity",
        kEntities + "0|POLYLINE|8|A|0|VERTEX|10|1|20|1|0|LINE|0|LWPOLYLINE|8|B|10|2|20|2|" + kEnd,
        DrawingKind::kContours, "ext 1,1,0 2,2,0\nA 8: 1,1,0\nB 8: 2,2,0"},
@@ -245,6 +253,17 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
       {pairs("0|LINE|0|EOF"), "line 2: expected SECTION or EOF, found LINE"},
       {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|oops|EOF"), "line 7: expected a group code, found oops"},
       {pairs("0|SECTION|2|ENTITIES|0|ENDSEC") + "\n\n", "ext 0,0,0 0,0,0"},
+      {"", "line 1: the file is empty"},
+      {pairs("0|SECTION|2|HEADER|0|ENDSEC"),
+       "line 7: the drawing ends before its ENTITIES section, without EOF: it may have been cut "
+       "short"},
+      {"  0\rSECTION\r  2\rENTITIES\r",
+       "line 1: the lines of this drawing end with a carriage return alone: save it with the line "
+       "ends of Windows (CR LF) or of Linux (LF), then convert that"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|" + std::string(5000, 'L') + "|" + kEnd),
+       "line 8: a layer name of 5000 bytes: no CAD program writes one longer than 4096"},
+      {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|\xff\xfe" "0\x01|EOF"),
+       "line 7: expected a group code, found ??0?"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(converted(c.drawing, DrawingKind::kContours), c.expected) << c.drawing.substr(0, 40);
@@ -312,6 +331,16 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
             "  extents: of the vertices written\n"
             "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
             "with --layer NAME\n");
+  // More layers renamed than are kept in mind: said once each, then "and more".
+  std::string many = kEntities;
+  for (int i = 0; i < 5000; ++i) {
+    many += "0|LWPOLYLINE|8|L " + std::to_string(i) + "|10|1|20|1|0|LWPOLYLINE|8|L " +
+            std::to_string(i) + "|10|1|20|1|";
+  }
+  converted(pairs(many + kEnd), DrawingKind::kContours, std::nullopt, &report);
+  EXPECT_EQ(report.renamed.size() + report.more_renamed, 4096u);
+  EXPECT_TRUE(report.more_renamed_uncounted);
+  EXPECT_EQ(report.polylines, 10000u);
 }
 
 }  // namespace

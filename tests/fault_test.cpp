@@ -190,6 +190,46 @@ TEST_F(Faults, AFolderThatTakesNoNewFile) {
   chmod((drive.path() + "/" + kOutput).c_str(), 0200);  // writable, not readable: replaced
   r = run_tool(answers_, options());
   EXPECT_EQ(r.status, 0) << r.err;
+
+  // A conversion whose header is known only at the end, written in place: read
+  // back where the file may be read, made aside first where it may only be written.
+  here.write("plan.dxf",
+             "  0\nSECTION\n  2\nENTITIES\n  0\nLWPOLYLINE\n  8\nA\n 10\n1.5\n 20\n2\n"
+             "  0\nENDSEC\n  0\nEOF\n");
+  RunOptions convert = options();
+  convert.arguments = {"convert", "cn", "plan.dxf", "aside.dxf"};
+  ASSERT_EQ(run_tool("", convert).status, 0);
+  const std::string output = drive.path() + "/" + kOutput;
+  chmod(folder().c_str(), 0555);
+  for (mode_t mode : {0644, 0200}) {
+    chmod(output.c_str(), mode);
+    convert.arguments = {"convert", "cn", "plan.dxf", output};
+    r = run_tool("", convert);
+    EXPECT_EQ(r.status, 0) << r.err;
+    chmod(output.c_str(), 0644);
+    EXPECT_EQ(drive.read(kOutput), here.read("aside.dxf")) << mode;
+  }
+  chmod(folder().c_str(), 0755);
+}
+
+// Memory refused: one line, status 1, the earlier file as it was and no
+// temporary left, whichever thread asked for it.
+TEST_F(Faults, RunningOutOfMemory) {
+  if (under_wine()) GTEST_SKIP() << "Linux's limits";
+  if (kSlowdown > 1) GTEST_SKIP() << "a sanitizer's runtime takes more address space than the limit";
+  here.write("long.dxf", "999\n" + std::string(std::size_t{60} << 20, 'x') +
+                             "\n  0\nSECTION\n  2\nENTITIES\n  0\nENDSEC\n  0\nEOF\n");
+  here.write("out.dxf", "an earlier file");
+  RunOptions limited = options();
+  limited.memory_limit = 100L << 20;
+  limited.arguments = {"convert", "cn", "long.dxf", "out.dxf"};
+  ToolRun r = run_tool("", limited);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "quorvane_tool: out of memory: the run stops, and the file it was writing is not put "
+            "in place\n");
+  EXPECT_EQ(here.read("out.dxf"), "an earlier file");
+  EXPECT_EQ(hidden_files(here.path()), "");
 }
 
 // Interrupts at a point the test holds the run at: the second drawing is a

@@ -83,6 +83,11 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
                    static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.memory_limit >= 0) {
+      rlimit limit{static_cast<rlim_t>(options.memory_limit),
+                   static_cast<rlim_t>(options.memory_limit)};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     if (options.stdout_to_full) {
       int full = open("/dev/full", O_WRONLY);
       dup2(full, 1);

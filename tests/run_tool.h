@@ -27,6 +27,7 @@ struct RunOptions {
   bool stdout_to_full = false;         ///< standard output on /dev/full
   bool close_stdin = false;            ///< start with standard input closed
   long file_size_limit = -1;           ///< RLIMIT_FSIZE for the tool, when 0 or more
+  long memory_limit = -1;              ///< RLIMIT_AS for the tool, when 0 or more
   std::vector<std::string> arguments;  ///< the tool's command line
   /// Once standard output holds `hold_at`, nothing more is read from it
   /// until `while_held` returns: the tool soon stops on its full output, and
