@@ -10,13 +10,6 @@ namespace quorvane {
 
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // A decimal number as DXF holds it; false when the text is none. With
 // `shortest`, whether std::to_chars writes the value as the text itself: a
 // plain decimal of at most 15 significant digits (no other decimal of so few
@@ -158,7 +151,7 @@ struct Ocs {
   }
 };
 
-constexpr std::size_t kListed = 20;  // renamings and layers named in the summary
+constexpr std::size_t kListed = 20;         // renamings and layers named in the summary
 constexpr std::size_t kLongestName = 4096;  // bytes of a layer name (AutoCAD's: 255 characters)
 
 }  // namespace
@@ -259,11 +252,13 @@ struct Converter::State {
     bool named = false;  // on HA_6292 as the layer named with --layer
   };
   static constexpr std::size_t kNames = 4096;  // layers kept in mind
-  std::map<std::string, Written> names;       // by the layer's name as stored
+  std::map<std::string, Written> names;        // by the layer's name as stored
 };
 
 Converter::Converter(GroupSource& in, const ConvertOptions& options)
-    : in_(in), options_(options), entity_(std::make_unique<Entity>()),
+    : in_(in),
+      options_(options),
+      entity_(std::make_unique<Entity>()),
       polyline_(std::make_unique<Pending>()) {}
 
 Converter::~Converter() = default;
@@ -308,9 +303,8 @@ bool Converter::integer(const Group& group, std::int32_t& value) {
   return true;
 }
 
-bool Converter::run(LineWriter* out, const std::optional<Extents>& computed) {
-  out_ = out;
-  computed_ = computed;
+bool Converter::run(LineWriter& out) {
+  out_ = &out;
   state_ = std::make_unique<State>();
   State& s = *state_;
   Group group;
@@ -320,15 +314,15 @@ bool Converter::run(LineWriter* out, const std::optional<Extents>& computed) {
       if (s.section == Section::kEntities) entity_end();
       const std::string_view type = trimmed(group.value);
       if (s.section == Section::kNaming) {
-        fail(group.line, "expected the name of the section (group code 2) after SECTION, found " +
-                             shown(type));
+        fail(group.line,
+             "expected the name of the section (group code 2) after SECTION, found " + shown(type));
       } else if (type == "ENDSEC" && s.section != Section::kNone) {
         if (s.section == Section::kEntities) end_polyline();
         s.section = Section::kNone;
       } else if (type == "SECTION" || type == "EOF") {
         if (s.section != Section::kNone) {
-          fail(group.line + 1, "the " + s.section_name + " section has no ENDSEC before this " +
-                                   std::string(type));
+          fail(group.line + 1,
+               "the " + s.section_name + " section has no ENDSEC before this " + std::string(type));
         }
         s.eof = type == "EOF";
         s.section = s.eof ? Section::kNone : Section::kNaming;
@@ -342,8 +336,10 @@ bool Converter::run(LineWriter* out, const std::optional<Extents>& computed) {
     switch (s.section) {
       case Section::kNaming:
         if (group.code != 2) {
-          fail(group.line, "expected the name of the section (group code 2) after SECTION, found "
-                           "the group code " + std::to_string(group.code));
+          fail(group.line,
+               "expected the name of the section (group code 2) after SECTION, found "
+               "the group code " +
+                   std::to_string(group.code));
           break;
         }
         s.section_name.assign(trimmed(group.value));
@@ -380,7 +376,8 @@ bool Converter::run(LineWriter* out, const std::optional<Extents>& computed) {
     return false;
   }
   reach_entities();
-  if (out_ != nullptr) out_->text("  0\r\nENDSEC\r\n  0\r\nEOF");
+  out_->text("  0\r\nENDSEC\r\n  0\r\nEOF");
+  if (!report_.own_extents) out_->replace_front(header_.size(), converted_header(report_.extents));
   return true;
 }
 
@@ -391,9 +388,9 @@ void Converter::header_group(const Group& group) {
     return;
   }
   if (s.variable == "$ACADVER" && group.code == 1) {
-    s.acadver.assign(group.value);
+    s.acadver.assign(trimmed(group.value));
   } else if (s.variable == "$DWGCODEPAGE" && group.code == 3) {
-    s.codepage.assign(group.value);
+    s.codepage.assign(trimmed(group.value));
   } else if ((s.variable == "$EXTMIN" || s.variable == "$EXTMAX") &&
              (group.code == 10 || group.code == 20 || group.code == 30)) {
     const int index = (s.variable == "$EXTMAX" ? 3 : 0) + group.code / 10 - 1;
@@ -418,12 +415,10 @@ void Converter::reach_entities() {
   if (usable) {
     extents = Extents{v[0], v[1], v[2], v[3], v[4], v[5]};
     if (options_.kind == DrawingKind::kPlots) extents.min_alt = extents.max_alt = 0.0;
-  } else if (computed_) {
-    extents = *computed_;
   }
   report_.own_extents = usable;
-  header_ = converted_header(extents);
-  if (out_ != nullptr) out_->text(std::string_view(header_).substr(0, header_.size() - 2));
+  header_ = converted_header(extents);  // zeros for extents that are mended at the end
+  out_->text(std::string_view(header_).substr(0, header_.size() - 2));
 }
 
 void Converter::entity_start(const Group& group) {
@@ -645,7 +640,7 @@ void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
     ++report_.polylines;
     if (p.layer == CURVE) ++report_.kept;
     if (p.named) ++report_.from_layer;
-    if (out_ != nullptr) out_->text(p.header);
+    out_->text(p.header);
   }
   if (p.vertices > 0 && p.last_bulged) ++report_.bulged_segments;
   p.last_bulged = bulge != 0;
@@ -663,7 +658,6 @@ void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
     e.min_alt = std::min(e.min_alt, z.value);
     e.max_alt = std::max(e.max_alt, z.value);
   }
-  if (out_ == nullptr) return;
   // The vertex's lines made here, then written at once.
   std::string& lines = p.vertex_lines;
   lines.resize(p.vertex_start);
@@ -683,10 +677,8 @@ void Converter::end_polyline() {
     leave_out("polyline without vertices");  // which readers would not all show
   } else if (p.state == Pending::State::kWritten) {
     if (p.closed && p.last_bulged && p.vertices > 1) ++report_.bulged_segments;
-    if (out_ != nullptr) {
-      out_->text("  0\r\nSEQEND\r\n  8");
-      out_->text(p.layer);
-    }
+    out_->text("  0\r\nSEQEND\r\n  8");
+    out_->text(p.layer);
   }
   p.state = Pending::State::kNone;
 }
@@ -698,7 +690,8 @@ void Converter::write_lwpolyline() {
   e.z = e.elevation;
   e.flags &= 1;
   begin_polyline();
-  for (const Entity::Point& point : e.points) write_vertex(point.x, point.y, Coordinate(), point.bulge);
+  for (const Entity::Point& point : e.points)
+    write_vertex(point.x, point.y, Coordinate(), point.bulge);
   end_polyline();
 }
 
@@ -750,11 +743,14 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
     }
     text += "  layers renamed: " + names + "\n";
   }
-  text += "  extents: " + std::string(r.own_extents ? "the drawing's own" : "of the vertices written") + "\n";
+  text +=
+      "  extents: " + std::string(r.own_extents ? "the drawing's own" : "of the vertices written") +
+      "\n";
   if (!contours) {
     if (r.kept == 0) {
-      text += "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
-              "with --layer NAME\n";
+      text +=
+          "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
+          "with --layer NAME\n";
     } else {
       text += "  on layer HA_6292, the only layer the merge keeps: " +
               plural(r.kept, "polyline", "polylines");

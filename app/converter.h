@@ -40,14 +40,14 @@ struct ConvertReport {
   std::uint64_t from_layer = 0;       ///< of these, those of the layer named with --layer
   std::uint64_t bulged_segments = 0;  ///< arcs written as straight segments
   std::uint64_t frame_points = 0;     ///< frame control points of fitted polylines
-  std::map<std::string, std::uint64_t> left_out;                ///< entities by kind
-  std::vector<std::pair<std::string, std::string>> renamed;     ///< layer (UTF-8), name written
-  std::uint64_t more_renamed = 0;                               ///< beyond those listed
-  bool more_renamed_uncounted = false;                          ///< beyond the layers kept in mind
-  std::vector<std::string> layers;    ///< layers of the polylines of model space, as named
-  bool more_layers = false;           ///< beyond those listed
-  bool own_extents = false;           ///< the header's extents are the drawing's own
-  Extents extents;                    ///< of the vertices written (z 0 for ha)
+  std::map<std::string, std::uint64_t> left_out;             ///< entities by kind
+  std::vector<std::pair<std::string, std::string>> renamed;  ///< layer (UTF-8), name written
+  std::uint64_t more_renamed = 0;                            ///< beyond those listed
+  bool more_renamed_uncounted = false;                       ///< beyond the layers kept in mind
+  std::vector<std::string> layers;  ///< layers of the polylines of model space, as named
+  bool more_layers = false;         ///< beyond those listed
+  bool own_extents = false;         ///< the header's extents are the drawing's own
+  Extents extents;                  ///< of the vertices written (z 0 for ha)
 };
 
 /// The HEADER and the opening of the ENTITIES section of a converted drawing,
@@ -59,16 +59,15 @@ class Converter {
   Converter(GroupSource& in, const ConvertOptions& options);
   ~Converter();
 
-  /// Reads the drawing to its end. With `out`, writes the converted drawing:
-  /// its header carries the drawing's own extents when usable, else
-  /// `computed` when given, else zeros that the caller mends
-  /// (header_written() tells their size). False at a fault or a failed read.
-  bool run(LineWriter* out, const std::optional<Extents>& computed = std::nullopt);
+  /// Reads the drawing to its end and writes it converted into `out`. Its
+  /// header carries the drawing's own extents when usable; otherwise those of
+  /// the vertices written, put in front once they are known, so `out` must
+  /// take replace_front. False at a fault or a failed read; a failed write is
+  /// kept by `out`.
+  bool run(LineWriter& out);
   /// Where the drawing cannot be converted, if it cannot.
   const ReadFault& fault() const;
   const ConvertReport& report() const { return report_; }
-  /// The header written, as written.
-  const std::string& header_written() const { return header_; }
 
  private:
   struct Entity;
@@ -96,9 +95,8 @@ class Converter {
   GroupSource& in_;
   ConvertOptions options_;
   LineWriter* out_ = nullptr;
-  std::optional<Extents> computed_;
   ConvertReport report_;
-  std::string header_;
+  std::string header_;  // as written first
   ReadFault fault_;
   std::unique_ptr<Entity> entity_;
   std::unique_ptr<Pending> polyline_;

@@ -52,13 +52,13 @@ const char* line_feed(const char* at, const char* end) {
   }
 }
 
+}  // namespace
+
 std::string_view trimmed(std::string_view text) {
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   return text;
 }
-
-}  // namespace
 
 std::string printable(std::string_view text) {
   const bool utf8 = valid_utf8(text);
@@ -83,7 +83,7 @@ std::string shown(std::string_view value) {
 GroupReader::GroupReader(ByteSource& source, Buffers* buffers)
     : source_(source), buffers_(buffers), buffer_(&own_) {
   if (buffers_ == nullptr) own_.resize(kBlock + kPadding);
-  begin_ = at_ = end_ = own_.data();
+  at_ = end_ = own_.data();
 }
 
 ByteSource::Result FileReader::read(char* into, std::size_t size) {
@@ -132,9 +132,8 @@ bool GroupReader::refill() {
   } else if (kept != 0) {
     std::memmove(own_.data(), at_, kept);
   }
-  consumed_ += static_cast<std::uint64_t>(at_ - begin_);
-  begin_ = at_ = buffer_->data();
-  end_ = begin_ + kept;
+  at_ = buffer_->data();
+  end_ = at_ + kept;
   const ByteSource::Result got =
       source_.read(buffer_->data() + kept, buffer_->size() - kPadding - kept);
   if (got.error != 0) {
@@ -206,12 +205,14 @@ bool GroupReader::next(Group& group) {
       if (!more) return false;
     }
     if (line == 1 && code_line.find('\r') != std::string_view::npos) {
-      fail(line, "the lines of this drawing end with a carriage return alone: save it with the "
-                 "line ends of Windows (CR LF) or of Linux (LF), then convert that");
+      fail(line,
+           "the lines of this drawing end with a carriage return alone: save it with the "
+           "line ends of Windows (CR LF) or of Linux (LF), then convert that");
     } else {
-      fail(line, line == 1 ? "this is not a DXF drawing: its first line is not a group code, found " +
-                                 shown(code_line)
-                           : "expected a group code, found " + shown(code_line));
+      fail(line, line == 1
+                     ? "this is not a DXF drawing: its first line is not a group code, found " +
+                           shown(code_line)
+                     : "expected a group code, found " + shown(code_line));
     }
     return false;
   }
@@ -229,7 +230,6 @@ bool GroupReader::next(Group& group) {
   return true;
 }
 
-
 // A buffer of the reading, and the pairs whose values lie in it.
 struct GroupsAhead::Batch {
   struct Pair {
@@ -240,7 +240,7 @@ struct GroupsAhead::Batch {
   alignas(64) std::vector<char> bytes;
   std::vector<Pair> pairs;
   std::uint64_t first_line = 0;  // of the first pair's code
-  bool last = false;  // the reading ends after it; then:
+  bool last = false;             // the reading ends after it; then:
   ReadFault fault;
   int error = 0;
   std::uint64_t end_line = 1;

@@ -76,8 +76,6 @@ class GroupReader : public GroupSource {
   const ReadFault& fault() const override { return fault_; }
   int error() const override { return error_; }
   std::uint64_t line() const override { return line_ + 1; }
-  /// Bytes taken so far.
-  std::uint64_t position() const { return consumed_ + static_cast<std::uint64_t>(at_ - begin_); }
 
  private:
   // The next line, without its end; a null view at the end of the input.
@@ -90,10 +88,8 @@ class GroupReader : public GroupSource {
   Buffers* buffers_;
   std::vector<char> own_;
   std::vector<char>* buffer_;  // the bytes read and not yet taken, then a few spare
-  const char* begin_ = nullptr;
   const char* at_ = nullptr;   // the next byte
   const char* end_ = nullptr;  // the end of the bytes at hand
-  std::uint64_t consumed_ = 0; // bytes before begin_
   std::uint64_t line_ = 0;     // lines taken
   bool ended_ = false;         // the source has no more bytes
   bool first_ = true;
@@ -131,6 +127,10 @@ class GroupsAhead : public GroupSource {
   int error_ = 0;
   std::uint64_t line_ = 1;
 };
+
+/// A value without the blanks around it (space, tab, CR, VT, FF), as
+/// readers take codes, numbers and names.
+std::string_view trimmed(std::string_view text);
 
 /// Text fit for a one-line message: control bytes as '?', and every byte
 /// beyond ASCII too where the text is not UTF-8.

@@ -45,11 +45,15 @@ std::u32string from_utf8(std::string_view text) {
   std::u32string out;
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    std::size_t length = byte < 0x80 ? 1 : byte >= 0xC2 && byte < 0xE0 ? 2
-                                       : byte >= 0xE0 && byte < 0xF0   ? 3
-                                       : byte >= 0xF0 && byte < 0xF5   ? 4
-                                                                       : 0;
-    char32_t c = length == 1 ? byte : length == 2 ? byte & 0x1F : length == 3 ? byte & 0x0F : byte & 0x07;
+    std::size_t length = byte < 0x80                   ? 1
+                         : byte >= 0xC2 && byte < 0xE0 ? 2
+                         : byte >= 0xE0 && byte < 0xF0 ? 3
+                         : byte >= 0xF0 && byte < 0xF5 ? 4
+                                                       : 0;
+    char32_t c = length == 1   ? byte
+                 : length == 2 ? byte & 0x1F
+                 : length == 3 ? byte & 0x0F
+                               : byte & 0x07;
     bool good = length != 0 && i + length <= text.size();
     for (std::size_t k = 1; good && k < length; ++k) {
       const auto next = static_cast<unsigned char>(text[i + k]);
@@ -115,8 +119,8 @@ int windows_1252_byte(char32_t c) {
 
 bool whitespace(char32_t c) {
   return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 bool control(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
@@ -168,19 +172,11 @@ std::u32string unescaped(const std::u32string& text) {
 
 const char* const kKeywords[] = {"POLYLINE", "VERTEX", "SEQEND", "ENDSEC", "$EXTMIN", "$EXTMAX"};
 
-std::string_view trimmed_ascii(std::string_view name) {  // of a header's value
-  while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
-  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-  return name;
-}
-
 }  // namespace
 
 TextEncoding text_encoding(std::string_view acadver, std::string_view dwgcodepage) {
   TextEncoding encoding;
-  acadver = trimmed_ascii(acadver);
   encoding.utf8 = acadver.size() == 6 && acadver.starts_with("AC") && acadver >= "AC1021";
-  dwgcodepage = trimmed_ascii(dwgcodepage);
   if (!dwgcodepage.empty()) encoding.code_page = std::string(dwgcodepage);
   return encoding;
 }

@@ -16,7 +16,8 @@ struct TextEncoding {
   std::string code_page = "ANSI_1252";
 };
 
-/// The encoding a drawing's $ACADVER and $DWGCODEPAGE give.
+/// The encoding a drawing's $ACADVER and $DWGCODEPAGE give (their values
+/// without the blanks around them).
 TextEncoding text_encoding(std::string_view acadver, std::string_view dwgcodepage);
 
 /// A name as stored, decoded to UTF-8, escapes and all. A byte the encoding

@@ -229,6 +229,19 @@ void on_bus_error(int signal, siginfo_t* info, void*) {
 }
 #endif
 
+// Once the file to write is open: where it leads, how messages name it, and
+// what the line of a fault adds when it is written in place.
+void name_output(const std::string& host, const std::string& shown) {
+  output_host = host;
+  output_shown = shown;
+#ifndef _WIN32
+  if (output.kind() == OutputFile::Kind::kInPlace) {
+    left_empty_note = std::string("; the ") + output_role + " " + shown +
+                      " was written in place, as its folder takes no new file, and is left empty";
+  }
+#endif
+}
+
 // Refuses an output that would be one of the inputs, then makes ready to write it.
 void create_merged(const std::string& composed) {
   // Its folders may differ in case from the answers; its name is the one composed.
@@ -242,14 +255,7 @@ void create_merged(const std::string& composed) {
   int error = 0;
   std::FILE* file = output.open(host, error);
   if (file == nullptr) fail("cannot create " + describe(composed, host) + ": " + reason(error));
-  output_host = host;
-  output_shown = describe(composed, host);
-#ifndef _WIN32
-  if (output.kind() == OutputFile::Kind::kInPlace) {
-    left_empty_note = "; the merged file " + describe(composed, host) +
-                      " was written in place, as its folder takes no new file, and is left empty";
-  }
-#endif
+  name_output(host, describe(composed, host));
   // Into a regular file, full buffers are written on a thread of the writer's
   // own; elsewhere this thread writes every byte, so that an interrupt comes
   // between two writes.
@@ -434,14 +440,7 @@ void convert_drawing(const Command& command) {
   }
   std::FILE* target = output.open(command.output, error);
   if (target == nullptr) fail("cannot create " + command.output + ": " + reason(error));
-  output_host = command.output;
-  output_shown = command.output;
-#ifndef _WIN32
-  if (output.kind() == OutputFile::Kind::kInPlace) {
-    left_empty_note = "; the converted file " + command.output +
-                      " was written in place, as its folder takes no new file, and is left empty";
-  }
-#endif
+  name_output(command.output, command.output);
   // The header may be known only at the end: what cannot be rewritten is
   // made in a temporary file first.
   std::FILE* spool = nullptr;
@@ -465,7 +464,7 @@ void convert_drawing(const Command& command) {
     groups = std::make_unique<GroupReader>(source);
   }
   Converter converter(*groups, options);
-  const bool whole = converter.run(f3.get());
+  const bool whole = converter.run(*f3);
   const int read_error = groups->error();
   const ReadFault fault = converter.fault();
   groups.reset();  // a drawing may go on after its EOF: the reading stops here
@@ -480,15 +479,13 @@ void convert_drawing(const Command& command) {
   const ConvertReport& report = converter.report();
   if (command.layer && report.from_layer == 0) {
     std::string layers;
-    for (const std::string& layer : report.layers) layers += (layers.empty() ? "" : ", ") + printable(layer);
+    for (const std::string& layer : report.layers) {
+      layers += (layers.empty() ? "" : ", ") + printable(layer);
+    }
     if (report.more_layers) layers += ", and more";
     fail("cannot convert " + input + ": no polyline of its model space is on layer " +
          printable(*command.layer) +
          (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers));
-  }
-  if (!report.own_extents) {
-    check_output(f3->replace_front(converter.header_written().size(),
-                                   converted_header(report.extents)));
   }
   if (spool != nullptr) {
     // Written through from the temporary file, which goes when closed.

@@ -38,15 +38,10 @@ std::string converted(const std::string& drawing, DrawingKind kind,
   options.layer = std::move(layer);
   Converter converter(reader, options);
   std::string bytes;
-  std::optional<Extents> extents;
   {
     LineWriter out(std::make_unique<StringSink>(bytes), 64);
-    if (!converter.run(&out)) {
+    if (!converter.run(out)) {
       return "line " + std::to_string(converter.fault().line) + ": " + converter.fault().what;
-    }
-    if (!converter.report().own_extents) {
-      out.replace_front(converter.header_written().size(),
-                        converted_header(converter.report().extents));
     }
     out.close();
   }
@@ -89,8 +84,10 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
     std::string expected;
   } cases[] = {
       {"a closed LWPOLYLINE at its elevation, bulges dropped",
-       kEntities + "0|LWPOLYLINE|5|2A|100|AcDbEntity|8|Plot lines|100|AcDbPolyline|90|3|70|129|38|"
-                   "12.5|10|1.25|20|-2|42|0.5|10|3|20|4|10|1e3|20|0.1|" + kEnd,
+       kEntities +
+           "0|LWPOLYLINE|5|2A|100|AcDbEntity|8|Plot lines|100|AcDbPolyline|90|3|70|129|38|"
+           "12.5|10|1.25|20|-2|42|0.5|10|3|20|4|10|1e3|20|0.1|" +
+           kEnd,
        DrawingKind::kContours,
        "ext 1.25,-2,12.5 1000,4,12.5\nPlot_lines 9: 1.25,-2,12.5 3,4,12.5 1000,0.1,12.5"},
       {"the extrusion (0, 0, -1) mirrors x and z",
@@ -100,29 +97,36 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
        kEntities + "0|LWPOLYLINE|8|A|10|1|20|0|210|1|220|0|230|0|" + kEnd, DrawingKind::kContours,
        "ext 0,1,0 0,1,0\nA 8: 0,1,0"},
       {"an extrusion of any length gives the same axes",
-       kEntities + "0|LWPOLYLINE|8|A|10|1|20|0|210|1e-320|220|0|230|0|0|LWPOLYLINE|8|B|10|1|20|0|"
-                   "210|0|220|0|230|-1e-200|0|LWPOLYLINE|8|C|10|1|20|0|210|1e308|220|0|230|0|" +
+       kEntities +
+           "0|LWPOLYLINE|8|A|10|1|20|0|210|1e-320|220|0|230|0|0|LWPOLYLINE|8|B|10|1|20|0|"
+           "210|0|220|0|230|-1e-200|0|LWPOLYLINE|8|C|10|1|20|0|210|1e308|220|0|230|0|" +
            kEnd,
        DrawingKind::kContours, "ext -1,0,0 0,1,0\nA 8: 0,1,0\nB 8: -1,0,0\nC 8: 0,1,0"},
       {"a 2D POLYLINE: its vertices at its elevation, whatever their own z",
-       kEntities + "0|POLYLINE|8|B|66|1|10|0|20|0|30|7.25|70|1|0|VERTEX|8|B|10|1|20|2|30|99|0|"
-                   "VERTEX|8|B|10|-1.5|20|2.5|0|SEQEND|8|B|" + kEnd,
+       kEntities +
+           "0|POLYLINE|8|B|66|1|10|0|20|0|30|7.25|70|1|0|VERTEX|8|B|10|1|20|2|30|99|0|"
+           "VERTEX|8|B|10|-1.5|20|2.5|0|SEQEND|8|B|" +
+           kEnd,
        DrawingKind::kContours, "ext -1.5,2,7.25 1,2.5,7.25\nB 9: 1,2,7.25 -1.5,2.5,7.25"},
       {"a 3D POLYLINE is in world coordinates, whatever its extrusion",
        kEntities + "0|POLYLINE|8|C|66|1|70|8|230|-1|0|VERTEX|8|C|70|32|10|1|20|2|30|3|0|SEQEND|" +
            kEnd,
        DrawingKind::kContours, "ext 1,2,3 1,2,3\nC 8: 1,2,3"},
       {"the frame control points of a spline-fit polyline are left out",
-       kEntities + "0|POLYLINE|8|S|70|4|0|VERTEX|70|16|10|5|20|5|0|VERTEX|70|8|10|1|20|1|0|"
-                   "VERTEX|70|16|10|6|20|6|0|VERTEX|70|8|10|2|20|2|0|SEQEND|" + kEnd,
+       kEntities +
+           "0|POLYLINE|8|S|70|4|0|VERTEX|70|16|10|5|20|5|0|VERTEX|70|8|10|1|20|1|0|"
+           "VERTEX|70|16|10|6|20|6|0|VERTEX|70|8|10|2|20|2|0|SEQEND|" +
+           kEnd,
        DrawingKind::kContours, "ext 1,1,0 2,2,0\nS 8: 1,1,0 2,2,0"},
       {"meshes, paper space, blocks, INSERTs with attributes and other entities are left out",
-       "0|SECTION|2|BLOCKS|0|BLOCK|2|B1|0|LWPOLYLINE|8|IN|10|9|20|9|0|ENDBLK|0|ENDSEC|" + kEntities +
+       "0|SECTION|2|BLOCKS|0|BLOCK|2|B1|0|LWPOLYLINE|8|IN|10|9|20|9|0|ENDBLK|0|ENDSEC|" +
+           kEntities +
            "0|POLYLINE|70|64|0|VERTEX|70|192|10|1|20|1|0|VERTEX|70|128|71|1|0|SEQEND|"
            "0|POLYLINE|70|16|71|2|72|1|0|VERTEX|70|64|10|1|20|1|0|VERTEX|70|64|10|2|20|2|0|SEQEND|"
            "0|LWPOLYLINE|67|1|10|8|20|8|0|POLYLINE|67|1|0|VERTEX|10|7|20|7|0|SEQEND|"
            "0|INSERT|66|1|2|B1|0|ATTRIB|1|V|0|SEQEND|0|LINE|10|0|20|0|11|1|21|1|"
-           "0|LWPOLYLINE|8|KEPT|10|1|20|2|" + kEnd,
+           "0|LWPOLYLINE|8|KEPT|10|1|20|2|" +
+           kEnd,
        DrawingKind::kContours, "ext 1,2,0 1,2,0\nKEPT 8: 1,2,0"},
       {"a polyline without vertices is left out",
        kEntities + "0|LWPOLYLINE|8|E|0|POLYLINE|8|F|0|SEQEND|0|LWPOLYLINE|8|G|10|1|20|2|" + kEnd,
@@ -131,8 +135,10 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
        kEntities + "0|POLYLINE|8|A|0|VERTEX|10|1|20|1|0|LINE|0|LWPOLYLINE|8|B|10|2|20|2|" + kEnd,
        DrawingKind::kContours, "ext 1,1,0 2,2,0\nA 8: 1,1,0\nB 8: 2,2,0"},
       {"the second drawing: x and y only, closed or not",
-       kEntities + "0|LWPOLYLINE|8|HA_6292|70|1|38|5|10|1.5|20|2|10|3|20|4|0|POLYLINE|8|W|"
-                   "0|VERTEX|10|7|20|8|0|SEQEND|" + kEnd,
+       kEntities +
+           "0|LWPOLYLINE|8|HA_6292|70|1|38|5|10|1.5|20|2|10|3|20|4|0|POLYLINE|8|W|"
+           "0|VERTEX|10|7|20|8|0|SEQEND|" +
+           kEnd,
        DrawingKind::kPlots, "ext 1.5,2,0 7,8,0\nHA_6292 1: 1.5,2 3,4\nW 0: 7,8"},
       {"the drawing's own extents, when usable",
        "0|SECTION|2|HEADER|9|$EXTMIN|10|-5|20|-6|30|-7|9|$EXTMAX|10|50|20|60|30|70|0|ENDSEC|" +
@@ -140,7 +146,8 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
        DrawingKind::kContours, "ext -5,-6,-7 50,60,70\nA 8: 1,2,0"},
       {"an empty drawing's markers are not extents",
        "0|SECTION|2|HEADER|9|$EXTMIN|10|1e+20|20|1e+20|30|1e+20|9|$EXTMAX|10|-1e+20|20|-1e+20|30|"
-       "-1e+20|0|ENDSEC|" + kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|" + kEnd,
+       "-1e+20|0|ENDSEC|" +
+           kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|" + kEnd,
        DrawingKind::kContours, "ext 1,2,0 1,2,0\nA 8: 1,2,0"},
       {"no entities at all", "0|SECTION|2|HEADER|0|ENDSEC|0|EOF", DrawingKind::kContours,
        "ext 0,0,0 0,0,0"},
@@ -158,11 +165,32 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
 // Each coordinate is written as std::to_chars writes its value, whatever the
 // form it was read in: the text itself where that is the shortest.
 TEST(Converter, CoordinatesAreWrittenInTheirShortestForm) {
-  std::vector<std::string> texts = {"0", "-0", "0.0", "-0.0", "+5", "007", "0.5", ".5", "5.",
-                                    "100000", "123000", "1230", "1e5", "1E+05", "0.0001",
-                                    "0.00001", "0.000012", "-0.00012", "123456789012345",
-                                    "1234567890123456", "0.1000", "3.14159265358979",
-                                    "2.718281828459045", "1e-7", "-1200.46", "99999.5"};
+  std::vector<std::string> texts = {"0",
+                                    "-0",
+                                    "0.0",
+                                    "-0.0",
+                                    "+5",
+                                    "007",
+                                    "0.5",
+                                    ".5",
+                                    "5.",
+                                    "100000",
+                                    "123000",
+                                    "1230",
+                                    "1e5",
+                                    "1E+05",
+                                    "0.0001",
+                                    "0.00001",
+                                    "0.000012",
+                                    "-0.00012",
+                                    "123456789012345",
+                                    "1234567890123456",
+                                    "0.1000",
+                                    "3.14159265358979",
+                                    "2.718281828459045",
+                                    "1e-7",
+                                    "-1200.46",
+                                    "99999.5"};
   std::mt19937_64 random(7);
   for (int i = 0; i < 3000; ++i) {
     std::uniform_int_distribution<int> digits(1, 17), point(0, 17), sign(0, 3);
@@ -251,7 +279,8 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
       {pairs("0|SECTION|2|ENTITIES|0|SECTION|2|HEADER"),
        "line 6: the ENTITIES section has no ENDSEC before this SECTION"},
       {pairs("0|LINE|0|EOF"), "line 2: expected SECTION or EOF, found LINE"},
-      {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|oops|EOF"), "line 7: expected a group code, found oops"},
+      {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|oops|EOF"),
+       "line 7: expected a group code, found oops"},
       {pairs("0|SECTION|2|ENTITIES|0|ENDSEC") + "\n\n", "ext 0,0,0 0,0,0"},
       {"", "line 1: the file is empty"},
       {pairs("0|SECTION|2|HEADER|0|ENDSEC"),
@@ -262,7 +291,8 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
        "ends of Windows (CR LF) or of Linux (LF), then convert that"},
       {pairs(kEntities + "0|LWPOLYLINE|8|" + std::string(5000, 'L') + "|" + kEnd),
        "line 8: a layer name of 5000 bytes: no CAD program writes one longer than 4096"},
-      {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|\xff\xfe" "0\x01|EOF"),
+      {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|\xff\xfe"
+             "0\x01|EOF"),
        "line 7: expected a group code, found ??0?"},
   };
   for (const auto& c : cases) {
@@ -287,7 +317,10 @@ TEST(Converter, LayerNamesAreKeptUnlessTheMergeWouldMisreadThem) {
       {"AC1015", "ANSI_1251", "\xC4\xE0", "__", true},
       {"AC1032", "ANSI_1252", "bad\xFFutf8", "bad_utf8", true},
       {"AC1015", "ANSI_1252", "tab\there\x1A", "tab_here_", true},
-      {"AC1015", "ANSI_1252", "non\xA0" "break", "non_break", true},
+      {"AC1015", "ANSI_1252",
+       "non\xA0"
+       "break",
+       "non_break", true},
       {"AC1015", "ANSI_1252", "SEQEND", "SEQEND_", true},
       {"AC1015", "ANSI_1252", "$EXTMAX", "$EXTMAX_", true},
       {"AC1015", "ANSI_1252", "seqend", "seqend", false},
@@ -320,7 +353,8 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
   ConvertReport report;
   converted(pairs(kEntities +
                   "0|LWPOLYLINE|8|Plot lines|70|1|10|0|20|0|42|1|10|1|20|0|42|-1|0|INSERT|0|INSERT|"
-                  "0|CIRCLE|0|POLYLINE|70|4|0|VERTEX|70|16|0|VERTEX|70|8|10|5|20|5|0|SEQEND|" + kEnd),
+                  "0|CIRCLE|0|POLYLINE|70|4|0|VERTEX|70|16|0|VERTEX|70|8|10|5|20|5|0|SEQEND|" +
+                  kEnd),
             DrawingKind::kPlots, std::nullopt, &report);
   EXPECT_EQ(summary(report, {DrawingKind::kPlots, std::nullopt}, "in.dxf", "outha.dxf"),
             "in.dxf converted into outha.dxf, the second drawing (ha) of a merge\n"

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -241,8 +242,10 @@ class Interrupts : public Faults, public ::testing::WithParamInterface<int> {};
 TEST_P(Interrupts, LeaveTheEarlierMergedFile) {
   if (under_wine()) GTEST_SKIP() << "Linux's signals";
   const int signal = GetParam();
-  for (bool earlier : {true, false}) {
-    SCOPED_TRACE(earlier ? "an earlier merged file" : "no earlier merged file");
+  // A merge over an earlier file, one without, and a conversion of the FIFO
+  // over an earlier file: each held while it reads the FIFO.
+  for (const auto& [earlier, convert] : {std::pair{true, false}, {false, false}, {true, true}}) {
+    SCOPED_TRACE(convert ? "a conversion" : earlier ? "an earlier merged file" : "no earlier merged file");
     const std::string fifo = drive.path() + "/" + kSecond;
     std::filesystem::remove(fifo);
     std::filesystem::remove(drive.path() + "/" + kOutput);
@@ -252,6 +255,7 @@ TEST_P(Interrupts, LeaveTheEarlierMergedFile) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     if (earlier) drive.write(kOutput, "an earlier merge");
     RunOptions held = options();
+    if (convert) held.arguments = {"convert", "ha", fifo, drive.path() + "/" + kOutput};
     held.beside = [&](int pid) {
       int fd = open_fifo_for_writing(fifo);
       if (fd < 0) return;
@@ -264,7 +268,7 @@ TEST_P(Interrupts, LeaveTheEarlierMergedFile) {
       kill(pid, signal);
       close(fd);
     };
-    ToolRun r = run_tool(answers_, held);
+    ToolRun r = run_tool(convert ? "" : answers_, held);
     EXPECT_EQ(r.signal, signal);
     EXPECT_EQ(r.err, "");
     if (earlier) {
