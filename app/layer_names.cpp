@@ -1,5 +1,7 @@
 #include "layer_names.h"
 
+#include "keywords.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -170,8 +172,6 @@ std::u32string unescaped(const std::u32string& text) {
   return out;
 }
 
-const char* const kKeywords[] = {"POLYLINE", "VERTEX", "SEQEND", "ENDSEC", "$EXTMIN", "$EXTMAX"};
-
 }  // namespace
 
 TextEncoding text_encoding(std::string_view acadver, std::string_view dwgcodepage) {
@@ -234,7 +234,7 @@ std::string written_name(std::string_view name, bool& renamed) {
     out.push_back('0');
     renamed = true;
   }
-  for (const char* keyword : kKeywords) {
+  for (const std::string_view keyword : kKeywords) {
     if (out == keyword) {
       out += '_';
       renamed = true;

@@ -12,18 +12,11 @@
 #include <string>
 
 #include "console.h"
+#include "keywords.h"
 #include "line_writer.h"
 #include "token_stream.h"
 
 namespace quorvane {
-
-inline constexpr char EXTMIN[] = "$EXTMIN";
-inline constexpr char EXTMAX[] = "$EXTMAX";
-inline constexpr char POLYLINE[] = "POLYLINE";
-inline constexpr char VERTEX[] = "VERTEX";
-inline constexpr char SEQEND[] = "SEQEND";
-inline constexpr char ENDSEC[] = "ENDSEC";
-inline constexpr char CURVE[] = "HA_6292";  ///< the layer kept from the second input
 
 /// The first input's header extents: the only extents the merge ever uses.
 struct Extents {

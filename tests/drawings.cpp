@@ -1,6 +1,9 @@
 #include "drawings.h"
 
+#include "keywords.h"
+
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace quorvane::testing {
@@ -31,8 +34,8 @@ std::string real(std::mt19937& rng, bool odd) {
 }
 
 std::string layer(std::mt19937& rng, bool second, bool odd) {
-  static const char* const kClashes[] = {"VERTEX", "SEQEND", "POLYLINE", "ENDSEC", "$EXTMIN"};
-  if (odd && pick(rng, 25) == 0) return kClashes[pick(rng, 5)];
+  constexpr int kKeywordCount = static_cast<int>(std::size(kKeywords));
+  if (odd && pick(rng, 25) == 0) return std::string(kKeywords[pick(rng, kKeywordCount)]);
   if (second) {
     static const char* const kLayers[] = {"HA_6292", "HA_6292",  "HA_6292", "0",
                                           "WALLS",   "HA_6292X", "ha_6292"};
@@ -146,8 +149,13 @@ std::string damaged(std::string drawing, std::mt19937& rng) {
     std::size_t nl = drawing.rfind('\n', at);
     return nl == std::string::npos ? 0 : nl + 1;
   };
-  static const char* const kTokens[] = {"POLYLINE", "VERTEX", "SEQEND", "ENDSEC", "$EXTMAX",
-                                        "HA_6292",  "10",     "-",      "q",      "1.5"};
+  // The keywords, or a token a layout holds elsewhere.
+  static const char* const kOthers[] = {"HA_6292", "10", "-", "q", "1.5"};
+  auto stray = [&] {
+    const auto keywords = static_cast<int>(std::size(kKeywords));
+    const int k = pick(rng, keywords + 5);
+    return k < keywords ? std::string(kKeywords[k]) : std::string(kOthers[k - keywords]);
+  };
   for (int faults = pick(rng, 3) + 1; faults > 0 && !drawing.empty(); --faults) {
     std::size_t at = rng() % drawing.size();
     std::size_t start = line_start(at);
@@ -164,7 +172,7 @@ std::string damaged(std::string drawing, std::mt19937& rng) {
         if (end < drawing.size()) drawing.erase(end - 1, 1);
         break;
       case 3:  // a stray token
-        drawing.insert(start, std::string(kTokens[pick(rng, 10)]) + "\n");
+        drawing.insert(start, stray() + "\n");
         break;
       case 4:  // Ctrl-Z, and whatever follows it
         drawing.insert(at, pick(rng, 2) ? "\x1a"
