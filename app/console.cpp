@@ -94,7 +94,7 @@ void Console::release() {
       target_->write(held.text);
     } else {
       for (std::int64_t count = held.first; count <= held.last; ++count) {
-        target_->progress(held.lead, static_cast<std::int32_t>(count), held.tail);
+        target_->progress(held.lead, count, held.tail);
       }
     }
   }
@@ -232,13 +232,13 @@ bool Console::answer(std::string& word) {
   return !word.empty() && input_error_ == 0;
 }
 
-void Console::progress(std::string_view lead, std::int32_t count, std::string_view tail) {
+void Console::progress(std::string_view lead, std::int64_t count, std::string_view tail) {
   if (target_ != nullptr) {
     if (!holding()) {
       target_->progress(lead, count, tail);
     } else if (!kept_.empty() && kept_.back().last >= kept_.back().first &&
                kept_.back().lead == lead && kept_.back().tail == tail &&
-               std::int64_t{kept_.back().last} + 1 == count) {
+               kept_.back().last + 1 == count) {
       kept_.back().last = count;  // the lines of a pass follow one another
     } else {
       kept_.push_back(Held{"", std::string(lead), std::string(tail), count, count});

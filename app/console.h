@@ -46,7 +46,7 @@ class Console {
   /// from column 0 and cleared to its end instead of the tail (as ninja
   /// draws its status line), at most every kRedraw; the last one held back
   /// is drawn before any other text, so each pass's final count shows.
-  void progress(std::string_view lead, std::int32_t count, std::string_view tail);
+  void progress(std::string_view lead, std::int64_t count, std::string_view tail);
 
   static constexpr std::chrono::milliseconds kRedraw{40};
   /// Pushes out what is held; returns false if output has failed.
@@ -77,7 +77,7 @@ class Console {
   struct Held {
     std::string text;
     std::string lead, tail;
-    std::int32_t first = 0, last = -1;
+    std::int64_t first = 0, last = -1;
   };
   Console* target_ = nullptr;
   std::function<bool()> may_write_;

@@ -7,6 +7,8 @@ namespace quorvane {
 
 namespace {
 
+constexpr char kNulByte[] = "a NUL byte: this is not DXF text; a UTF-16 file?";
+
 // The steps of the copy patterns. Each reads what its step of the layout
 // holds, writes it in the step's format and says whether it fitted; the first
 // that does not records the fault, and the pattern stops there.
@@ -80,10 +82,34 @@ struct Copy {
   void refuse_keyword(std::uint64_t begun, std::string what) {
     w.fault = Fault{in.line_of(begun), std::move(what)};
   }
-  /// The fault of the layer code that begins at `at`, when it is not a whole 8.
-  void refuse_layer_code(std::uint64_t at) { refuse(at, expected_code(8)); }
-  /// The fault of the drawing ending with a polyline open.
-  void refuse_open_end() { w.fault = Fault{in.end_line(), "the last polyline has no SEQEND"}; }
+  /// At the end of the pass: the fault of a NUL byte that ended the drawing,
+  /// or of the drawing ending with a polyline open.
+  void refuse_end(bool open) {
+    if (in.error() != 0) return;  // the caller reports the read error
+    if (in.stopped_at_nul()) {
+      w.fault = Fault{in.end_line(), kNulByte};
+    } else if (open) {
+      w.fault = Fault{in.end_line(), "the last polyline has no SEQEND"};
+    }
+  }
+  /// The layer code after a POLYLINE or VERTEX, which must be a whole 8, then
+  /// the layer's name, into val and texte.
+  bool layer_code_and_name() {
+    const std::uint64_t at = in.position();
+    in.clear_overflow();
+    if (!(in.read_int(w.val) && in.took_whole() && !in.overflowed() && w.val == 8)) {
+      if (in.error() != 0) return false;
+      const std::uint64_t code = in.token_after(at);
+      return code == TokenStream::kNoToken ? ended() : refuse(code, expected_code(8));
+    }
+    return in.read_string(w.texte) || ended();
+  }
+  /// Before a pass reads anything: a binary drawing is no text to read.
+  bool text_drawing() {
+    if (!in.begins_with("AutoCAD Binary DXF")) return true;
+    w.fault = Fault{1, "a binary DXF drawing: save it as DXF text"};
+    return false;
+  }
 
  private:
   static constexpr std::int32_t kAnyCode = -1;
@@ -157,8 +183,11 @@ struct Copy {
     return refuse(at, std::string("expected ") + expected);
   }
   bool ended() {
-    if (in.error() == 0)
-      w.fault = Fault{in.end_line(), std::string("the drawing ends inside a ") + entity};
+    if (in.error() == 0) {
+      w.fault = Fault{in.end_line(), in.stopped_at_nul()
+                                         ? std::string(kNulByte)
+                                         : std::string("the drawing ends inside a ") + entity};
+    }
     return false;
   }
   // At the token that begins at `at`.
@@ -327,8 +356,14 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
   w.fault = Fault{};
   console.write("\n\n\tNew Lecture\n\n");
   Copy copy{f1, f3, w};
+  if (!copy.text_drawing()) return;
   bool open = false;  // a polyline copied and its SEQEND not yet written
   while (f1.read_string(w.texte)) {
+    if (w.texte == LWPOLYLINE) {
+      copy.refuse_keyword(f1.position() - w.texte.size(),
+                          "an LWPOLYLINE, which the merge does not read");
+      return;
+    }
     if (w.texte == POLYLINE) {
       ++w.segm;
       console.progress("\t\trecord ", w.segm, "            \r     ");
@@ -359,7 +394,7 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
     // An ENDSEC of the input is passed over: the merged file has one ENTITIES
     // section, which close_out ends after both inputs.
   }
-  if (open && f1.error() == 0) copy.refuse_open_end();
+  copy.refuse_end(open);
 }
 
 void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& console) {
@@ -367,30 +402,33 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
   w.fault = Fault{};
   console.write("\n\n\tReading the second file \n\n");
   Copy copy{f2, f3, w};
+  if (!copy.text_drawing()) return;
   bool open = false;  // a polyline copied and its SEQEND not yet written
-  // The layer code is read as any integer; the entity is copied only if its
-  // layer is HA_6292, and then that code must have been a whole 8.
-  // The layer code, read as any integer, then the layer; the keyword's bytes
-  // are kept until the caller releases them, for the line of a fault. True
-  // when the code was a whole 8; `code` is where it was read from.
-  auto read_layer = [&](std::uint64_t& keyword, std::uint64_t& code) {
+  // After every POLYLINE and VERTEX, copied or not, comes the layer code 8
+  // and the layer: one that does not would hide the layer from the test. The
+  // keyword's bytes are kept meanwhile, for the line of a fault.
+  auto read_layer = [&](std::uint64_t& keyword, const char* entity) {
     keyword = f2.position() - w.texte.size();
     f2.hold(keyword);
-    code = f2.position();
-    f2.clear_overflow();
-    const bool eight = f2.read_int(w.val) && f2.took_whole() && !f2.overflowed() && w.val == 8;
-    f2.read_string(w.texte);
-    return eight;
+    copy.entity = entity;
+    return copy.layer_code_and_name();
   };
   while (f2.read_string(w.texte)) {
+    if (w.texte == LWPOLYLINE) {
+      // Its layer comes among the pairs that follow, up to the next entity.
+      const std::uint64_t keyword = f2.position() - w.texte.size();
+      f2.hold(keyword);
+      if (f2.pairs_ahead_hold(8, CURVE)) {
+        copy.refuse_keyword(keyword, "an LWPOLYLINE on layer HA_6292, which the merge does not read");
+        return;
+      }
+      f2.release();
+      continue;
+    }
     if (w.texte == POLYLINE) {
-      std::uint64_t keyword, code;
-      const bool eight = read_layer(keyword, code);
+      std::uint64_t keyword;
+      if (!read_layer(keyword, POLYLINE)) return;
       if (w.texte == CURVE) {
-        if (!eight) {
-          copy.refuse_layer_code(f2.token_after(code));
-          return;
-        }
         if (open) {
           copy.refuse_keyword(keyword, "a POLYLINE before the SEQEND of the polyline before it");
           return;
@@ -402,25 +440,19 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
         ++w.segm;
         console.progress("\t\tHA record ", w.segm, "            \r     ");
         f3.text(w.texte);
-        copy.entity = POLYLINE;
         if (!polyline_pattern_b(copy, f3)) return;
       }
       f2.release();
     }
     if (w.texte == VERTEX) {
-      std::uint64_t keyword, code;
-      const bool eight = read_layer(keyword, code);
+      std::uint64_t keyword;
+      if (!read_layer(keyword, VERTEX)) return;
       // Only inside a polyline copied since the last SEQEND: a lone vertex is passed over.
       if (w.texte == CURVE && open) {
-        if (!eight) {
-          copy.refuse_layer_code(f2.token_after(code));
-          return;
-        }
         f2.release();
         f3.text(VERTEX);
         f3.number("  ", w.val);
         f3.text(w.texte);
-        copy.entity = VERTEX;
         if (!vertex_pattern_b(copy, f3, w)) return;
       }
       f2.release();
@@ -431,7 +463,7 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
       open = false;
     }
   }
-  if (open && f2.error() == 0) copy.refuse_open_end();
+  copy.refuse_end(open);
 }
 
 void close_out(LineWriter& f3) {

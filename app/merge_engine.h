@@ -38,7 +38,7 @@ struct Working {
   Token texte;            ///< the current token, and every string the copy passes read
   std::int32_t val = 0;   ///< every integer read
   double dval = 0.0;      ///< every real read by the copy passes
-  std::int32_t segm = 0;  ///< polylines met in the current pass
+  std::int64_t segm = 0;  ///< polylines met in the current pass
   Fault fault;            ///< where the last copy pass stopped, if it did
 };
 

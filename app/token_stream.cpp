@@ -47,6 +47,23 @@ inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+bool whole_integer(std::string_view token, std::int32_t& value) {
+  std::size_t i = !token.empty() && (token[0] == '+' || token[0] == '-') ? 1 : 0;
+  if (i == token.size()) return false;
+  std::int64_t magnitude = 0;
+  for (std::size_t k = i; k < token.size(); ++k) {
+    if (!is_digit(token[k])) return false;
+    magnitude = std::min<std::int64_t>(magnitude * 10 + (token[k] - '0'), std::int64_t{1} << 32);
+  }
+  const std::int64_t signed_value = token[0] == '-' ? -magnitude : magnitude;
+  if (signed_value < std::numeric_limits<std::int32_t>::min() ||
+      signed_value > std::numeric_limits<std::int32_t>::max()) {
+    return false;
+  }
+  value = static_cast<std::int32_t>(signed_value);
+  return true;
+}
+
 namespace {
 
 // The mapped inputs, for the signal handler: a few slots, each filled once
@@ -154,13 +171,13 @@ ByteSource::Result MemorySource::read(char* into, std::size_t size) {
 namespace {
 
 // Masks of the 64 bytes at p, one bit per byte: whitespace (space, or 9 to
-// 13), Ctrl-Z, and line feeds. 64 bytes must be readable.
+// 13), what ends the text (Ctrl-Z or NUL), and line feeds. 64 bytes must be readable.
 struct PlainMasks {
   static void of(const char* p, std::uint64_t& space, std::uint64_t& stop, std::uint64_t& feed) {
     space = stop = feed = 0;
     for (int i = 0; i < 64; ++i) {
       space |= static_cast<std::uint64_t>(token_chars::is_space(p[i])) << i;
-      stop |= static_cast<std::uint64_t>(p[i] == kCtrlZ) << i;
+      stop |= static_cast<std::uint64_t>(p[i] == kCtrlZ || p[i] == '\0') << i;
       feed |= static_cast<std::uint64_t>(p[i] == '\n') << i;
     }
   }
@@ -179,7 +196,9 @@ struct Sse2Masks {
         return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m)));
       };
       space |= bits(_mm_or_si128(blank, control)) << (16 * i);
-      stop |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kCtrlZ))) << (16 * i);
+      stop |= bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kCtrlZ)),
+                                _mm_cmpeq_epi8(bytes, _mm_setzero_si128())))
+              << (16 * i);
       feed |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))) << (16 * i);
     }
   }
@@ -201,7 +220,9 @@ struct Avx2Masks {
         return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(m)));
       };
       space |= bits(_mm256_or_si256(blank, control)) << (32 * i);
-      stop |= bits(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(kCtrlZ))) << (32 * i);
+      stop |= bits(_mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(kCtrlZ)),
+                                   _mm256_cmpeq_epi8(bytes, _mm256_setzero_si256())))
+              << (32 * i);
       feed |= bits(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\n'))) << (32 * i);
     }
   }
@@ -226,13 +247,13 @@ inline std::size_t extract(std::uint64_t bits, std::uint32_t base, std::uint32_t
 }
 
 // What indexing a block found: where its tokens start and end, and where a
-// Ctrl-Z ends it, if one does.
+// Ctrl-Z or a NUL ends it, if one does.
 struct Indexed {
-  std::size_t size;    // the bytes before the Ctrl-Z, or all of them
+  std::size_t size;    // the bytes before the Ctrl-Z or NUL, or all of them
   std::size_t opened;  // starts written
   std::size_t closed;  // ends written
   std::size_t lines;   // line feeds among the bytes
-  bool stopped;        // a Ctrl-Z ends the input here
+  bool stopped;        // a Ctrl-Z or a NUL ends the input here
 };
 using IndexFunction = Indexed (*)(const char*, std::size_t, bool, std::uint32_t*, std::uint32_t*);
 
@@ -248,7 +269,7 @@ template <class Masks>
     std::size_t held = found.size - word * 64;
     std::uint64_t inside = held < 64 ? (std::uint64_t{1} << held) - 1 : ~std::uint64_t{0};
     stop &= inside;
-    if (stop != 0) {  // nothing from the Ctrl-Z on is read
+    if (stop != 0) {  // nothing from the Ctrl-Z or NUL on is read
       held = static_cast<std::size_t>(std::countr_zero(stop));
       inside = (std::uint64_t{1} << held) - 1;
       found.size = word * 64 + held;
@@ -313,6 +334,7 @@ struct TokenStream::Block {
   std::uint64_t lines_before = 0;  // line feeds in the input before the block
   std::uint64_t lines = 0;         // line feeds in the block
   bool last = false;               // nothing comes after it
+  bool nul = false;                // a NUL ends it
   int error = 0;
 };
 // Reads the input block by block and indexes the tokens of each block: where
@@ -410,6 +432,7 @@ class TokenStream::BlockReader {
     block.lines_before = lines_;
     block.lines = 0;
     block.last = ended_;
+    block.nul = false;
     block.error = 0;
     if (ended_) return;
     ByteSource::Result got{};
@@ -428,6 +451,7 @@ class TokenStream::BlockReader {
     const bool run_on = open_;
     Indexed found = index_(block.data, got.count, open_, block.starts.get(), block.ends.get());
     if (found.stopped || found.size == 0) ended_ = true;
+    block.nul = found.stopped && block.data[found.size] == '\0';
     block.size = found.size;
     block.lines = found.lines;
     lines_ += found.lines;
@@ -530,6 +554,7 @@ void TokenStream::take_index(const Block& block) {
   block_lines_ = block.lines_before;
   if (block.last) lines_in_input_ = block.lines_before + block.lines;
   if (block.error != 0) error_ = block.error;
+  if (block.nul) stopped_at_nul_ = true;
   ended_ = block.last;
   mend_cursor();
 }
@@ -670,6 +695,51 @@ bool TokenStream::read_real_slow(double& dval) {
   bool ok = read_real_general(dval);
   mend_cursor();
   return ok;
+}
+
+bool TokenStream::begins_with(std::string_view bytes) {
+  while (end_ < bytes.size() && refill()) {
+  }
+  return end_ >= bytes.size() && std::memcmp(data_, bytes.data(), bytes.size()) == 0;
+}
+
+std::size_t TokenStream::next_held(std::uint64_t& at, std::string_view& token) {
+  // Offsets in the input, as refill may move the bytes held in the buffer.
+  auto in_buffer = [this](std::uint64_t offset) { return static_cast<std::size_t>(offset - origin_); };
+  for (;;) {
+    while (in_buffer(at) < end_ && is_space(data_[in_buffer(at)])) ++at;
+    if (in_buffer(at) < end_) break;
+    if (!refill()) return 0;
+  }
+  const std::uint64_t start = at;
+  for (;;) {
+    while (in_buffer(at) < end_ && !is_space(data_[in_buffer(at)])) ++at;
+    if (in_buffer(at) < end_ || !refill()) break;
+  }
+  token = std::string_view(data_ + in_buffer(start), static_cast<std::size_t>(at - start));
+  return 1;
+}
+
+bool TokenStream::pairs_ahead_hold(std::int32_t code, std::string_view value) {
+  // The bytes from here on stay in the buffer while they are looked at: the
+  // reads go on from here afterwards.
+  const bool was_holding = holding_;
+  const std::uint64_t was_held_from = held_from_;
+  if (!holding_ || held_from_ > position()) hold(position());
+  std::uint64_t at = position();
+  bool found = false;
+  std::string_view group, token;
+  while (!found && next_held(at, group) != 0) {
+    std::int32_t read = 0;
+    const bool whole = whole_integer(group, read);
+    if (whole && read == 0) break;
+    // The code's text may move once the value is brought in: only its value is kept.
+    if (next_held(at, token) == 0) break;
+    found = whole && read == code && token == value;
+  }
+  holding_ = was_holding;
+  held_from_ = was_held_from;
+  return found;
 }
 
 std::uint64_t TokenStream::line_of(std::uint64_t offset) const {

@@ -17,6 +17,10 @@
 
 namespace quorvane {
 
+/// True when `token` is a decimal integer within 32 bits, a sign and leading
+/// zeros allowed, and nothing else; its value in `value`.
+bool whole_integer(std::string_view token, std::int32_t& value);
+
 /// Where the bytes of an input come from: a file, or memory in tests and fuzzing.
 class ByteSource {
  public:
@@ -119,7 +123,9 @@ class Token {
 /// The three conversions of the merge passes over one input.
 ///
 /// - Whitespace is space, tab, newline, carriage return, vertical tab and form feed.
-/// - A Ctrl-Z byte (0x1A) ends the input: nothing after it is read.
+/// - A Ctrl-Z byte (0x1A) ends the input: nothing after it is read. So does a
+///   NUL byte, which no DXF text holds (a binary or UTF-16 file does);
+///   stopped_at_nul() then tells the passes, which refuse such a drawing.
 /// - A conversion consumes the longest run of characters that is, or begins,
 ///   a number of its kind; on failure its target is left unchanged.
 /// - eof() is set whenever a conversion looks past the last byte, as fscanf's
@@ -234,6 +240,16 @@ class TokenStream {
   /// Once the input has ended: the line after its last line feed.
   std::uint64_t end_line() const { return lines_in_input_ + 1; }
 
+  /// True once a NUL byte has ended the input (before any Ctrl-Z).
+  bool stopped_at_nul() const { return stopped_at_nul_; }
+  /// True when the input begins with `bytes`; before any read.
+  bool begins_with(std::string_view bytes);
+  /// Looks at the tokens after the last one read as pairs, a group code then
+  /// its value, up to the first pair whose code is a whole 0 or the end of
+  /// the input, without reading them: true when one of them is the whole
+  /// integer `code` followed by exactly `value`. The reads go on from where
+  /// they were; the bytes looked at stay in memory meanwhile.
+  bool pairs_ahead_hold(std::int32_t code, std::string_view value);
   bool eof() const { return eof_; }
   /// errno value of a failed read of the source, 0 if none; a failed read ends the stream.
   int error() const { return error_; }
@@ -287,6 +303,9 @@ class TokenStream {
   bool refill();
   struct Block;
   void take_index(const Block& block);
+  // The token after offset `at` in the input, bringing in more bytes as
+  // needed; `at` moves past it. 0 at the end of the input.
+  std::size_t next_held(std::uint64_t& at, std::string_view& token);
   static double convert_real(const char* first, const char* last, bool negative);
 
   class BlockReader;
@@ -306,6 +325,7 @@ class TokenStream {
   std::uint64_t origin_ = 0;  // offset in the input of buffer_[0]
   bool ended_ = false;        // no more bytes will come
   bool eof_ = false;
+  bool stopped_at_nul_ = false;
   int error_ = 0;
   bool overflowed_ = false;
   std::uint64_t held_from_ = 0;  // bytes kept from there on, while holding_

@@ -80,6 +80,36 @@ void header(Lines& d, std::mt19937& rng, bool odd) {
   d.add({"  9", "$LIMCHECK", " 70", "     0", "  0", "ENDSEC"});
 }
 
+// An LWPOLYLINE as programs of the R2000 era write it: a handle and
+// subclass markers or not, its vertices as pairs of 10 and 20.
+void lwpolyline(Lines& d, std::mt19937& rng, const std::string& name, bool odd) {
+  d.add("LWPOLYLINE");
+  if (pick(rng, 2)) d.add({"  5", "2F"});
+  if (pick(rng, 2)) d.add({"100", "AcDbEntity"});
+  d.add("  8");
+  d.add(name);
+  if (pick(rng, 2)) d.add({"100", "AcDbPolyline"});
+  const int vertices = pick(rng, 4) + 1;
+  d.add({" 90"});
+  d.add(std::to_string(vertices));
+  d.add({" 70", "     0"});
+  for (int v = 0; v < vertices; ++v) {
+    d.add(" 10");
+    d.add(real(rng, odd));
+    d.add(" 20");
+    d.add(real(rng, odd));
+  }
+  d.add("  0");
+}
+
+// Now and then a handle between an entity's name and its layer, as drawings
+// of R12 writers that give every entity one hold it.
+void entity_start(Lines& d, std::mt19937& rng, const char* entity, bool odd) {
+  d.add(entity);
+  if (odd && pick(rng, 40) == 0) d.add({"  5", "1A"});
+  d.add("  8");
+}
+
 }  // namespace
 
 std::string contour_drawing(std::mt19937& rng, int polylines, bool odd) {
@@ -88,6 +118,7 @@ std::string contour_drawing(std::mt19937& rng, int polylines, bool odd) {
   d.add({"  0", "SECTION", "  2", "ENTITIES", "  0"});
   for (int p = 0; p < polylines; ++p) {
     std::string name = layer(rng, false, odd);
+    if (odd && pick(rng, 40) == 0) lwpolyline(d, rng, name, odd);
     d.add({"POLYLINE", "  8"});
     d.add(name);
     d.add({" 66", "1", " 10", "0", " 20", "0", " 30"});
@@ -122,13 +153,14 @@ std::string ha_drawing(std::mt19937& rng, int polylines, bool odd) {
   d.add({"  0", "SECTION", "  2", "ENTITIES", "  0"});
   for (int p = 0; p < polylines; ++p) {
     std::string name = layer(rng, true, odd);
-    d.add({"POLYLINE", "  8"});
+    if (odd && pick(rng, 8) == 0) lwpolyline(d, rng, layer(rng, true, odd), odd);
+    entity_start(d, rng, "POLYLINE", odd);
     d.add(name);
     d.add({" 66", "1", " 70"});
     d.add("     " + std::to_string(pick(rng, 2)));
     d.add({" 40", "     0", "  0"});
     for (int v = pick(rng, 6); v > 0; --v) {
-      d.add({"VERTEX", "  8"});
+      entity_start(d, rng, "VERTEX", odd);
       d.add(pick(rng, 8) == 0 ? layer(rng, true, odd) : name);
       d.add({" 70", "    0", " 10"});
       d.add(real(rng, odd));
@@ -161,7 +193,7 @@ std::string damaged(std::string drawing, std::mt19937& rng) {
     std::size_t start = line_start(at);
     std::size_t end = drawing.find('\n', at);
     end = end == std::string::npos ? drawing.size() : end + 1;
-    switch (pick(rng, 6)) {
+    switch (pick(rng, 8)) {
       case 0:  // a line lost
         drawing.erase(start, end - start);
         break;
@@ -178,6 +210,12 @@ std::string damaged(std::string drawing, std::mt19937& rng) {
         drawing.insert(at, pick(rng, 2) ? "\x1a"
                                         : "\x1a"
                                           "POLYLINE\n");
+        break;
+      case 6:  // a NUL byte: no DXF text, or a UTF-16 one
+        drawing.insert(at, 1, '\0');
+        break;
+      case 7:  // the opening of a binary DXF
+        if (pick(rng, 3) == 0) drawing.insert(0, std::string("AutoCAD Binary DXF\r\n\x1a\0", 22));
         break;
       default:  // cut off
         drawing.resize(at);

@@ -16,6 +16,7 @@
 namespace quorvane {
 namespace {
 
+using namespace std::string_literals;
 using testing::crlf;
 using testing::MergeResult;
 
@@ -149,18 +150,53 @@ TEST(Merge, DrawingsNotLaidOutAsTheMergeReadsAreRefusedAtTheirLine) {
       {"numbers of every decimal form",
        with_x(".5") + with_x("5.") + with_x("1E+03") + with_x("1e999"), "", 0, 0},
       {"CR LF, a Ctrl-Z, no SEQEND", poly + "\r\n\r\n\x1a\n\n\n", "", 1, 15},
-      {"a layer code 8.0: not copied", "", "POLYLINE\n8.0\nHA_6292\n", 0, 0},
+      {"a layer code 8.0", "", "POLYLINE\n8.0\nHA_6292\n", 2, 2},
       {"layer codes +8 and 008", "",
        "POLYLINE\n+8\nHA_6292\n66\n1\n70\n0\n40\n0\n0\nVERTEX\n008\n"
        "HA_6292\n70\n0\n10\n1\n20\n2\n0\nSEQEND\n",
        0, 0},
       {"a layer code -8", "", "\n\nPOLYLINE\n-8\nHA_6292\n", 2, 4},
-      {"a lone HA_6292 vertex", "", ha_vertex + "VERTEX\n8x\nHA_6292\n", 0, 0},
+      {"a lone HA_6292 vertex", "", ha_vertex + "SEQEND\n" + ha_vertex, 0, 0},
+      {"a layer code 8x after a lone vertex", "", ha_vertex + "VERTEX\n8x\nHA_6292\n", 2, 12},
       {"an HA_6292 polyline inside another", "", ha + ha, 2, 11},
       {"an HA_6292 polyline without SEQEND", "", ha + ha_vertex, 2, 21},
       {"a vertex whose y is under 30", "", ha + "VERTEX\n8\nHA_6292\n70\n0\n10\n1\n30\n2\n0\n", 2,
        18},
       {"the first fault is the first drawing's", poly, ha, 1, 13},
+      // Entities the merge cannot read, and bytes that are no DXF text.
+      {"an LWPOLYLINE in the first drawing", poly + vertex + "SEQEND\n8\nL\n0\nLWPOLYLINE\n8\nL\n",
+       "", 1, 29},
+      {"an LWPOLYLINE as the layer of a SEQEND", poly + vertex + "SEQEND\n8\nLWPOLYLINE\n", "", 1,
+       27},
+      {"an LWPOLYLINE as a layer copied", "POLYLINE\n8\nLWPOLYLINE\n66\n1\n10\n0\n20\n0\n30\n5\n0\n"
+       "SEQEND\n", "", 0, 0},
+      {"a handle before the layer of a polyline", "", "POLYLINE\n5\n1A\n8\nHA_6292\n", 2, 2},
+      {"a handle before the layer of another layer's vertex", "",
+       "POLYLINE\n8\nWALLS\n66\n1\n70\n0\n40\n0\n0\nVERTEX\n5\n2B\n8\nWALLS\n", 2, 12},
+      {"the drawing ends after a POLYLINE", "", ha + ha_vertex + "SEQEND\n0\nPOLYLINE\n", 2, 24},
+      {"the drawing ends before a layer", "", "SEQEND\nVERTEX\n  8\n", 2, 4},
+      {"an LWPOLYLINE on HA_6292", "", ha + ha_vertex + "SEQEND\n0\nLWPOLYLINE\n5\n2C\n100\n"
+       "AcDbEntity\n8\nHA_6292\n100\nAcDbPolyline\n90\n1\n10\n1\n20\n2\n0\nENDSEC\n", 2, 23},
+      {"an LWPOLYLINE on another layer", "",
+       "LWPOLYLINE\n5\n2C\n8\nWALLS\n90\n1\n10\n1\n20\n2\n0\n" + ha + ha_vertex + "SEQEND\n",
+       0, 0},
+      {"HA_6292 only after the LWPOLYLINE's end", "",
+       "LWPOLYLINE\n8\nWALLS\n0\n8\nHA_6292\n" + ha + "SEQEND\n", 0, 0},
+      {"HA_6292 as a value of another code", "", "LWPOLYLINE\n8\nWALLS\n3\nHA_6292\n+0\nX\n", 0,
+       0},
+      {"an LWPOLYLINE on HA_6292 that ends the drawing", "", "\nLWPOLYLINE\n 008\nHA_6292\n7", 2,
+       2},
+      {"the LWPOLYLINE comes before a fault among its pairs", "",
+       "LWPOLYLINE\n8\nHA_6292\nVERTEX\n5\n", 2, 1},
+      {"a binary first drawing", "AutoCAD Binary DXF\r\n\x1a\0\x01\x02"s, ha, 1, 1},
+      {"a binary second drawing", poly + vertex + "SEQEND\n", "AutoCAD Binary DXF\r\n\x1a\0"s, 2,
+       1},
+      {"a UTF-16 drawing", "\xff\xfe" "0\0\r\0\n\0S\0"s, "", 1, 1},
+      {"a NUL byte among the entities", poly + vertex + "\n\0SEQEND\n"s, "", 1, 26},
+      {"a NUL byte inside a coordinate", with_x("1.5\0"s), "", 1, 19},
+      {"a NUL byte in the second drawing's header", "", "HEADER\n$EXTMIN\n\0"s + ha, 2, 3},
+      {"a NUL byte after a Ctrl-Z", poly + vertex + "SEQEND\n\x1a\0"s, "\x1a\0"s, 0, 0},
+      {"a NUL byte in the first drawing before the second's fault", "\0"s, "POLYLINE\n5\n", 1, 1},
   };
   for (const auto& c : cases) {
     for (std::size_t block : {std::size_t{2}, TokenStream::kDefaultBlock}) {
@@ -314,8 +350,11 @@ TEST(Merge, AgreesWithTheReferenceModelOnGeneratedDrawings) {
     if (round % 2) first = testing::damaged(first, rng);
     if (round % 3) second = testing::damaged(second, rng);
     MergeResult expected = testing::reference_merge(first, second);
-    MergeResult got = merge(first, second, round % 5 == 0 ? 1 + rng() % 7 : 4096);
-    ASSERT_EQ(same(got, expected), "") << "round " << round << "\n" << first << "\n--\n" << second;
+    for (std::size_t block : {std::size_t{2}, TokenStream::kDefaultBlock, 1 + rng() % 4096}) {
+      MergeResult got = merge(first, second, block);
+      ASSERT_EQ(same(got, expected), "")
+          << "round " << round << ", blocks of " << block << "\n" << first << "\n--\n" << second;
+    }
   }
 }
 

@@ -41,7 +41,8 @@ inline std::ostream& operator<<(std::ostream& os, const Outcome& o) {
 // The C library's fscanf over the same bytes: the reference.
 inline std::vector<Outcome> with_fscanf(const std::string& input, const std::string& ops) {
   std::vector<Outcome> outcomes;
-  std::string bytes = input.substr(0, input.find('\x1a'));  // Ctrl-Z ends the input
+  // Ctrl-Z or NUL ends the input.
+  std::string bytes = input.substr(0, input.find_first_of(std::string("\x1a\0", 2)));
   std::FILE* file = fmemopen(bytes.data(), bytes.size(), "r");
   std::string text = "start";
   std::int32_t integer = -7;

@@ -56,9 +56,21 @@ void integral(std::string& to, long double v) {
 
 long double half_up(double v) { return std::floor(static_cast<long double>(v) + 0.5L); }
 
+// Where the text of an input ends: at its first Ctrl-Z or NUL byte, or its end.
+std::size_t text_end(const std::string& bytes) {
+  return std::min(bytes.size(), bytes.find_first_of(std::string("\x1a\0", 2)));
+}
+
+// A NUL byte ends the text (before any Ctrl-Z): a copy pass that gets there refuses it.
+bool ended_by_nul(const std::string& bytes) {
+  std::size_t end = text_end(bytes);
+  return end < bytes.size() && bytes[end] == '\0';
+}
+
+bool binary(const std::string& bytes) { return bytes.rfind("AutoCAD Binary DXF", 0) == 0; }
+
 std::FILE* open_input(const std::string& bytes) {
-  std::size_t end = bytes.find('\x1a');  // Ctrl-Z ends an input
-  if (end == std::string::npos) end = bytes.size();
+  std::size_t end = text_end(bytes);
   if (end == 0) return std::fopen("/dev/null", "r");
   return fmemopen(const_cast<char*>(bytes.data()), end, "r");
 }
@@ -77,10 +89,7 @@ struct Input {
     for (long i = 0; i < offset; ++i) lines += bytes[static_cast<std::size_t>(i)] == '\n';
     return lines;
   }
-  unsigned long long end_line() const {
-    std::size_t end = bytes.find('\x1a');
-    return line_at(static_cast<long>(end == std::string::npos ? bytes.size() : end));
-  }
+  unsigned long long end_line() const { return line_at(static_cast<long>(text_end(bytes))); }
   // The offset of the next token, or -1 at the end.
   long next() {
     std::fscanf(f, " ");
@@ -309,8 +318,10 @@ MergeResult reference_merge(const std::string& first, const std::string& second)
   Steps a{in1, out, val, dval, texte};
   bool open = false;
   try {
+    if (binary(first)) throw Refused{1};
     long at;
     while ((at = in1.next()) >= 0 && std::fscanf(f1, "%s", texte) == 1) {
+      if (!std::strcmp(texte, "LWPOLYLINE")) throw Refused{in1.line_at(at)};
       if (!std::strcmp(texte, "POLYLINE")) {
         segm++;
         put(con, "\t\trecord %d            \r     ", segm);
@@ -345,7 +356,7 @@ MergeResult reference_merge(const std::string& first, const std::string& second)
         open = false;
       }
     }
-    if (open) throw Refused{in1.end_line()};
+    if (open || ended_by_nul(first)) throw Refused{in1.end_line()};
   } catch (const Refused& refused) {
     r.refused = 1;
     r.line = refused.line;
@@ -361,24 +372,44 @@ MergeResult reference_merge(const std::string& first, const std::string& second)
   Input in2{f2, second, {}};
   Steps b{in2, out, val, dval, texte};
   open = false;
-  // The layer code, read as "%d" reads it; a copied entity needs it to be a whole 8.
-  auto layer_code = [&](long* at) {
-    *at = in2.next();
-    read_int(f2, &val);
-  };
-  auto whole_eight = [&](long at) {
+  // After a POLYLINE or VERTEX, copied or not: a whole 8, then the layer.
+  auto layer = [&] {
+    std::string t;
+    long at = b.token(t);
     long long v;
-    return at >= 0 && integer_token(in2.token_at(at), &v) && v == 8;
+    if (!integer_token(t, &v) || v != 8) throw Refused{in2.line_at(at)};
+    val = 8;
+    b.token(t);
+    std::strcpy(texte, t.c_str());
+  };
+  // After an LWPOLYLINE: the pairs up to the one whose code is a whole 0,
+  // looked at without being read; one of them is 8 HA_6292, or not.
+  auto on_curve = [&] {
+    long back = std::ftell(f2);
+    bool found = false;
+    std::string code, value;
+    long long v;
+    while (!found && in2.next() >= 0) {
+      code = in2.word();
+      if (integer_token(code, &v) && v == 0) break;
+      if (in2.next() < 0) break;
+      value = in2.word();
+      found = integer_token(code, &v) && v == 8 && value == "HA_6292";
+    }
+    std::fseek(f2, back, SEEK_SET);
+    return found;
   };
   try {
+    if (binary(second)) throw Refused{1};
     long at;
     while ((at = in2.next()) >= 0 && std::fscanf(f2, "%s", texte) == 1) {
+      if (!std::strcmp(texte, "LWPOLYLINE")) {
+        if (on_curve()) throw Refused{in2.line_at(at)};
+        continue;
+      }
       if (!std::strcmp(texte, "POLYLINE")) {
-        long code;
-        layer_code(&code);
-        std::fscanf(f2, "%s", texte);
+        layer();
         if (!std::strcmp(texte, "HA_6292")) {
-          if (!whole_eight(code)) throw Refused{in2.line_at(code)};
           if (open) throw Refused{in2.line_at(at)};
           open = true;
           line(out, "POLYLINE\n");
@@ -397,11 +428,8 @@ MergeResult reference_merge(const std::string& first, const std::string& second)
         }
       }
       if (!std::strcmp(texte, "VERTEX")) {
-        long code;
-        layer_code(&code);
-        std::fscanf(f2, "%s", texte);
+        layer();
         if (!std::strcmp(texte, "HA_6292") && open) {
-          if (!whole_eight(code)) throw Refused{in2.line_at(code)};
           line(out, "VERTEX\n");
           line(out, "  %d\n", val);
           line(out, "%s\n", texte);
@@ -419,7 +447,7 @@ MergeResult reference_merge(const std::string& first, const std::string& second)
         open = false;
       }
     }
-    if (open) throw Refused{in2.end_line()};
+    if (open || ended_by_nul(second)) throw Refused{in2.end_line()};
   } catch (const Refused& refused) {
     r.refused = 2;
     r.line = refused.line;

@@ -20,6 +20,8 @@
 namespace quorvane {
 namespace {
 
+using namespace std::string_literals;
+
 using testing::Outcome;
 using testing::with_fscanf;
 using testing::with_stream;
@@ -221,15 +223,26 @@ TEST(TokenStream, CtrlZEndsTheInput) {
     EXPECT_EQ(texte, "AB");
     EXPECT_FALSE(split->read_string(texte));
 
-    // Far into a block, in each of its 64-byte words.
+    // Far into a block, in each of its 64-byte words; a NUL ends it the same
+    // way, and is told apart. Whichever comes first ends the input.
     for (std::size_t at : {0, 1, 63, 64, 100, 4095}) {
-      std::string bytes = std::string(at, ' ') + "\x1a 12";
-      auto late = stream_of(bytes, 4096);
-      EXPECT_FALSE(late->read_int(val)) << at;
-      EXPECT_EQ(late->position(), at) << at;
+      for (const std::string stop : {"\x1a"s, "\0"s, "\x1a\0"s, "\0\x1a"s}) {
+        std::string bytes = std::string(at, '\n') + stop + " 12";
+        auto late = stream_of(bytes, 4096);
+        EXPECT_FALSE(late->read_int(val)) << at;
+        EXPECT_EQ(late->position(), at) << at;
+        EXPECT_EQ(late->end_line(), at + 1) << at;
+        EXPECT_EQ(late->stopped_at_nul(), stop[0] == '\0') << at;
+      }
     }
   }
   TokenStream::allow_wide_index(true);
+  // A NUL inside a token ends it and the input.
+  auto cut = stream_of("POLY\0LINE 5"s);
+  std::string texte;
+  ASSERT_TRUE(cut->read_string(texte));
+  EXPECT_EQ(texte, "POLY");
+  EXPECT_FALSE(cut->read_string(texte));
 }
 
 TEST(TokenStream, TokensHaveNoLengthLimit) {
@@ -260,14 +273,6 @@ TEST(TokenStream, ShortTokensKeepTheBufferAtOneBlock) {
   }
   EXPECT_TRUE(stream->eof());
   EXPECT_LE(stream->buffer_size(), 2 * 1024u);  // a block and the bytes kept before it
-}
-
-TEST(TokenStream, NulIsAnOrdinaryByte) {
-  const std::string bytes("POLY\0LINE 5", 11);
-  auto stream = stream_of(bytes);
-  std::string texte;
-  ASSERT_TRUE(stream->read_string(texte));
-  EXPECT_EQ(texte, std::string("POLY\0LINE", 9));
 }
 
 // Gives its bytes, then fails as a disk or a network share can.
