@@ -8,6 +8,9 @@ namespace quorvane {
 namespace {
 
 constexpr char kNulByte[] = "a NUL byte: this is not DXF text; a UTF-16 file?";
+constexpr char kSurveyOpening[] = "\n\tTreatment\n\n\tReading the first file \n\n";
+constexpr char kSurveyLead[] = "\tCN record ";
+constexpr char kSurveyTail[] = "            \r        ";
 
 // The steps of the copy patterns. Each reads what its step of the layout
 // holds, writes it in the step's format and says whether it fitted; the first
@@ -16,7 +19,8 @@ struct Copy {
   TokenStream& in;
   LineWriter& out;
   Working& w;
-  const char* entity = POLYLINE;  // the entity being copied, for the faults
+  const char* entity = POLYLINE;     // the entity being copied, for the faults
+  SurveyShadow* shadow = nullptr;  // told the strings the survey reads as tokens
 
   /// The code 8 that introduces the layer.
   template <std::size_t N>
@@ -26,6 +30,7 @@ struct Copy {
   /// The layer's name: any token.
   bool layer() {
     if (!in.read_string(w.texte)) return ended();
+    if (shadow != nullptr) shadow->polyline_string(w.texte);
     out.text(w.texte);
     return true;
   }
@@ -40,6 +45,7 @@ struct Copy {
                     type == GroupType::kInteger ? "an integer value for the group code before it"
                                                 : "a number for the group code before it");
     }
+    if (shadow != nullptr) shadow->polyline_string(w.texte);
     out.text(w.texte);
     return true;
   }
@@ -241,9 +247,8 @@ void report(std::string_view title, double min_x, double min_y, double min_z, do
 }  // namespace
 
 void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console,
-                 SurveyWatch* watch) {
-  console.write("\n\tTreatment\n");
-  console.write("\n\tReading the first file \n\n");
+                 std::int64_t shown) {
+  if (shown < 0) console.write(kSurveyOpening);
   w.segm = 0;
   // Tokens are looked at where they lie: each is at most one keyword, and
   // nothing read after it is compared with it.
@@ -255,8 +260,7 @@ void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console
       read_extent(f1, w.val, extents.max_x, extents.max_y, extents.max_alt);
     } else if (token == POLYLINE) {
       ++w.segm;
-      if (w.segm == 1 && watch != nullptr) watch->entities_reached(extents);
-      console.progress("\tCN record ", w.segm, "            \r        ");
+      if (w.segm > shown) console.progress(kSurveyLead, w.segm, kSurveyTail);
     } else if (token == VERTEX) {
       // Passed over, so that none of its values is taken for a keyword.
       for (int i = 0; i < 4; ++i) f1.read_view(token);
@@ -316,6 +320,73 @@ std::string header_text(const Extents& extents) {
   return bytes;
 }
 
+void SurveyShadow::begin() { console_.write(kSurveyOpening); }
+
+void SurveyShadow::polyline() {
+  first_output();
+  if (!holds_) return;
+  ++shown_;
+  console_.progress(kSurveyLead, shown_, kSurveyTail);
+}
+
+void SurveyShadow::polyline_string(const Token& texte) {
+  if (texte == POLYLINE || texte == VERTEX || texte == EXTMIN || texte == EXTMAX) give_up();
+}
+
+void SurveyShadow::first_output() {
+  if (!header_.empty()) return;
+  header_ = header_text(extents_);
+  write_header(extents_, f3_);
+}
+
+namespace {
+
+// How much of `token` a read of the survey takes (none, all of it, or a part
+// only), and what it gives.
+enum class Taken { kNone, kWhole, kPart };
+template <class Read>
+Taken taken(std::string_view token, Read read, bool& ok) {
+  TokenStream alone(std::make_unique<MemorySource>(token), token.size() + 1);
+  ok = read(alone);
+  const std::uint64_t end = alone.position();
+  return end == 0 ? Taken::kNone : end == token.size() ? Taken::kWhole : Taken::kPart;
+}
+
+}  // namespace
+
+void SurveyShadow::extent(TokenStream& f1, bool min) {
+  if (!holds_) return;
+  double& x = min ? extents_.min_x : extents_.max_x;
+  double& y = min ? extents_.min_y : extents_.max_y;
+  double& z = min ? extents_.min_alt : extents_.max_alt;
+  // As read_extent reads them: a code, and while it is 10, 20 or 30 a real
+  // then the next code. A read that takes nothing leaves its token to the
+  // next read.
+  double* value = nullptr;  // the target of the real to read, or null for a code
+  f1.look_ahead([&](std::string_view token) {
+    for (;;) {
+      bool ok = false;
+      if (value == nullptr) {
+        std::int32_t code = 0;
+        const Taken t = taken(token, [&](TokenStream& s) { return s.read_int(code); }, ok);
+        if (t == Taken::kPart) give_up();
+        if (t != Taken::kWhole || !ok || (code != 10 && code != 20 && code != 30)) return false;
+        value = code == 10 ? &x : code == 20 ? &y : &z;
+        return true;
+      }
+      double read = 0;
+      const Taken t = taken(token, [&](TokenStream& s) { return s.read_real(read); }, ok);
+      if (t == Taken::kPart) {
+        give_up();
+        return false;
+      }
+      if (ok) *value = read;
+      value = nullptr;
+      if (t == Taken::kWhole) return true;  // else the same token is read as a code
+    }
+  });
+}
+
 // A polyline's header in the first input, after "POLYLINE".
 bool polyline_pattern_a(Copy& copy) {
   return copy.layer_code("  ") && copy.layer() && copy.text_code_and_value("  ") &&
@@ -351,11 +422,21 @@ bool vertex_pattern_b(Copy& copy, LineWriter& f3, Working& w) {
   return copy.end_code("  ");
 }
 
-void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console) {
+void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console,
+                      SurveyShadow* shadow) {
   w.segm = 0;
   w.fault = Fault{};
+  if (shadow != nullptr) shadow->begin();
   console.write("\n\n\tNew Lecture\n\n");
   Copy copy{f1, f3, w};
+  // The survey's results hold only for a drawing copied to its end.
+  struct GiveUpUnlessWhole {
+    SurveyShadow* shadow;
+    const Working& w;
+    ~GiveUpUnlessWhole() {
+      if (shadow != nullptr && w.fault) shadow->give_up();
+    }
+  } whole{shadow, w};
   if (!copy.text_drawing()) return;
   bool open = false;  // a polyline copied and its SEQEND not yet written
   while (f1.read_string(w.texte)) {
@@ -364,9 +445,13 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
                           "an LWPOLYLINE, which the merge does not read");
       return;
     }
+    if (shadow != nullptr && (w.texte == EXTMIN || w.texte == EXTMAX)) {
+      shadow->extent(f1, w.texte == EXTMIN);
+    }
     if (w.texte == POLYLINE) {
       ++w.segm;
       console.progress("\t\trecord ", w.segm, "            \r     ");
+      if (shadow != nullptr) shadow->polyline();
       if (open) {
         copy.refuse_keyword(f1.position() - w.texte.size(),
                             "a POLYLINE before the SEQEND of the polyline before it");
@@ -375,7 +460,10 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
       open = true;
       f3.text(POLYLINE);
       copy.entity = POLYLINE;
-      if (!polyline_pattern_a(copy)) return;
+      copy.shadow = shadow;  // the survey reads its strings as tokens
+      const bool copied = polyline_pattern_a(copy);
+      copy.shadow = nullptr;
+      if (!copied) return;
     }
     if (w.texte == VERTEX) {
       if (!open) {
@@ -387,6 +475,7 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
       if (!vertex_pattern_a(copy)) return;
     }
     if (w.texte == SEQEND) {
+      if (shadow != nullptr) shadow->first_output();
       f3.text(SEQEND);
       f3.number("", 0);
       open = false;
@@ -395,6 +484,25 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
     // section, which close_out ends after both inputs.
   }
   copy.refuse_end(open);
+}
+
+// After an LWPOLYLINE: whether the pairs that follow, a code then its value,
+// up to the first whose code is a whole 0, hold the layer HA_6292. Nothing is read.
+bool lwpolyline_on_curve(TokenStream& f2) {
+  bool on_curve = false;
+  bool code_read = false, whole = false;
+  std::int32_t code = 0;
+  f2.look_ahead([&](std::string_view token) {
+    if (!code_read) {
+      whole = whole_integer(token, code);
+      code_read = true;
+      return !(whole && code == 0);
+    }
+    code_read = false;
+    on_curve = whole && code == 8 && token == CURVE;
+    return !on_curve;
+  });
+  return on_curve;
 }
 
 void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& console) {
@@ -418,7 +526,7 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
       // Its layer comes among the pairs that follow, up to the next entity.
       const std::uint64_t keyword = f2.position() - w.texte.size();
       f2.hold(keyword);
-      if (f2.pairs_ahead_hold(8, CURVE)) {
+      if (lwpolyline_on_curve(f2)) {
         copy.refuse_keyword(keyword, "an LWPOLYLINE on layer HA_6292, which the merge does not read");
         return;
       }

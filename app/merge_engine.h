@@ -42,17 +42,59 @@ struct Working {
   Fault fault;            ///< where the last copy pass stopped, if it did
 };
 
-/// Told by the survey when it meets its first polyline, with the extents read
-/// so far: those of the input's header, unless a later one changes them.
-class SurveyWatch {
- public:
-  virtual ~SurveyWatch() = default;
-  virtual void entities_reached(const Extents& so_far) = 0;
-};
-
-/// Reads the first input's $EXTMIN and $EXTMAX and counts its polylines on the console.
+/// Reads the first input's $EXTMIN and $EXTMAX and counts its polylines on
+/// the console. With `shown` of 0 or more, the survey's opening text and its
+/// first `shown` progress lines are already on the console and are not
+/// written again (see SurveyShadow).
 void survey_pass(TokenStream& f1, Working& w, Extents& extents, Console& console,
-                 SurveyWatch* watch = nullptr);
+                 std::int64_t shown = -1);
+
+/// What the survey of the first input finds, worked out by the input's copy
+/// from the tokens it reads anyway, so that a run reads the input once: the
+/// extents and the count of polylines, the survey's progress lines written to
+/// the console as the copy meets the polylines, and the merged file's header
+/// written before the copy's first entity.
+///
+/// The survey reads some tokens otherwise than the copy: a polyline's layer
+/// or text value that is one of its keywords, which it takes for that
+/// keyword, and extents that it reads in part of a token. Where the copy meets
+/// one, or stops at a fault, the shadow gives up: the survey must then be run
+/// after all, with survey_pass(..., shown()), and its extents taken instead.
+class SurveyShadow {
+ public:
+  SurveyShadow(Console& console, LineWriter& f3) : console_(console), f3_(f3) {}
+
+  /// True while the shadow's results are the survey's.
+  bool holds() const { return holds_; }
+  const Extents& extents() const { return extents_; }
+  /// The survey's progress lines written so far.
+  std::int64_t shown() const { return shown_; }
+  /// The bytes of the header written, or "" when none has been.
+  const std::string& header() const { return header_; }
+
+  /// The survey's opening text; before the copy reads anything.
+  void begin();
+  /// A POLYLINE read by the copy's scan loop.
+  void polyline();
+  /// $EXTMIN (`min`) or $EXTMAX read by the copy's scan loop: the codes and
+  /// values that follow are looked at as the survey reads them, without
+  /// being read.
+  void extent(TokenStream& f1, bool min);
+  /// A string the copy reads inside a polyline's header, which the survey
+  /// reads as a token of its own.
+  void polyline_string(const Token& texte);
+  /// Before the copy writes anything: the header, with the extents so far.
+  void first_output();
+  void give_up() { holds_ = false; }
+
+ private:
+  Console& console_;
+  LineWriter& f3_;
+  Extents extents_;
+  std::int64_t shown_ = 0;
+  std::string header_;
+  bool holds_ = true;
+};
 /// "First File Data": the extents as read.
 void first_report(const Extents& extents, Console& console);
 /// The merged file's HEADER section and the opening of its ENTITIES section.
@@ -60,8 +102,11 @@ void write_header(const Extents& extents, LineWriter& f3);
 /// The bytes write_header writes.
 std::string header_text(const Extents& extents);
 /// Every POLYLINE, VERTEX and SEQEND of the first input, coordinates rounded
-/// half up. Stops at the first fault of the layout, in w.fault.
-void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console);
+/// half up. Stops at the first fault of the layout, in w.fault. With a
+/// `shadow`, the survey's results are worked out on the way, and the header
+/// is written by it.
+void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console,
+                      SurveyShadow* shadow = nullptr);
 /// The polylines and vertices on layer HA_6292 of the second input, given an
 /// elevation of 0, and all of its SEQENDs. A vertex is copied only inside a
 /// polyline copied since the last SEQEND. Stops at the first fault, in w.fault.

@@ -10,9 +10,10 @@
 // does the same and ends the run as that interrupt ends any program.
 //
 // Where the merged file is a regular one, the passes run side by side (see
-// side_by_side.h): the survey and the copy of the second input on threads of
-// their own, the copy of the first input here. Into a FIFO or a device, or a
-// file written in place, they run one after the other.
+// side_by_side.h): the copy of the second input on a thread of its own, the
+// copy of the first input here, which works out what the survey finds on the
+// way (see SurveyShadow). Into a FIFO or a device, or a file written in
+// place, they run one after the other.
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -66,7 +67,6 @@ const char* output_role = "merged file";
 std::unique_ptr<LineWriter> f3;
 Extents extents;
 Console console(stdout, stdin);
-std::unique_ptr<SurveyThread> survey;
 std::unique_ptr<SecondCopyThread> second;
 std::unique_ptr<GroupSource> groups;  // the pairs of a drawing being converted
 
@@ -89,7 +89,6 @@ std::string reason(int error) {
   // the merged file's writer, so that the process ends with this one alone
   // (Wine reports a thread that the end of a process cuts off).
   second.reset();
-  survey.reset();
   groups.reset();
   console.flush();
   f3.reset();
@@ -340,33 +339,34 @@ void passes_side_by_side() {
     part = create_part(output.target());
   }
   if (part != nullptr) second = std::make_unique<SecondCopyThread>(*f2.stream, part, console);
-  survey = std::make_unique<SurveyThread>(*f1_survey.stream, extents, console);
-  const Extents expected = survey->header_extents();
-  const std::string header = header_text(expected);
-  write_header(expected, *f3);
 
-  // What a run that surveys first shows before the copy begins.
-  bool surveyed = false;
-  auto end_survey = [&] {
-    if (surveyed) return;
-    surveyed = true;
-    survey->finish();
-    end_of_pass(f1_survey);
-    first_report(extents, console);
-    check_console();
-  };
-  Console copying(console, [&] {
-    if (!survey->over()) return false;
-    end_survey();
-    return true;
-  });
-  copy_first_input(*f1.stream, *f3, w, copying);
-  end_survey();
+  // The first input is read once: its copy works out what its survey finds,
+  // and writes the survey's text as it goes, its own text held until then.
+  Console copying(console, [] { return false; });
+  SurveyShadow shadow(console, *f3);
+  copy_first_input(*f1.stream, *f3, w, copying, &shadow);
+  if (shadow.holds()) {
+    extents = shadow.extents();
+  } else {
+    // The survey reads this drawing otherwise: it is run after all, from
+    // where its text stopped.
+    Working surveying;
+    survey_pass(*f1_survey.stream, surveying, extents, console, shadow.shown());
+    if (!w.fault) check_first_copy_position(f1_survey.stream->position());
+  }
+  end_of_pass(f1_survey);
+  first_report(extents, console);
+  check_console();
   copying.release();
-  if (!w.fault) check_first_copy_position(survey->position());
   end_of_pass(f1, w.fault);
+  // The header was written with the extents known at the first entity, or
+  // not at all for a drawing without one.
   const std::string final_header = header_text(extents);
-  if (final_header != header) check_output(f3->replace_front(header.size(), final_header));
+  if (shadow.header().empty()) {
+    write_header(extents, *f3);
+  } else if (final_header != shadow.header()) {
+    check_output(f3->replace_front(shadow.header().size(), final_header));
+  }
   check_output(f3->error());
   check_console();
 
@@ -408,7 +408,6 @@ void treatment() {
   // on comes too late to stop the run.
   hold_interrupts_to_the_end();
   check_output(output.commit());
-  survey.reset();
   // On a terminal, where the merged file is; the run is over, whatever befalls this line.
   if (console.terminal()) {
     console.write("\n\tmerged file: " + describe(nomim3, output_host) + "\n");

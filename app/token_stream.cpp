@@ -513,6 +513,8 @@ void TokenStream::mend_cursor() {
 bool TokenStream::refill() {
   if (stop_.load(std::memory_order_relaxed)) ended_ = true;
   if (ended_) return false;
+  // The held offset's line is counted while its bytes are still at hand.
+  if (holding_ && held_line_ == 0) held_line_ = line_of(held_from_);
   if (in_place_) {
     // The blocks follow one another where the input lies: positions are offsets in it.
     const Block& block = reader_->next(mark_);
@@ -520,9 +522,8 @@ bool TokenStream::refill() {
     take_index(block);
     return block.size > 0;
   }
-  // The bytes before the item being read go, unless they are held.
-  std::size_t drop = mark_;
-  if (holding_ && held_from_ >= origin_) drop = std::min<std::size_t>(drop, held_from_ - origin_);
+  // The bytes before the item being read go, or before pos_ while looking ahead.
+  std::size_t drop = keeping_ ? std::min(mark_, pos_) : mark_;
   if (drop > 0) {
     std::memmove(buffer_.data(), buffer_.data() + drop, end_ - drop);
     origin_ += drop;
@@ -720,29 +721,8 @@ std::size_t TokenStream::next_held(std::uint64_t& at, std::string_view& token) {
   return 1;
 }
 
-bool TokenStream::pairs_ahead_hold(std::int32_t code, std::string_view value) {
-  // The bytes from here on stay in the buffer while they are looked at: the
-  // reads go on from here afterwards.
-  const bool was_holding = holding_;
-  const std::uint64_t was_held_from = held_from_;
-  if (!holding_ || held_from_ > position()) hold(position());
-  std::uint64_t at = position();
-  bool found = false;
-  std::string_view group, token;
-  while (!found && next_held(at, group) != 0) {
-    std::int32_t read = 0;
-    const bool whole = whole_integer(group, read);
-    if (whole && read == 0) break;
-    // The code's text may move once the value is brought in: only its value is kept.
-    if (next_held(at, token) == 0) break;
-    found = whole && read == code && token == value;
-  }
-  holding_ = was_holding;
-  held_from_ = was_held_from;
-  return found;
-}
-
 std::uint64_t TokenStream::line_of(std::uint64_t offset) const {
+  if (holding_ && offset == held_from_ && held_line_ != 0) return held_line_;
   // The line feeds between the block's start and the offset, on the side it lies.
   const char* at = data_ + (offset - origin_);
   const char* block = data_ + (block_offset_ - origin_);
@@ -752,7 +732,11 @@ std::uint64_t TokenStream::line_of(std::uint64_t offset) const {
 }
 
 std::uint64_t TokenStream::token_after(std::uint64_t offset) const {
+  // A read that went through the general paths skipped the blanks up to
+  // mark_ already: they are not looked at again (a drawing may hold
+  // gigabytes of them).
   std::size_t at = offset > origin_ ? static_cast<std::size_t>(offset - origin_) : 0;
+  at = std::max(at, std::min(mark_, pos_));
   while (at < end_ && is_space(data_[at])) ++at;
   return at < end_ ? origin_ + at : kNoToken;
 }

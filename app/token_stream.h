@@ -230,10 +230,12 @@ class TokenStream {
   std::uint64_t line_of(std::uint64_t offset) const;
   /// The token that begins at `offset`, as line_of() allows it.
   std::string_view text_at(std::uint64_t offset) const;
-  /// Keeps the bytes from `offset` (one the last read began at) until
-  /// release(), so that line_of() and text_at() may still look at them.
+  /// Keeps the line of `offset` (one the last read began at) until
+  /// release(), so that line_of() may still tell it once the reads have gone
+  /// on: it is counted before the bytes there go, and they go as any others.
   void hold(std::uint64_t offset) {
     held_from_ = offset;
+    held_line_ = 0;
     holding_ = true;
   }
   void release() { holding_ = false; }
@@ -244,12 +246,19 @@ class TokenStream {
   bool stopped_at_nul() const { return stopped_at_nul_; }
   /// True when the input begins with `bytes`; before any read.
   bool begins_with(std::string_view bytes);
-  /// Looks at the tokens after the last one read as pairs, a group code then
-  /// its value, up to the first pair whose code is a whole 0 or the end of
-  /// the input, without reading them: true when one of them is the whole
-  /// integer `code` followed by exactly `value`. The reads go on from where
-  /// they were; the bytes looked at stay in memory meanwhile.
-  bool pairs_ahead_hold(std::int32_t code, std::string_view value);
+  /// Shows `see` the tokens after the last one read, one at a time, without
+  /// reading them, until it returns false or the input ends; the reads go on
+  /// from where they were. The bytes looked at stay in memory meanwhile; a
+  /// view holds until `see` returns.
+  template <class See>
+  void look_ahead(See see) {
+    keeping_ = true;
+    std::uint64_t at = position();
+    std::string_view token;
+    while (next_held(at, token) != 0 && see(token)) {
+    }
+    keeping_ = false;
+  }
   bool eof() const { return eof_; }
   /// errno value of a failed read of the source, 0 if none; a failed read ends the stream.
   int error() const { return error_; }
@@ -304,7 +313,8 @@ class TokenStream {
   struct Block;
   void take_index(const Block& block);
   // The token after offset `at` in the input, bringing in more bytes as
-  // needed; `at` moves past it. 0 at the end of the input.
+  // needed (keeping_ keeps those from pos_); `at` moves past it. 0 at the
+  // end of the input.
   std::size_t next_held(std::uint64_t& at, std::string_view& token);
   static double convert_real(const char* first, const char* last, bool negative);
 
@@ -328,8 +338,10 @@ class TokenStream {
   bool stopped_at_nul_ = false;
   int error_ = 0;
   bool overflowed_ = false;
-  std::uint64_t held_from_ = 0;  // bytes kept from there on, while holding_
+  std::uint64_t held_from_ = 0;  // the offset whose line is kept, while holding_
+  std::uint64_t held_line_ = 0;  // its line, once counted; 0 before
   bool holding_ = false;
+  bool keeping_ = false;  // the bytes from pos_ on stay in the buffer, while looking ahead
   std::uint64_t block_offset_ = 0;    // where the block of the index begins in the input
   std::uint64_t block_lines_ = 0;     // line feeds before it
   std::uint64_t lines_in_input_ = 0;  // all of them, once the last block is in

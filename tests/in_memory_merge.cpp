@@ -17,7 +17,7 @@ std::unique_ptr<TokenStream> stream_of(const std::string& bytes, std::size_t blo
 }  // namespace
 
 MergeResult in_memory_merge(const std::string& first, const std::string& second, std::size_t block,
-                            std::unique_ptr<ByteSink> sink, int* write_error) {
+                            std::unique_ptr<ByteSink> sink, int* write_error, bool shadowed) {
   MergeResult result;
   char* text = nullptr;
   std::size_t size = 0;
@@ -26,12 +26,31 @@ MergeResult in_memory_merge(const std::string& first, const std::string& second,
     Console console(out, stdin);
     Extents extents;
     Working w;
-    survey_pass(*stream_of(first, block), w, extents, console);
-    first_report(extents, console);
     if (sink == nullptr) sink = std::make_unique<StringSink>(result.merged);
     LineWriter f3(std::move(sink), 64);
-    write_header(extents, f3);
-    copy_first_input(*stream_of(first, block), f3, w, console);
+    if (shadowed) {
+      Console copying(console, [] { return false; });
+      SurveyShadow shadow(console, f3);
+      copy_first_input(*stream_of(first, block), f3, w, copying, &shadow);
+      if (shadow.holds()) {
+        extents = shadow.extents();
+      } else {
+        Working surveying;
+        survey_pass(*stream_of(first, block), surveying, extents, console, shadow.shown());
+      }
+      first_report(extents, console);
+      copying.release();
+      if (shadow.header().empty()) {
+        write_header(extents, f3);
+      } else if (header_text(extents) != shadow.header()) {
+        f3.replace_front(shadow.header().size(), header_text(extents));
+      }
+    } else {
+      survey_pass(*stream_of(first, block), w, extents, console);
+      first_report(extents, console);
+      write_header(extents, f3);
+      copy_first_input(*stream_of(first, block), f3, w, console);
+    }
     if (w.fault) {
       result.refused = 1;
       result.line = w.fault.line;

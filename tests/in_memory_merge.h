@@ -15,9 +15,13 @@ namespace quorvane::testing {
 
 /// The console text from "Treatment" on and the merged file. `sink` replaces
 /// the merged file's own when given; `write_error` gets the writer's result.
+/// With `shadowed`, the first input is surveyed by its copy (SurveyShadow),
+/// as a run into a regular file does, the survey run after it only where the
+/// shadow gives up.
 MergeResult in_memory_merge(const std::string& first, const std::string& second,
                             std::size_t block = TokenStream::kDefaultBlock,
-                            std::unique_ptr<ByteSink> sink = nullptr, int* write_error = nullptr);
+                            std::unique_ptr<ByteSink> sink = nullptr, int* write_error = nullptr,
+                            bool shadowed = false);
 
 }  // namespace quorvane::testing
 

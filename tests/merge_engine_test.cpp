@@ -21,9 +21,9 @@ using testing::crlf;
 using testing::MergeResult;
 
 MergeResult merge(const std::string& first, const std::string& second,
-                  std::size_t block = TokenStream::kDefaultBlock) {
+                  std::size_t block = TokenStream::kDefaultBlock, bool shadowed = false) {
   int error = -1;
-  MergeResult result = testing::in_memory_merge(first, second, block, nullptr, &error);
+  MergeResult result = testing::in_memory_merge(first, second, block, nullptr, &error, shadowed);
   EXPECT_EQ(error, 0);
   return result;
 }
@@ -200,11 +200,13 @@ TEST(Merge, DrawingsNotLaidOutAsTheMergeReadsAreRefusedAtTheirLine) {
   };
   for (const auto& c : cases) {
     for (std::size_t block : {std::size_t{2}, TokenStream::kDefaultBlock}) {
-      MergeResult got = merge(c.first, c.second, block);
-      MergeResult expected = testing::reference_merge(c.first, c.second);
-      EXPECT_EQ(same(got, expected), "") << c.name << ", blocks of " << block;
-      EXPECT_EQ(got.refused, c.refused) << c.name;
-      EXPECT_EQ(got.line, c.line) << c.name;
+      for (bool shadowed : {false, true}) {
+        MergeResult got = merge(c.first, c.second, block, shadowed);
+        MergeResult expected = testing::reference_merge(c.first, c.second);
+        EXPECT_EQ(same(got, expected), "") << c.name << ", blocks of " << block;
+        EXPECT_EQ(got.refused, c.refused) << c.name;
+        EXPECT_EQ(got.line, c.line) << c.name;
+      }
     }
   }
 }
@@ -354,6 +356,11 @@ TEST(Merge, AgreesWithTheReferenceModelOnGeneratedDrawings) {
       MergeResult got = merge(first, second, block);
       ASSERT_EQ(same(got, expected), "")
           << "round " << round << ", blocks of " << block << "\n" << first << "\n--\n" << second;
+      // Surveyed by the copy, the console is the survey's to the byte, also
+      // where the copy refuses the drawing.
+      MergeResult shadowed = merge(first, second, block, true);
+      ASSERT_EQ(shadowed.console, got.console) << "round " << round << ", blocks of " << block;
+      ASSERT_EQ(same(shadowed, got), "") << "round " << round << ", blocks of " << block;
     }
   }
 }

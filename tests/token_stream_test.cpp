@@ -226,7 +226,7 @@ TEST(TokenStream, CtrlZEndsTheInput) {
     // Far into a block, in each of its 64-byte words; a NUL ends it the same
     // way, and is told apart. Whichever comes first ends the input.
     for (std::size_t at : {0, 1, 63, 64, 100, 4095}) {
-      for (const std::string stop : {"\x1a"s, "\0"s, "\x1a\0"s, "\0\x1a"s}) {
+      for (const std::string& stop : {"\x1a"s, "\0"s, "\x1a\0"s, "\0\x1a"s}) {
         std::string bytes = std::string(at, '\n') + stop + " 12";
         auto late = stream_of(bytes, 4096);
         EXPECT_FALSE(late->read_int(val)) << at;
