@@ -110,19 +110,25 @@ std::vector<std::string> given_answers;
 std::size_t answers_taken = 0;
 std::string nomdir;  // the folder as the operator named it
 
-// Prompts and reads one answer.
+// Prompts and reads one answer. A NUL byte would cut the path composed with
+// it, so that another file would be opened in its place: it stops the run.
 void ask(const char* prompt, std::string& word, const char* what) {
   if (!given_answers.empty()) {
     word = given_answers[answers_taken++];
-    return;
+  } else {
+    console.prompt(prompt);
+    check_console();
+    if (!console.answer(word)) {
+      if (console.input_error() != 0) {
+        fail(std::string("cannot read the answers: ") + std::strerror(console.input_error()));
+      }
+      fail(std::string("stopped before ") + what + " was given");
+    }
   }
-  console.prompt(prompt);
-  check_console();
-  if (console.answer(word)) return;
-  if (console.input_error() != 0) {
-    fail(std::string("cannot read the answers: ") + std::strerror(console.input_error()));
+  if (word.find('\0') != std::string::npos) {
+    fail(std::string(what) + " " + printable(word) +
+         " holds a NUL byte, which no name of a file may hold");
   }
-  fail(std::string("stopped before ") + what + " was given");
 }
 
 // Where a composed path leads; a name that matches several files is an error.

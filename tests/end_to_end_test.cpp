@@ -325,6 +325,34 @@ TEST_F(EndToEnd, AnswersEndingEarlyStopTheRun) {
   expect_inputs_intact();
 }
 
+// An answer that holds a NUL byte would cut the path composed with it (the
+// merged file notes.txt\0cnha.dxf would be notes.txt): the run stops at that
+// answer, before anything is created or opened for writing.
+TEST_F(EndToEnd, AnAnswerHoldingANulByteStopsTheRun) {
+  using namespace std::string_literals;
+  const struct {
+    std::string answers;
+    std::string line;
+  } cases[] = {
+      {"site4 north north notes.txt\0\n"s,
+       "the name of the resulting file notes.txt? holds a NUL byte"},
+      {"site4\0 north north north\n"s, "the folder name site4? holds a NUL byte"},
+      {"site4 north\0x north north\n"s, "the name of the file cn.dxf north?x holds a NUL byte"},
+  };
+  drive.write("images/site4/notes.txt", "the operator's notes");
+  drive.write(kOutput, "an earlier merge");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    ToolRun r = run(c.answers);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, shown_as("quorvane_tool: " + c.line + ", which no name of a file may hold\n"));
+    EXPECT_EQ(drive.read("images/site4/notes.txt"), "the operator's notes");
+    EXPECT_EQ(drive.read(kOutput), "an earlier merge");
+    EXPECT_EQ(hidden_files(drive.path() + "/images/site4"), "");
+  }
+  expect_inputs_intact();
+}
+
 // Names beyond ASCII, as French operators write them: answers in UTF-8 and,
 // on Windows, in the ANSI code page (Windows-1252 for the Wine prefix of the
 // tests), and arguments.
