@@ -59,5 +59,18 @@ TEST_F(ConsoleOnFile, ReleaseAtTheEndOfThePassLetsEverythingOut) {
   EXPECT_EQ(shown(console), "ban1\rn2\rc");
 }
 
+// Counts of polylines go on past 2^31, held or not.
+TEST_F(ConsoleOnFile, CountsBeyond32Bits) {
+  Console console(file_, stdin);
+  Console held(console, [] { return false; });
+  for (std::int64_t count = 2147483647; count <= 2147483649; ++count) {
+    held.progress("n", count, ";");
+    console.progress("s", count + 2147483648, ";");
+  }
+  held.release();
+  EXPECT_EQ(shown(console),
+            "s4294967295;s4294967296;s4294967297;n2147483647;n2147483648;n2147483649;");
+}
+
 }  // namespace
 }  // namespace quorvane
