@@ -8,7 +8,8 @@
 // and whether both merged files are the same bytes; then the conversion of
 // the first drawing (convert cn): its wall time (best of three), MB/s of its
 // input and peak resident memory. The pairs are generated in <folder>
-// (default /tmp/quorvane-bench) on first use and kept.
+// (default /tmp/quorvane-bench) on first use and kept. Last, a first drawing
+// refused after a billion blank lines (1 GB): wall time and peak memory.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -134,5 +135,19 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     fs::remove(baseline_output);
   }
-  return 0;
+
+  // A fault after a billion blank lines: refused in constant memory.
+  const fs::path blank = folder / "images" / "bench" / "blankcn.dxf";
+  if (!fs::exists(blank)) {
+    std::ofstream out(blank, std::ios::binary);
+    out << "POLYLINE\n";
+    const std::string lines(1 << 20, '\n');
+    for (int i = 0; i < 1000000000 / (1 << 20); ++i) out << lines;
+    out << std::string(1000000000 % (1 << 20), '\n') << "5\nL\n";
+    std::ofstream(folder / "images" / "bench" / "blankha.dxf", std::ios::binary) << "SEQEND\n";
+  }
+  Measure refused = run({QUORVANE_TOOL_EXE}, "bench\nblank\nblank\nblank\n", folder.string());
+  std::printf("\nrefused after 1e9 blank lines: status %d, %.3f s, peak %.1f MiB\n", refused.status,
+              refused.seconds, refused.peak_mib);
+  return refused.status == 1 ? 0 : 1;
 }

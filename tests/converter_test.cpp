@@ -323,6 +323,7 @@ TEST(Converter, LayerNamesAreKeptUnlessTheMergeWouldMisreadThem) {
        "non_break", true},
       {"AC1015", "ANSI_1252", "SEQEND", "SEQEND_", true},
       {"AC1015", "ANSI_1252", "$EXTMAX", "$EXTMAX_", true},
+      {"AC1015", "ANSI_1252", "LWPOLYLINE", "LWPOLYLINE_", true},
       {"AC1015", "ANSI_1252", "seqend", "seqend", false},
       {"AC1015", "ANSI_1252", "", "0", true},
   };
