@@ -233,6 +233,37 @@ TEST_F(Faults, RunningOutOfMemory) {
   EXPECT_EQ(hidden_files(here.path()), "");
 }
 
+// A fault far after the keyword it is told at, behind a run of blank lines in
+// a second drawing read through a FIFO: the keyword's line is kept, not the
+// bytes after it, so the run is refused in little memory.
+TEST_F(Faults, AFaultAfterManyBlankLinesIsToldInLittleMemory) {
+  if (under_wine()) GTEST_SKIP() << "Linux's limits";
+  if (kSlowdown > 1) GTEST_SKIP() << "a sanitizer's runtime takes more address space than the limit";
+  const std::string fifo = drive.path() + "/" + kSecond;
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  RunOptions limited = options();
+  limited.memory_limit = 200L << 20;
+  limited.beside = [&](int) {
+    int fd = open_fifo_for_writing(fifo);
+    if (fd < 0) return;
+    const std::string open = "POLYLINE\n8\nHA_6292\n66\n1\n70\n0\n40\n0\n0\nPOLYLINE\n";
+    const std::string blank(1 << 20, '\n');
+    bool written = write(fd, open.data(), open.size()) == static_cast<ssize_t>(open.size());
+    for (int i = 0; i < 300 && written; ++i) {
+      written = write(fd, blank.data(), blank.size()) == static_cast<ssize_t>(blank.size());
+    }
+    if (written) written = write(fd, "8\nHA_6292\n", 10) == 10;
+    close(fd);
+  };
+  ToolRun r = run_tool(answers_, limited);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, failure("cannot merge", "c:\\images\\site4\\northha.dxf", kSecond,
+                           "line 11: a POLYLINE before the SEQEND of the polyline before it; "
+                           "convert it first: quorvane_tool convert ha INPUT OUTPUT"));
+  EXPECT_EQ(hidden_files(folder()), "");
+}
+
 // Interrupts at a point the test holds the run at: the second drawing is a
 // FIFO that has given half of its bytes, and the merged file's temporary is
 // there. The run dies by the signal, the earlier merged file stays, and only
