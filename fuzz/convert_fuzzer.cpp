@@ -1,12 +1,15 @@
 // A conversion of arbitrary bytes: it either refuses them at a line, or
 // writes a drawing that the merge takes without refusing it, as the first
-// drawing (cn) or the second (ha) as the first byte says. Anything else aborts.
+// drawing (cn) or the second (ha) as the first byte says, the tool's passes and
+// the plain model alike, with the same console text and merged bytes. Anything
+// else aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "converter.h"
+#include "in_memory_merge.h"
 #include "reference_model.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -28,12 +31,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (out.close() != 0) std::abort();
   }
+  const std::string none;
   const bool first = options.kind == quorvane::DrawingKind::kContours;
-  const quorvane::testing::MergeResult merged =
-      first ? quorvane::testing::reference_merge(converted, "")
-            : quorvane::testing::reference_merge("", converted);
-  if (merged.refused != 0) {
-    std::fprintf(stderr, "the merge refuses the converted drawing at line %llu\n", merged.line);
+  const std::string& cn = first ? converted : none;
+  const std::string& ha = first ? none : converted;
+  const quorvane::testing::MergeResult tool = quorvane::testing::in_memory_merge(cn, ha);
+  const quorvane::testing::MergeResult model = quorvane::testing::reference_merge(cn, ha);
+  if (tool.refused != 0 || model.refused != 0) {
+    std::fprintf(stderr, "the merge refuses the converted drawing at line %llu (model: %llu)\n",
+                 tool.line, model.line);
+    std::abort();
+  }
+  if (tool.merged != model.merged || tool.console != model.console) {
+    std::fprintf(stderr, "the merge of the converted drawing differs from the model's\n");
     std::abort();
   }
   return 0;

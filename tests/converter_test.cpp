@@ -1,14 +1,19 @@
 // Drawings as other programs write them, converted in memory: what is written
-// of each polyline, and where a drawing that cannot be read is refused.
+// of each polyline, and where a drawing that cannot be read is refused. Every
+// drawing converted here is then merged, by the tool and by the model.
 #include "converter.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <random>
 #include <sstream>
 
+#include "in_memory_merge.h"
+#include "keywords.h"
 #include "layer_names.h"
+#include "reference_model.h"
 
 namespace quorvane {
 namespace {
@@ -24,6 +29,56 @@ std::string pairs(std::string_view text, const char* end = "\n") {
     }
   }
   return out + end;
+}
+
+// "layer vertices" of each polyline of a drawing the merge reads or writes, in
+// file order; of `layer` alone when one is given.
+std::vector<std::string> polylines_in(const std::string& bytes, const char* layer = nullptr) {
+  std::vector<std::string> found;
+  std::istringstream lines(bytes);
+  std::string line, name;
+  long vertices = -1;  // of the polyline counted, -1 outside one
+  auto end = [&] {
+    if (vertices >= 0) found.push_back(name + " " + std::to_string(vertices));
+    vertices = -1;
+  };
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line == POLYLINE) {
+      end();
+      std::getline(lines, name);  // the code 8
+      std::getline(lines, name);
+      if (!name.empty() && name.back() == '\r') name.pop_back();
+      if (layer == nullptr || name == layer) vertices = 0;
+    } else if (line == VERTEX && vertices >= 0) {
+      ++vertices;
+    } else if (line == SEQEND) {
+      end();
+    }
+  }
+  end();
+  return found;
+}
+
+// A converted drawing merged by the tool and by the model, as the first drawing
+// (cn) or the second (ha) beside an empty one: both take it and write the same
+// bytes, which hold each of its polylines whole (ha: each on HA_6292).
+void expect_merged_whole(const std::string& bytes, DrawingKind kind) {
+  const bool first = kind == DrawingKind::kContours;
+  const std::string none;
+  const std::string& cn = first ? bytes : none;
+  const std::string& ha = first ? none : bytes;
+  const testing::MergeResult tool = testing::in_memory_merge(cn, ha);
+  const testing::MergeResult model = testing::reference_merge(cn, ha);
+  EXPECT_EQ(tool.refused, 0) << "at line " << tool.line << ":\n" << bytes.substr(0, 400);
+  EXPECT_EQ(model.refused, 0) << "at line " << model.line << ":\n" << bytes.substr(0, 400);
+  EXPECT_TRUE(tool.merged == model.merged)
+      << "the merged bytes differ from the model's at byte "
+      << std::mismatch(tool.merged.begin(), tool.merged.end(), model.merged.begin(),
+                       model.merged.end())
+                 .first -
+             tool.merged.begin();
+  EXPECT_EQ(polylines_in(tool.merged), polylines_in(bytes, first ? nullptr : CURVE));
 }
 
 // What a converted drawing holds, in short: "ext <min> <max>", then per
@@ -45,6 +100,7 @@ std::string converted(const std::string& drawing, DrawingKind kind,
     }
     out.close();
   }
+  expect_merged_whole(bytes, kind);
   if (report != nullptr) *report = converter.report();
   std::istringstream lines(bytes);
   std::string code, value, shown, variable;

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Converts drawings that other programs write, ezdxf (R12 to R2018), GDAL
-(ogr2ogr -f DXF from GeoJSON lines, 2D and 3D) and dxflib (R12 and R2000),
+(ogr2ogr -f DXF from GeoJSON lines, 2D and 3D, and from the contours
+gdal_contour -3d draws of a grid) and dxflib (R12 and R2000),
 with `convert cn` and `convert ha`, then merges each converted drawing with the
 sample companion of site4 and reads the result back with ezdxf, GDAL and dxflib.
 
@@ -9,9 +10,10 @@ of the merge at the world coordinates ezdxf computes from the drawing, rounded
 half up; a first drawing keeps its z, a second one gets z 0 and only its
 polylines of HA_6292 (or of the layer named by --layer) reach the merged file.
 The converted file itself must hold the same polylines, unrounded, with the
-layer names it was given, read back as they were written.
+layer names it was given, read back as they were written; a layer named as
+one of the merge's keywords (model_cli --keywords) gets a "_" after it.
 
-  converted_drawings.py <tool> <dxflib_writer> <dxflib_reader>
+  converted_drawings.py <tool> <model_cli> <dxflib_writer> <dxflib_reader>
 
 Exits 77 (skipped) when ezdxf, ogr2ogr or a dxflib program is missing,
 unless QUORVANE_REQUIRE_READERS is set.
@@ -31,11 +33,11 @@ try:
     from ezdxf.math import OCS, Vec3
 except ImportError:
     ezdxf = None
+from other_programs import gdal_contours
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
                         "images", "site4")
 COMPANION = {"cn": "northha.dxf", "ha": "northcn.dxf"}
-KEYWORDS = {"POLYLINE", "VERTEX", "SEQEND", "ENDSEC", "$EXTMIN", "$EXTMAX"}
 # Non-integral and negative, with ties of the rounding among them.
 PLAN = [(1234.567, -845.25), (-2.7, 310.5), (-1876.125, -12.5), (905.4999, 77.75)]
 BULGES = [0.5, 0.0, -1.0, 0.25]
@@ -86,7 +88,7 @@ def by_ezdxf(path, version, binary=False):
 
 
 def by_gdal(path, dimensions):
-    layers = ["Plot lines", "HA_6292", "VERTEX", "Plot lines"]
+    layers = ["Plot lines", "HA_6292", "VERTEX", "LWPOLYLINE"]
     features = [{"type": "Feature", "properties": {"Layer": layer},
                  "geometry": {"type": "LineString", "coordinates": [
                      [x + k, y - k, 10.5 * k - x / 9.0][:dimensions] for x, y in PLAN]}}
@@ -98,6 +100,7 @@ def by_gdal(path, dimensions):
 
 
 WRITER = READER = None  # the dxflib writer and reader, from the command line
+KEYWORDS = set()  # the merge's, from model_cli
 # name, writer, --layer for `convert ha`, the reason each kind is refused for, as a
 # pattern (none: both convert)
 DRAWINGS = [
@@ -110,6 +113,7 @@ DRAWINGS = [
     ("ezdxf R2018", lambda p: by_ezdxf(p, "R2018"), None, None),
     ("GDAL 2D", lambda p: by_gdal(p, 2), "Plot lines", None),
     ("GDAL 3D", lambda p: by_gdal(p, 3), "VERTEX", None),
+    ("GDAL contours", gdal_contours, "CN110", None),
     ("dxflib r12 contours", lambda p: subprocess.run([WRITER, p, "r12", "cn"], check=True),
      "CN1", None),
     ("dxflib r2000 contours", lambda p: subprocess.run([WRITER, p, "r2000", "cn"], check=True),
@@ -254,15 +258,17 @@ def run_one(tool, source, kind, chosen, refusal, want, drive):
 
 
 def main():
-    global WRITER, READER
-    if len(sys.argv) != 4:
+    global WRITER, READER, KEYWORDS
+    if len(sys.argv) != 5:
         print(__doc__)
         return 2
-    tool, WRITER, READER = (os.path.abspath(a) for a in sys.argv[1:])
-    if ezdxf is None or shutil.which("ogr2ogr") is None or not all(
+    tool, model, WRITER, READER = (os.path.abspath(a) for a in sys.argv[1:])
+    if ezdxf is None or not all(shutil.which(p) for p in ("ogr2ogr", "gdal_contour")) or not all(
             os.access(p, os.X_OK) for p in (WRITER, READER)):
-        print("skipped: ezdxf, ogr2ogr or the dxflib writer or reader is missing")
+        print("skipped: ezdxf, ogr2ogr, gdal_contour or the dxflib writer or reader is missing")
         return 1 if os.environ.get("QUORVANE_REQUIRE_READERS") else 77
+    KEYWORDS = set(subprocess.run([model, "--keywords"], capture_output=True, text=True,
+                                  check=True).stdout.splitlines())
     passed = failed = 0
     with tempfile.TemporaryDirectory() as scratch:
         for number, (name, write, chosen, refused) in enumerate(DRAWINGS):

@@ -1,9 +1,12 @@
 // Tells what the plain model of the merge does with two drawings: "merged",
-// or "refused <drawing> <line>".
+// or "refused <drawing> <line>"; with --keywords, the merge's keywords, one a
+// line, for the scripts that need them.
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "keywords.h"
 #include "reference_model.h"
 
 namespace {
@@ -18,8 +21,14 @@ std::string bytes_of(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--keywords") == 0) {
+    for (std::string_view keyword : quorvane::kKeywords) {
+      std::printf("%.*s\n", static_cast<int>(keyword.size()), keyword.data());
+    }
+    return 0;
+  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: model_cli <first.dxf> <second.dxf>\n");
+    std::fprintf(stderr, "usage: model_cli <first.dxf> <second.dxf> | --keywords\n");
     return 2;
   }
   quorvane::testing::MergeResult r =
