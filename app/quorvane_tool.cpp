@@ -12,7 +12,7 @@
 // Where the merged file is a regular one, the passes run side by side (see
 // side_by_side.h): the survey and the copy of the second input on threads of
 // their own, the copy of the first input here. Into a FIFO or a device, or a
-// file written in place, they run one after the other.
+// file made aside to be written in place, they run one after the other.
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -204,7 +204,7 @@ void end_of_pass(Input& input, const Fault& fault = Fault{}) {
 
 #ifndef _WIN32
 std::atomic_flag faulted = ATOMIC_FLAG_INIT;
-std::string left_empty_note;  // what the fault's line adds for a file written in place
+std::string left_empty_note;  // what the fault's line adds for an earlier file emptied
 
 void on_bus_error(int signal, siginfo_t* info, void*) {
   const char* note = mapped_input_note(info->si_addr);
@@ -230,16 +230,30 @@ void on_bus_error(int signal, siginfo_t* info, void*) {
 #endif
 
 // Once the file to write is open: where it leads, how messages name it, and
-// what the line of a fault adds when it is written in place.
+// what the line of a fault adds when it empties an earlier file being written over.
 void name_output(const std::string& host, const std::string& shown) {
   output_host = host;
   output_shown = shown;
 #ifndef _WIN32
   if (output.kind() == OutputFile::Kind::kInPlace) {
-    left_empty_note = std::string("; the ") + output_role + " " + shown +
-                      " was written in place, as its folder takes no new file, and is left empty";
+    left_empty_note =
+        std::string("; the ") + output_role + " " + shown + " " + kWrittenOverAndEmptied;
   }
 #endif
+}
+
+// Opens the file to write, or ends the run saying why it cannot be.
+std::FILE* open_output(const std::string& host, const std::string& shown) {
+  int error = 0;
+  std::FILE* file = output.open(host, error);
+  if (file == nullptr && output.kind() == OutputFile::Kind::kInPlace) {
+    fail("cannot create " + shown +
+         ": its folder takes no new file, and no temporary file can be made for it: " +
+         std::strerror(error));
+  }
+  if (file == nullptr) fail("cannot create " + shown + ": " + reason(error));
+  name_output(host, shown);
+  return file;
 }
 
 // Refuses an output that would be one of the inputs, then makes ready to write it.
@@ -252,15 +266,12 @@ void create_merged(const std::string& composed) {
            (input == &f1 ? "first input " + nomim1 : "second input " + nomim2));
     }
   }
-  int error = 0;
-  std::FILE* file = output.open(host, error);
-  if (file == nullptr) fail("cannot create " + describe(composed, host) + ": " + reason(error));
-  name_output(host, describe(composed, host));
-  // Into a regular file, full buffers are written on a thread of the writer's
-  // own; elsewhere this thread writes every byte, so that an interrupt comes
-  // between two writes.
+  std::FILE* file = open_output(host, describe(composed, host));
+  // Into a regular file (one made aside too), full buffers are written on a
+  // thread of the writer's own; into a FIFO or a device this thread writes
+  // every byte, so that an interrupt comes between two writes.
   f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(file), LineWriter::kDefaultCapacity,
-                                    /*background=*/output.kind() == OutputFile::Kind::kReplacing);
+                                    /*background=*/output.regular());
 }
 
 void check_output(int error) {
@@ -438,13 +449,11 @@ void convert_drawing(const Command& command) {
     fail("refusing to write " + command.output + ": it is the same file as the drawing to convert, " +
          input);
   }
-  std::FILE* target = output.open(command.output, error);
-  if (target == nullptr) fail("cannot create " + command.output + ": " + reason(error));
-  name_output(command.output, command.output);
-  // The header may be known only at the end: what cannot be rewritten is
-  // made in a temporary file first.
+  std::FILE* target = open_output(command.output, command.output);
+  // The header may be known only at the end: a FIFO or a device, which
+  // cannot be rewritten, is made in a temporary file first.
   std::FILE* spool = nullptr;
-  if (!output.readable()) {
+  if (!output.regular()) {
     spool = temporary_file();
     if (spool == nullptr) {
       fail("cannot write " + command.output + ": no temporary file can be made for it: " +
@@ -452,8 +461,7 @@ void convert_drawing(const Command& command) {
     }
   }
   f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(spool != nullptr ? spool : target),
-                                    LineWriter::kDefaultCapacity,
-                                    /*background=*/output.kind() == OutputFile::Kind::kReplacing);
+                                    LineWriter::kDefaultCapacity, /*background=*/output.regular());
   ConvertOptions options;
   options.kind = command.drawing == "cn" ? DrawingKind::kContours : DrawingKind::kPlots;
   options.layer = command.layer;
@@ -528,7 +536,7 @@ static void out_of_memory() {
   const bool emptied = OutputFile::abandon_now();
   static const char kLine[] = "quorvane_tool: out of memory: the run stops, and the file it was "
                               "writing is not put in place";
-  static const char kEmptied[] = "; that file was written in place and is left empty";
+  static const char kEmptied[] = "; that file was being written over in place and is left empty";
 #ifdef _WIN32
   _write(2, kLine, sizeof kLine - 1);
   if (emptied) _write(2, kEmptied, sizeof kEmptied - 1);
