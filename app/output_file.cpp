@@ -85,6 +85,7 @@ namespace {
 
 // For the handler: the temporary of a replacing file, or the earlier file of one written in place.
 std::atomic<HANDLE> open_handle{INVALID_HANDLE_VALUE};
+bool marked = false;  // the temporary is marked for deletion
 
 int errno_of(DWORD code) {
   switch (code) {
@@ -223,8 +224,12 @@ std::FILE* OutputFile::open(const std::string& host, int& error) {
     error = errno_of(code);
     return nullptr;
   }
+  // Gone with the process's last handle to it, however the process ends,
+  // until commit takes the mark back through the handle kept here.
+  const HANDLE kept = duplicate(handle);
+  marked = kept != INVALID_HANDLE_VALUE && dispose(handle, true);
   publish_temporary(temporary_);
-  open_handle.store(duplicate(handle));
+  open_handle.store(kept);
   opened_ = true;
   return stream_of(handle, error);
 }
@@ -285,6 +290,8 @@ void OutputFile::release_in_place() {
 }
 
 void OutputFile::remove_temporary() {
+  // Marked for deletion: it goes with the last handle. Removed by name too,
+  // where the mark could not be set.
   drop_handle();
   DeleteFileW(widen(temporary_).c_str());
   temporary_set.store(false);
@@ -302,7 +309,15 @@ int OutputFile::commit() {
     drop_handle();
     return 0;
   }
-  drop_handle();
+  // The mark is taken back with the last handle to the file, which may then be moved.
+  HANDLE handle = open_handle.exchange(INVALID_HANDLE_VALUE);
+  const bool kept = !marked || dispose(handle, false);
+  const DWORD why = kept ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(handle);
+  if (!kept) {
+    temporary_set.store(false);
+    return errno_of(why);
+  }
   BOOL moved = FALSE;
   if (existed_) {
     // ReplaceFile keeps the earlier file's attributes and security.
@@ -326,7 +341,7 @@ bool OutputFile::abandon_now() {
   HANDLE handle = open_handle.load();
   if (handle == INVALID_HANDLE_VALUE) return false;
   if (copying.load()) return empty(handle);
-  // Gone when the process ends and its handles close.
+  // Marked already when it was made; again, in case that failed.
   if (temporary_set.load()) dispose(handle, true);
   return false;
 }

@@ -3,10 +3,11 @@
 // It is written under a temporary name in the folder of the file it replaces
 // (".northcnha.dxf.Xk3f9Q" for northcnha.dxf) and moved over that file only
 // once it is complete and closed; until then an earlier file of that name is
-// untouched, and on any failure or interrupt the temporary goes. The
-// earlier file's permission bits are kept; a new file gets 0666 less the
-// umask. A symbolic link is followed: the file it leads to is replaced, and
-// the link stays.
+// untouched, and on any failure or interrupt the temporary goes (on Windows
+// it is marked for deletion from the start, so that even a killed run leaves
+// none). The earlier file's permission bits are kept; a new file gets 0666
+// less the umask. A symbolic link is followed: the file it leads to is
+// replaced, and the link stays.
 //
 // Two exceptions:
 // - a FIFO or a device is written through, in order, never seeked and never
