@@ -82,7 +82,7 @@ class EndToEnd : public ::testing::Test {
     if (child == 0) {
       if (chdir(here.path().c_str()) != 0) _exit(126);
       setenv("QUORVANE_DRIVE_C", drive.path().c_str(), 1);
-      execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
+      execl(tool_executable(), "quorvane_tool", static_cast<char*>(nullptr));
       _exit(127);
     }
     return child;

@@ -25,6 +25,11 @@
 
 namespace quorvane::testing {
 
+const char* tool_executable() {
+  const char* named = std::getenv("QUORVANE_TOOL");
+  return named != nullptr && *named != '\0' ? named : QUORVANE_TOOL_EXE;
+}
+
 bool under_wine() { return std::getenv("QUORVANE_WINE_TOOL") != nullptr; }
 
 std::string shown_as(const std::string& text) {
@@ -154,7 +159,7 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
       argv = {const_cast<char*>(wine != nullptr ? wine : "wine64"),
               std::getenv("QUORVANE_WINE_TOOL")};
     } else {
-      argv = {const_cast<char*>(QUORVANE_TOOL_EXE)};
+      argv = {const_cast<char*>(tool_executable())};
     }
     for (const std::string& argument : options.arguments) {
       argv.push_back(const_cast<char*>(argument.c_str()));

@@ -45,6 +45,10 @@ struct RunOptions {
 
 ToolRun run_tool(const std::string& answers, const RunOptions& options);
 
+/// The tool's executable: the one $QUORVANE_TOOL names, or the one built
+/// beside the tests.
+const char* tool_executable();
+
 /// True when the tool under test is the Windows executable named by
 /// $QUORVANE_WINE_TOOL, run by Wine ($QUORVANE_WINE, default wine64, in the
 /// prefix $WINEPREFIX). Its c:\images is then made to lead to the images
