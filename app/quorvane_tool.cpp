@@ -274,8 +274,20 @@ void create_merged(const std::string& composed) {
                                     /*background=*/output.regular());
 }
 
+// A file written in place is made in the system's temporary folder first:
+// a failure before commit is one of that folder's disk.
 void check_output(int error) {
-  if (error != 0) fail("cannot write " + output_shown + ": " + reason(error));
+  if (error == 0) return;
+  const bool aside = output.kind() == OutputFile::Kind::kInPlace;
+  fail("cannot write " + output_shown + ": " + reason(error) +
+       (aside ? " in the system's temporary folder, where it is made first" : ""));
+}
+
+// Puts the file written in place; a failure now is one of the file itself.
+void commit_output() {
+  if (int error = output.commit(); error != 0) {
+    fail("cannot write " + output_shown + ": " + reason(error));
+  }
 }
 
 void opening() {
@@ -418,7 +430,7 @@ void treatment() {
   // The merged file takes its name only now, whole; an interrupt from here
   // on comes too late to stop the run.
   hold_interrupts_to_the_end();
-  check_output(output.commit());
+  commit_output();
   survey.reset();
   // On a terminal, where the merged file is; the run is over, whatever befalls this line.
   if (console.terminal()) {
@@ -525,7 +537,7 @@ void convert_drawing(const Command& command) {
     check_console();
   }
   hold_interrupts_to_the_end();
-  check_output(output.commit());
+  commit_output();
 }
 
 }  // namespace

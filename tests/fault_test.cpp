@@ -261,6 +261,11 @@ TEST_F(Faults, AFolderThatTakesNoNewFile) {
        "quorvane_tool: cannot convert binary.dxf: line 1: this is a binary DXF drawing: save it "
        "as ASCII DXF, then convert that\n",
        earlier},
+      {"a file too large for this run, where it is made first",
+       [](RunOptions& o) { o.file_size_limit = 100000; }, "", 1, 0,
+       failure("cannot write", "c:\\images\\site4\\northcnha.dxf", kOutput,
+               "File too large in the system's temporary folder, where it is made first"),
+       earlier},
       {"a copy over it that fails at its first byte",
        [](RunOptions& o) { o.pwrite_fails_from = 0; }, "", 1, 0, cannot_write, earlier},
       {"a copy over it that fails midway", [](RunOptions& o) { o.pwrite_fails_from = 1; }, "", 1, 0,
