@@ -259,8 +259,12 @@ int OutputFile::write_over() {
   for (LONGLONG done = 0; done < size.QuadPart && error == 0;) {
     const auto want = static_cast<DWORD>(std::min<LONGLONG>(sizeof piece, size.QuadPart - done));
     DWORD got = 0;
-    if (!ReadFile(aside, piece, want, &got, nullptr) || got == 0) {
-      error = got == 0 ? EIO : errno_of(GetLastError());
+    if (!ReadFile(aside, piece, want, &got, nullptr)) {
+      error = errno_of(GetLastError());
+      break;
+    }
+    if (got == 0) {  // shorter than its size: it cannot be the file made
+      error = EIO;
       break;
     }
     DWORD put = 0;
