@@ -1,10 +1,12 @@
 #include "output_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <random>
 
+#include "files.h"
 #include "text_encoding.h"
 
 #ifdef _WIN32
@@ -26,8 +28,13 @@ namespace {
 char temporary_path[4096];
 std::atomic<bool> temporary_set{false};
 
-constexpr char kLeftEmpty[] =
-    "was written in place, as its folder takes no new file, and is left empty";
+// Set while the earlier file is being written over: a handler that ends the
+// run then empties it, so that nothing looks finished.
+std::atomic<bool> copying{false};
+
+// The copy over the earlier file goes through this buffer: nothing is
+// allocated at commit, where memory may be what ran out.
+char piece[256 * 1024];
 
 // Six letters and digits that no other run is likely to draw.
 std::string random_suffix() {
@@ -55,12 +62,30 @@ bool publish_temporary(const std::string& path) {
 
 }  // namespace
 
+std::string OutputFile::abandon() {
+  if (opened_) {
+    opened_ = false;
+    if (kind_ == Kind::kInPlace) release_in_place();
+    if (kind_ == Kind::kReplacing) remove_temporary();
+  }
+  switch (left_) {
+    case Left::kEmptied:
+      return kWrittenOverAndEmptied;
+    case Left::kMixed:
+      return "was being written over in place, as its folder takes no new file, and could not be "
+             "emptied: it holds part of the new file";
+    default:
+      return "";
+  }
+}
+
 #ifdef _WIN32
 
 namespace {
 
-std::atomic<HANDLE> open_handle{INVALID_HANDLE_VALUE};  // the file written, for the handler
-std::atomic<bool> in_place{false};
+// For the handler: the temporary of a replacing file, or the earlier file of one written in place.
+std::atomic<HANDLE> open_handle{INVALID_HANDLE_VALUE};
+bool marked = false;  // the temporary is marked for deletion
 
 int errno_of(DWORD code) {
   switch (code) {
@@ -102,17 +127,32 @@ std::FILE* stream_of(HANDLE handle, int& error) {
   return file;
 }
 
-void keep_handle(HANDLE handle) {
+HANDLE duplicate(HANDLE handle) {
   HANDLE copy = INVALID_HANDLE_VALUE;
-  if (DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS)) {
-    open_handle.store(copy);
+  if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return INVALID_HANDLE_VALUE;
   }
+  return copy;
 }
 
 void drop_handle() {
   HANDLE handle = open_handle.exchange(INVALID_HANDLE_VALUE);
   if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+}
+
+// Marks the file for deletion once its last handle closes, or takes the mark
+// back. A file so marked goes however the process ends, killed too.
+bool dispose(HANDLE handle, bool gone) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = gone ? TRUE : FALSE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
+}
+
+bool empty(HANDLE handle) {
+  FILE_END_OF_FILE_INFO end{};
+  return SetFileInformationByHandle(handle, FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
 }  // namespace
@@ -155,32 +195,133 @@ std::FILE* OutputFile::open(const std::string& host, int& error) {
   if (handle == INVALID_HANDLE_VALUE) {
     temporary_.clear();
     if (code == ERROR_ACCESS_DENIED && existed_) {
-      handle = CreateFileW(widen(target_).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                           nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (handle == INVALID_HANDLE_VALUE) {
+      // Opened now, without truncation, so that a file that may not be
+      // written is refused before anything is made; written over at commit.
+      HANDLE earlier = CreateFileW(widen(target_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (earlier == INVALID_HANDLE_VALUE) {
         error = errno_of(GetLastError());
         return nullptr;
       }
       kind_ = Kind::kInPlace;
-      in_place.store(true);
-      keep_handle(handle);
+      // Removed once its last handle closes, the one kept here for commit.
+      std::FILE* aside = temporary_file();
+      HANDLE kept = aside == nullptr
+                        ? INVALID_HANDLE_VALUE
+                        : duplicate(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(aside))));
+      if (kept == INVALID_HANDLE_VALUE) {
+        error = aside == nullptr && errno != 0 ? errno : EIO;
+        if (aside != nullptr) std::fclose(aside);
+        CloseHandle(earlier);
+        return nullptr;
+      }
+      earlier_ = reinterpret_cast<std::intptr_t>(earlier);
+      aside_ = reinterpret_cast<std::intptr_t>(kept);
+      open_handle.store(duplicate(earlier));
       opened_ = true;
-      return stream_of(handle, error);
+      return aside;
     }
     error = errno_of(code);
     return nullptr;
   }
+  // Gone with the process's last handle to it, however the process ends,
+  // until commit takes the mark back through the handle kept here.
+  const HANDLE kept = duplicate(handle);
+  marked = kept != INVALID_HANDLE_VALUE && dispose(handle, true);
   publish_temporary(temporary_);
-  keep_handle(handle);
+  open_handle.store(kept);
   opened_ = true;
   return stream_of(handle, error);
+}
+
+int OutputFile::write_over() {
+  HANDLE earlier = reinterpret_cast<HANDLE>(earlier_);
+  HANDLE aside = reinterpret_cast<HANDLE>(aside_);
+  LARGE_INTEGER size{}, before{}, start{};
+  if (!GetFileSizeEx(aside, &size) || !GetFileSizeEx(earlier, &before) ||
+      !SetFilePointerEx(aside, start, nullptr, FILE_BEGIN) ||
+      !SetFilePointerEx(earlier, start, nullptr, FILE_BEGIN)) {
+    return errno_of(GetLastError());
+  }
+  // Room for the new size first, where the file system reserves it: a full
+  // disk fails here, before a byte of the earlier file changes.
+  if (size.QuadPart > before.QuadPart) {
+    FILE_ALLOCATION_INFO room{};
+    room.AllocationSize = size;
+    if (!SetFileInformationByHandle(earlier, FileAllocationInfo, &room, sizeof room)) {
+      const int error = errno_of(GetLastError());
+      if (error == ENOSPC) return error;
+    }
+  }
+  copying.store(true);
+  int error = 0;
+  bool touched = false;
+  for (LONGLONG done = 0; done < size.QuadPart && error == 0;) {
+    const auto want = static_cast<DWORD>(std::min<LONGLONG>(sizeof piece, size.QuadPart - done));
+    DWORD got = 0;
+    if (!ReadFile(aside, piece, want, &got, nullptr)) {
+      error = errno_of(GetLastError());
+      break;
+    }
+    if (got == 0) {  // shorter than its size: it cannot be the file made
+      error = EIO;
+      break;
+    }
+    DWORD put = 0;
+    if (!WriteFile(earlier, piece, got, &put, nullptr) || put != got) {
+      error = errno_of(GetLastError());
+      touched = touched || put > 0;
+      break;
+    }
+    touched = true;
+    done += got;
+  }
+  if (error == 0 && !SetEndOfFile(earlier)) {
+    error = errno_of(GetLastError());
+    touched = true;
+  }
+  if (error != 0 && touched) left_ = empty(earlier) ? Left::kEmptied : Left::kMixed;
+  copying.store(false);
+  return error;
+}
+
+void OutputFile::release_in_place() {
+  drop_handle();
+  for (std::intptr_t* handle : {&earlier_, &aside_}) {
+    if (*handle != -1) CloseHandle(reinterpret_cast<HANDLE>(*handle));
+    *handle = -1;
+  }
+}
+
+void OutputFile::remove_temporary() {
+  // Marked for deletion: it goes with the last handle. Removed by name too,
+  // where the mark could not be set.
+  drop_handle();
+  DeleteFileW(widen(temporary_).c_str());
+  temporary_set.store(false);
 }
 
 int OutputFile::commit() {
   if (!opened_) return 0;
   opened_ = false;
-  drop_handle();
-  if (kind_ != Kind::kReplacing) return 0;
+  if (kind_ == Kind::kInPlace) {
+    const int error = write_over();
+    release_in_place();
+    return error;
+  }
+  if (kind_ != Kind::kReplacing) {
+    drop_handle();
+    return 0;
+  }
+  // The mark is taken back with the last handle to the file, which may then be moved.
+  HANDLE handle = open_handle.exchange(INVALID_HANDLE_VALUE);
+  const bool kept = !marked || dispose(handle, false);
+  const DWORD why = kept ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(handle);
+  if (!kept) {
+    temporary_set.store(false);
+    return errno_of(why);
+  }
   BOOL moved = FALSE;
   if (existed_) {
     // ReplaceFile keeps the earlier file's attributes and security.
@@ -200,41 +341,12 @@ int OutputFile::commit() {
   return 0;
 }
 
-std::string OutputFile::abandon() {
-  if (!opened_) return "";
-  opened_ = false;
-  if (kind_ == Kind::kInPlace) {
-    HANDLE handle = open_handle.load();
-    LARGE_INTEGER start{};
-    if (handle != INVALID_HANDLE_VALUE) {
-      SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
-      SetEndOfFile(handle);
-    }
-    drop_handle();
-    return kLeftEmpty;
-  }
-  drop_handle();
-  if (kind_ == Kind::kReplacing) {
-    DeleteFileW(widen(temporary_).c_str());
-    temporary_set.store(false);
-  }
-  return "";
-}
-
 bool OutputFile::abandon_now() {
   HANDLE handle = open_handle.load();
   if (handle == INVALID_HANDLE_VALUE) return false;
-  if (in_place.load()) {
-    LARGE_INTEGER start{};
-    SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
-    SetEndOfFile(handle);
-    return true;
-  } else if (temporary_set.load()) {
-    // Gone when the process ends and its handles close.
-    FILE_DISPOSITION_INFO dispose{};
-    dispose.DeleteFile = TRUE;
-    SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose);
-  }
+  if (copying.load()) return empty(handle);
+  // Marked already when it was made; again, in case that failed.
+  if (temporary_set.load()) dispose(handle, true);
   return false;
 }
 
@@ -242,7 +354,7 @@ bool OutputFile::abandon_now() {
 
 namespace {
 
-std::atomic<int> in_place_fd{-1};  // a copy of the descriptor of a file written in place
+std::atomic<int> in_place_fd{-1};  // the earlier file of a file written in place, for the handlers
 
 std::string folder_of(const std::string& path) {
   std::string::size_type slash = path.find_last_of('/');
@@ -348,19 +460,29 @@ std::FILE* OutputFile::open(const std::string& host, int& error) {
   if (fd < 0) {
     temporary_.clear();
     if ((why == EACCES || why == EROFS || why == EPERM) && existed_) {
-      // Open for reading too where the file allows it, so that what is
-      // written may be read back; a file that may only be written is written.
-      fd = ::open(target_.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
-      readable_ = fd >= 0;
-      if (fd < 0 && errno == EACCES) fd = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-      if (fd < 0) {
+      // Opened now, without truncation, so that a file that may not be
+      // written is refused before anything is made; written over at commit.
+      int earlier = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+      if (earlier < 0) {
         error = errno;
         return nullptr;
       }
       kind_ = Kind::kInPlace;
-      in_place_fd.store(dup(fd));
+      // The file made aside has no name: it goes with its last descriptor,
+      // the one kept here for commit, however the process ends.
+      std::FILE* aside = temporary_file();
+      const int kept = aside == nullptr ? -1 : fcntl(fileno(aside), F_DUPFD_CLOEXEC, 0);
+      if (kept < 0) {
+        error = errno != 0 ? errno : EIO;
+        if (aside != nullptr) std::fclose(aside);
+        close(earlier);
+        return nullptr;
+      }
+      earlier_ = earlier;
+      aside_ = kept;
+      in_place_fd.store(earlier);
       opened_ = true;
-      return stream_of(fd, readable_ ? "w+b" : "wb", error);
+      return aside;
     }
     error = why;
     return nullptr;
@@ -378,10 +500,80 @@ std::FILE* OutputFile::open(const std::string& host, int& error) {
   return stream_of(fd, "w+b", error);
 }
 
+int OutputFile::write_over() {
+  const int earlier = static_cast<int>(earlier_);
+  const int aside = static_cast<int>(aside_);
+  struct stat made {};
+  struct stat before {};
+  if (fstat(aside, &made) != 0 || fstat(earlier, &before) != 0) return errno;
+  const off_t size = made.st_size;
+#ifdef __linux__
+  // Room for the new size first, where the file system reserves it: a full
+  // disk fails here, before a byte of the earlier file changes.
+  if (size > 0 && fallocate(earlier, FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP &&
+      errno != ENOSYS && errno != EINVAL) {
+    const int error = errno;
+    if (size > before.st_size) {
+      int kept = ftruncate(earlier, before.st_size);  // lets go of the room taken beyond its end
+      (void)kept;
+    }
+    return error;
+  }
+#endif
+  copying.store(true);
+  int error = 0;
+  bool touched = false;
+  for (off_t done = 0; done < size && error == 0;) {
+    const auto want = static_cast<std::size_t>(std::min<off_t>(sizeof piece, size - done));
+    const ssize_t got = pread(aside, piece, want, done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      error = got < 0 ? errno : EIO;
+      break;
+    }
+    for (ssize_t put = 0; put < got;) {
+      const ssize_t n =
+          pwrite(earlier, piece + put, static_cast<std::size_t>(got - put), done + put);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error = n < 0 ? errno : EIO;
+        break;
+      }
+      touched = true;
+      put += n;
+    }
+    done += got;
+  }
+  if (error == 0 && ftruncate(earlier, size) != 0) {
+    error = errno;
+    touched = true;
+  }
+  if (error != 0 && touched) left_ = ftruncate(earlier, 0) == 0 ? Left::kEmptied : Left::kMixed;
+  copying.store(false);
+  return error;
+}
+
+void OutputFile::release_in_place() {
+  in_place_fd.store(-1);
+  for (std::intptr_t* fd : {&earlier_, &aside_}) {
+    if (*fd >= 0) close(static_cast<int>(*fd));
+    *fd = -1;
+  }
+}
+
+void OutputFile::remove_temporary() {
+  unlink(temporary_.c_str());
+  temporary_set.store(false);
+}
+
 int OutputFile::commit() {
   if (!opened_) return 0;
   opened_ = false;
-  if (kind_ == Kind::kInPlace) close(in_place_fd.exchange(-1));
+  if (kind_ == Kind::kInPlace) {
+    const int error = write_over();
+    release_in_place();
+    return error;
+  }
   if (kind_ != Kind::kReplacing) return 0;
   // Over an earlier file, the two are swapped and the earlier one then goes:
   // a plain rename over it makes ext4 write the new file out at once, which a
@@ -395,8 +587,7 @@ int OutputFile::commit() {
 #endif
   if (!swapped && rename(temporary_.c_str(), target_.c_str()) != 0) {
     int error = errno;
-    unlink(temporary_.c_str());
-    temporary_set.store(false);
+    remove_temporary();
     return error;
   }
   if (swapped) unlink(temporary_.c_str());
@@ -404,33 +595,11 @@ int OutputFile::commit() {
   return 0;
 }
 
-std::string OutputFile::abandon() {
-  if (!opened_) return "";
-  opened_ = false;
-  if (kind_ == Kind::kInPlace) {
-    int fd = in_place_fd.exchange(-1);
-    if (fd >= 0) {
-      int emptied = ftruncate(fd, 0);
-      (void)emptied;
-      close(fd);
-    }
-    return kLeftEmpty;
-  }
-  if (kind_ == Kind::kReplacing) {
-    unlink(temporary_.c_str());
-    temporary_set.store(false);
-  }
-  return "";
-}
-
 bool OutputFile::abandon_now() {
-  int fd = in_place_fd.load();
-  if (fd >= 0) {
-    int emptied = ftruncate(fd, 0);
-    (void)emptied;
-  }
+  const int fd = in_place_fd.load();
+  const bool emptied = fd >= 0 && copying.load() && ftruncate(fd, 0) == 0;
   if (temporary_set.load()) unlink(temporary_path);
-  return fd >= 0;
+  return emptied;
 }
 
 #endif

@@ -12,8 +12,8 @@
 // Where the merged file is a regular one, the passes run side by side (see
 // side_by_side.h): the copy of the second input on a thread of its own, the
 // copy of the first input here, which works out what the survey finds on the
-// way (see SurveyShadow). Into a FIFO or a device, or a file written in
-// place, they run one after the other.
+// way (see SurveyShadow). Into a FIFO or a device, or a file made aside to be
+// written in place, they run one after the other.
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -209,7 +209,7 @@ void end_of_pass(Input& input, const Fault& fault = Fault{}) {
 
 #ifndef _WIN32
 std::atomic_flag faulted = ATOMIC_FLAG_INIT;
-std::string left_empty_note;  // what the fault's line adds for a file written in place
+std::string left_empty_note;  // what the fault's line adds for an earlier file emptied
 
 void on_bus_error(int signal, siginfo_t* info, void*) {
   const char* note = mapped_input_note(info->si_addr);
@@ -235,16 +235,30 @@ void on_bus_error(int signal, siginfo_t* info, void*) {
 #endif
 
 // Once the file to write is open: where it leads, how messages name it, and
-// what the line of a fault adds when it is written in place.
+// what the line of a fault adds when it empties an earlier file being written over.
 void name_output(const std::string& host, const std::string& shown) {
   output_host = host;
   output_shown = shown;
 #ifndef _WIN32
   if (output.kind() == OutputFile::Kind::kInPlace) {
-    left_empty_note = std::string("; the ") + output_role + " " + shown +
-                      " was written in place, as its folder takes no new file, and is left empty";
+    left_empty_note =
+        std::string("; the ") + output_role + " " + shown + " " + kWrittenOverAndEmptied;
   }
 #endif
+}
+
+// Opens the file to write, or ends the run saying why it cannot be.
+std::FILE* open_output(const std::string& host, const std::string& shown) {
+  int error = 0;
+  std::FILE* file = output.open(host, error);
+  if (file == nullptr && output.kind() == OutputFile::Kind::kInPlace) {
+    fail("cannot create " + shown +
+         ": its folder takes no new file, and no temporary file can be made for it: " +
+         std::strerror(error));
+  }
+  if (file == nullptr) fail("cannot create " + shown + ": " + reason(error));
+  name_output(host, shown);
+  return file;
 }
 
 // Refuses an output that would be one of the inputs, then makes ready to write it.
@@ -257,19 +271,28 @@ void create_merged(const std::string& composed) {
            (input == &f1 ? "first input " + nomim1 : "second input " + nomim2));
     }
   }
-  int error = 0;
-  std::FILE* file = output.open(host, error);
-  if (file == nullptr) fail("cannot create " + describe(composed, host) + ": " + reason(error));
-  name_output(host, describe(composed, host));
-  // Into a regular file, full buffers are written on a thread of the writer's
-  // own; elsewhere this thread writes every byte, so that an interrupt comes
-  // between two writes.
+  std::FILE* file = open_output(host, describe(composed, host));
+  // Into a regular file (one made aside too), full buffers are written on a
+  // thread of the writer's own; into a FIFO or a device this thread writes
+  // every byte, so that an interrupt comes between two writes.
   f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(file), LineWriter::kDefaultCapacity,
-                                    /*background=*/output.kind() == OutputFile::Kind::kReplacing);
+                                    /*background=*/output.regular());
 }
 
+// A file written in place is made in the system's temporary folder first:
+// a failure before commit is one of that folder's disk.
 void check_output(int error) {
-  if (error != 0) fail("cannot write " + output_shown + ": " + reason(error));
+  if (error == 0) return;
+  const bool aside = output.kind() == OutputFile::Kind::kInPlace;
+  fail("cannot write " + output_shown + ": " + reason(error) +
+       (aside ? " in the system's temporary folder, where it is made first" : ""));
+}
+
+// Puts the file written in place; a failure now is one of the file itself.
+void commit_output() {
+  if (int error = output.commit(); error != 0) {
+    fail("cannot write " + output_shown + ": " + reason(error));
+  }
 }
 
 void opening() {
@@ -413,7 +436,7 @@ void treatment() {
   // The merged file takes its name only now, whole; an interrupt from here
   // on comes too late to stop the run.
   hold_interrupts_to_the_end();
-  check_output(output.commit());
+  commit_output();
   // On a terminal, where the merged file is; the run is over, whatever befalls this line.
   if (console.terminal()) {
     console.write("\n\tmerged file: " + describe(nomim3, output_host) + "\n");
@@ -443,13 +466,11 @@ void convert_drawing(const Command& command) {
     fail("refusing to write " + command.output + ": it is the same file as the drawing to convert, " +
          input);
   }
-  std::FILE* target = output.open(command.output, error);
-  if (target == nullptr) fail("cannot create " + command.output + ": " + reason(error));
-  name_output(command.output, command.output);
-  // The header may be known only at the end: what cannot be rewritten is
-  // made in a temporary file first.
+  std::FILE* target = open_output(command.output, command.output);
+  // The header may be known only at the end: a FIFO or a device, which
+  // cannot be rewritten, is made in a temporary file first.
   std::FILE* spool = nullptr;
-  if (!output.readable()) {
+  if (!output.regular()) {
     spool = temporary_file();
     if (spool == nullptr) {
       fail("cannot write " + command.output + ": no temporary file can be made for it: " +
@@ -457,8 +478,7 @@ void convert_drawing(const Command& command) {
     }
   }
   f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(spool != nullptr ? spool : target),
-                                    LineWriter::kDefaultCapacity,
-                                    /*background=*/output.kind() == OutputFile::Kind::kReplacing);
+                                    LineWriter::kDefaultCapacity, /*background=*/output.regular());
   ConvertOptions options;
   options.kind = command.drawing == "cn" ? DrawingKind::kContours : DrawingKind::kPlots;
   options.layer = command.layer;
@@ -522,7 +542,7 @@ void convert_drawing(const Command& command) {
     check_console();
   }
   hold_interrupts_to_the_end();
-  check_output(output.commit());
+  commit_output();
 }
 
 }  // namespace
@@ -533,7 +553,7 @@ static void out_of_memory() {
   const bool emptied = OutputFile::abandon_now();
   static const char kLine[] = "quorvane_tool: out of memory: the run stops, and the file it was "
                               "writing is not put in place";
-  static const char kEmptied[] = "; that file was written in place and is left empty";
+  static const char kEmptied[] = "; that file was being written over in place and is left empty";
 #ifdef _WIN32
   _write(2, kLine, sizeof kLine - 1);
   if (emptied) _write(2, kEmptied, sizeof kEmptied - 1);

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -80,7 +82,7 @@ class EndToEnd : public ::testing::Test {
     if (child == 0) {
       if (chdir(here.path().c_str()) != 0) _exit(126);
       setenv("QUORVANE_DRIVE_C", drive.path().c_str(), 1);
-      execl(QUORVANE_TOOL_EXE, "quorvane_tool", static_cast<char*>(nullptr));
+      execl(tool_executable(), "quorvane_tool", static_cast<char*>(nullptr));
       _exit(127);
     }
     return child;
@@ -589,6 +591,43 @@ TEST_F(EndToEnd, AnOutputThatCannotBeCreated) {
                            "Is a directory"));
   EXPECT_TRUE(std::filesystem::is_directory(drive.path() + "/" + kOutput));
   expect_inputs_intact();
+}
+
+// A run killed while it writes (SIGKILL; the Task Manager's TerminateProcess
+// or a power cut on Windows) removes nothing itself. The earlier merged file
+// stays as it was. On Windows the temporary was marked for deletion when it
+// was made, and goes with the process's last handle; on Linux it is left.
+TEST_F(EndToEnd, ARunKilledWhileItWritesLeavesTheEarlierMergedFile) {
+  std::mt19937 rng(5);
+  drive.write(kFirst, contour_drawing(rng, 30000, false));  // more console text than a pipe holds
+  drive.write(kOutput, "an earlier merge");
+  std::atomic<int> tool{0};
+  RunOptions options{here.path(), drive.path()};
+  options.beside = [&](int pid) { tool = pid; };
+  // Its temporary is made before the passes begin, and their text fills the pipe.
+  options.hold_at = shown_as("\n\tTreatment\n");
+  options.while_held = [&] {
+    while (tool == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    kill(tool, SIGKILL);
+    return true;
+  };
+  ToolRun r = run_tool("site4 north north north", options);
+  EXPECT_EQ(r.signal, SIGKILL);  // the process that runs the tool, Wine's too
+  EXPECT_EQ(drive.read(kOutput), "an earlier merge");
+  const std::string folder = drive.path() + "/images/site4";
+  std::string left = hidden_files(folder);
+  if (under_wine()) {
+    // The Wine server closes a dead process's handles in its own time.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      left = hidden_files(folder);
+    }
+    EXPECT_EQ(left, "");
+  } else {
+    EXPECT_EQ(left.rfind(".northcnha.dxf.", 0), 0u) << left;
+    EXPECT_EQ(left.find(' '), std::string::npos) << "one temporary: " << left;
+  }
 }
 
 TEST_F(EndToEnd, AReadErrorFailsTheRunAndKeepsTheEarlierMergedFile) {

@@ -3,22 +3,26 @@
 // no drawing program writes. Each run must end within seconds, with its
 // status and message, the inputs as they were, and no merged file left behind
 // unless it is complete.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <utility>
 #include <fstream>
 #include <functional>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "dialogue.h"
 #include "drawings.h"
@@ -153,64 +157,162 @@ TEST_F(Faults, StandardStreamsClosedOrBroken) {
   expect_inputs_intact();
 }
 
+// A folder that takes no new file while this lives: made read-only, or
+// immutable for root, whom permissions do not stop.
+class NoNewFile {
+ public:
+  explicit NoNewFile(std::string folder) : folder_(std::move(folder)) {
+    closed_ = root() ? immutable(true) : chmod(folder_.c_str(), 0555) == 0;
+  }
+  ~NoNewFile() {
+    if (!closed_) return;
+    if (root()) {
+      immutable(false);
+    } else {
+      chmod(folder_.c_str(), 0755);
+    }
+  }
+  NoNewFile(const NoNewFile&) = delete;
+  NoNewFile& operator=(const NoNewFile&) = delete;
+  explicit operator bool() const { return closed_; }
+  static bool root() { return geteuid() == 0; }
+
+ private:
+  bool immutable(bool on) {
+    int fd = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    bool set = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    set = set && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) close(fd);
+    return set;
+  }
+
+  std::string folder_;
+  bool closed_ = false;
+};
+
 // Where the folder takes no new file but the earlier merged file may be
-// written, it is written in place; a run that then fails empties it and says so.
+// written, the new file is made whole aside and copied over the earlier one
+// at the end: a run that fails, is refused or is interrupted before that
+// leaves the earlier file byte for byte as it was; a copy that fails midway
+// empties it and says so.
 TEST_F(Faults, AFolderThatTakesNoNewFile) {
   if (under_wine()) GTEST_SKIP() << "Linux's permissions";
-  if (geteuid() == 0) GTEST_SKIP() << "permissions do not hold for root";
   std::mt19937 rng(3);
   first_ = contour_drawing(rng, 30000, false);  // more console text than a pipe holds
   drive.write(kFirst, first_);
-  drive.write(kOutput, "an earlier merge");
-  chmod(folder().c_str(), 0555);
-  ToolRun r = run_tool(answers_, options());
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(drive.read(kOutput) == in_memory_merge(first_, second_).merged);
-  EXPECT_EQ(hidden_files(folder()), "");
-
-  RunOptions broken = options();
-  broken.hold_at = "\n\tTreatment\n";
-  broken.while_held = [] { return false; };
-  r = run_tool(answers_, broken);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "quorvane_tool: cannot write to standard output: Broken pipe; the merged file "
-            "c:\\images\\site4\\northcnha.dxf (" +
-                drive.path() + "/" + kOutput +
-                ") was written in place, as its folder takes no new file, and is left "
-                "empty\n");
-  EXPECT_EQ(drive.read(kOutput), "");
-
-  chmod(drive.path().c_str(), 0755);
-  chmod(folder().c_str(), 0755);
-  chmod((drive.path() + "/" + kOutput).c_str(), 0444);  // read-only: refused, as before
-  r = run_tool(answers_, options());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, failure("cannot create", "c:\\images\\site4\\northcnha.dxf", kOutput,
-                           "Permission denied"));
-  chmod((drive.path() + "/" + kOutput).c_str(), 0200);  // writable, not readable: replaced
-  r = run_tool(answers_, options());
-  EXPECT_EQ(r.status, 0) << r.err;
-
-  // A conversion whose header is known only at the end, written in place: read
-  // back where the file may be read, made aside first where it may only be written.
+  const std::string output = drive.path() + "/" + kOutput;
+  const std::string merged = in_memory_merge(first_, second_).merged;
+  // Longer than a converted file, shorter than the merged one; not text.
+  const std::string earlier = "an earlier merge\r\n" + std::string(100000, '\0') + "\x1a end";
+  drive.write(kOutput, earlier);
   here.write("plan.dxf",
              "  0\nSECTION\n  2\nENTITIES\n  0\nLWPOLYLINE\n  8\nA\n 10\n1.5\n 20\n2\n"
              "  0\nENDSEC\n  0\nEOF\n");
+  here.write("binary.dxf", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22) + "\x12\x34");
   RunOptions convert = options();
   convert.arguments = {"convert", "cn", "plan.dxf", "aside.dxf"};
   ASSERT_EQ(run_tool("", convert).status, 0);
-  const std::string output = drive.path() + "/" + kOutput;
-  chmod(folder().c_str(), 0555);
-  for (mode_t mode : {0644, 0200}) {
-    chmod(output.c_str(), mode);
-    convert.arguments = {"convert", "cn", "plan.dxf", output};
-    r = run_tool("", convert);
-    EXPECT_EQ(r.status, 0) << r.err;
-    chmod(output.c_str(), 0644);
-    EXPECT_EQ(drive.read(kOutput), here.read("aside.dxf")) << mode;
+  const std::string converted = here.read("aside.dxf");
+  const std::string refused_first = first_ + "  0\nPOLYLINE\n  8\nL\n 66\n1\n 10\n0.0\n";
+  const MergeResult refusal = in_memory_merge(refused_first, second_);
+  ASSERT_EQ(refusal.refused, 1);
+
+  NoNewFile closed(folder());
+  if (!closed) GTEST_SKIP() << "this folder cannot be closed to new files here";
+  std::atomic<int> tool{0};
+  const std::string cannot_write =
+      failure("cannot write", "c:\\images\\site4\\northcnha.dxf", kOutput, "Input/output error");
+  const struct {
+    const char* name;
+    std::function<void(RunOptions&)> set;
+    std::string first;  // the first drawing, if not the usual one
+    int status, signal;
+    std::string err, left;  // what the failure says, and what the earlier file then holds
+  } cases[] = {
+      {"a broken pipe mid-run",
+       [](RunOptions& o) {
+         o.hold_at = "\n\tTreatment\n";
+         o.while_held = [] { return false; };
+       },
+       "", 1, 0, "quorvane_tool: cannot write to standard output: Broken pipe\n", earlier},
+      {"an interrupt mid-run",
+       [&](RunOptions& o) {
+         o.beside = [&](int pid) { tool = pid; };
+         o.hold_at = "\n\tTreatment\n";
+         o.while_held = [&] {
+           while (tool == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+           kill(tool, SIGTERM);
+           return true;
+         };
+       },
+       "", -1, SIGTERM, "", earlier},
+      {"a merge refused for its first drawing's layout", [](RunOptions&) {}, refused_first, 1, 0,
+       refusal_start(drive.path(), 1, refusal.line) +
+           "expected an integer value, found 0.0; convert it first: quorvane_tool convert cn "
+           "INPUT OUTPUT\n",
+       earlier},
+      {"a conversion refused",
+       [&](RunOptions& o) {
+         o.arguments = {"convert", "cn", "binary.dxf", output};
+       },
+       "", 1, 0,
+       "quorvane_tool: cannot convert binary.dxf: line 1: this is a binary DXF drawing: save it "
+       "as ASCII DXF, then convert that\n",
+       earlier},
+      {"a file too large for this run, where it is made first",
+       [](RunOptions& o) { o.file_size_limit = 100000; }, "", 1, 0,
+       failure("cannot write", "c:\\images\\site4\\northcnha.dxf", kOutput,
+               "File too large in the system's temporary folder, where it is made first"),
+       earlier},
+      {"a copy over it that fails at its first byte",
+       [](RunOptions& o) { o.pwrite_fails_from = 0; }, "", 1, 0, cannot_write, earlier},
+      {"a copy over it that fails midway", [](RunOptions& o) { o.pwrite_fails_from = 1; }, "", 1, 0,
+       cannot_write.substr(0, cannot_write.size() - 1) +
+           "; the merged file c:\\images\\site4\\northcnha.dxf (" + output +
+           ") was being written over in place, as its folder takes no new file, and is left "
+           "empty\n",
+       ""},
+      {"a merge", [](RunOptions&) {}, "", 0, 0, "", merged},
+      {"a conversion",
+       [&](RunOptions& o) {
+         o.arguments = {"convert", "cn", "plan.dxf", output};
+       },
+       "", 0, 0, "", converted},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    drive.write(kOutput, earlier);
+    drive.write(kFirst, c.first.empty() ? first_ : c.first);
+    RunOptions o = options();
+    c.set(o);
+    tool = 0;
+    ToolRun r = run_tool(o.arguments.empty() ? answers_ : "", o);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.signal, c.signal);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_TRUE(drive.read(kOutput) == c.left);
+    EXPECT_EQ(hidden_files(folder()), "");
+    EXPECT_LT(r.seconds, 5.0 * kSlowdown);
   }
-  chmod(folder().c_str(), 0755);
+  drive.write(kFirst, first_);
+
+  // Permissions, which hold nothing for root.
+  if (NoNewFile::root()) return;
+  for (mode_t mode : {0200, 0444}) {  // may only be written: written over; read-only: refused
+    chmod(output.c_str(), mode);
+    ToolRun r = run_tool(answers_, options());
+    chmod(output.c_str(), 0644);
+    if (mode == 0200) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_TRUE(drive.read(kOutput) == merged);
+    } else {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, failure("cannot create", "c:\\images\\site4\\northcnha.dxf", kOutput,
+                               "Permission denied"));
+    }
+  }
 }
 
 // Memory refused: one line, status 1, the earlier file as it was and no
@@ -335,7 +437,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, Interrupts,
 
 // A small disk: a merged file that fits beside the earlier one is written,
 // whatever room the second drawing's part would have needed; one that does
-// not fit fails the run, and the earlier file stays.
+// not fit fails the run, and the earlier file stays, written over in place
+// or not.
 TEST_F(Faults, ASmallDisk) {
   if (under_wine()) GTEST_SKIP() << "mounts a Linux file system";
   TempFolder disk;
@@ -360,6 +463,23 @@ TEST_F(Faults, ASmallDisk) {
                        "/" + kOutput + "): the disk is full\n");
   EXPECT_EQ(disk.read(kOutput), "an earlier merge");
   EXPECT_EQ(hidden_files(disk.path() + "/images/site4"), "");
+
+  // Where the folder takes no new file, the merged file is made aside and
+  // room for it reserved before a byte of the earlier one changes.
+  {
+    NoNewFile closed(disk.path() + "/images/site4");
+    ASSERT_TRUE(closed) << "a folder of this file system cannot be made immutable";
+    r = run_tool(answers_, on_disk);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quorvane_tool: cannot write c:\\images\\site4\\northcnha.dxf (" +
+                         disk.path() + "/" + kOutput + "): the disk is full\n");
+    EXPECT_EQ(disk.read(kOutput), "an earlier merge");
+    std::filesystem::remove(disk.path() + "/filler");
+    r = run_tool(answers_, on_disk);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(disk.read(kOutput) == in_memory_merge(first_, second_).merged);
+    EXPECT_EQ(hidden_files(disk.path() + "/images/site4"), "");
+  }
   umount(disk.path().c_str());
 }
 

@@ -1,22 +1,34 @@
 #include "run_tool.h"
 
 #include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
 namespace quorvane::testing {
+
+const char* tool_executable() {
+  const char* named = std::getenv("QUORVANE_TOOL");
+  return named != nullptr && *named != '\0' ? named : QUORVANE_TOOL_EXE;
+}
 
 bool under_wine() { return std::getenv("QUORVANE_WINE_TOOL") != nullptr; }
 
@@ -55,6 +67,40 @@ void point_wine_images_at(const std::string& drive) {
   std::filesystem::create_directory_symlink(drive + "/images", images);
 }
 
+#if defined(__x86_64__)
+constexpr unsigned kArchitecture = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr unsigned kArchitecture = AUDIT_ARCH_AARCH64;
+#else
+constexpr unsigned kArchitecture = 0;
+#endif
+
+// From now on, in this process and the program it runs, a pwrite at `from`
+// or beyond fails with EIO; false where no such filter can be set.
+bool fail_pwrite_from(unsigned long from) {
+  if (kArchitecture == 0 || from > 0xffffffffUL) return false;
+  constexpr unsigned kOffsetLow = offsetof(seccomp_data, args[3]);  // little-endian: low word first
+  constexpr unsigned kOffsetHigh = kOffsetLow + 4;
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArchitecture, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pwrite64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kOffsetHigh),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kOffsetLow),
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, static_cast<unsigned>(from), 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 }  // namespace
 
 ToolRun run_tool(const std::string& answers, const RunOptions& options) {
@@ -88,6 +134,10 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
                    static_cast<rlim_t>(options.memory_limit)};
       setrlimit(RLIMIT_AS, &limit);
     }
+    if (options.pwrite_fails_from >= 0 &&
+        !fail_pwrite_from(static_cast<unsigned long>(options.pwrite_fails_from))) {
+      _exit(125);
+    }
     if (options.stdout_to_full) {
       int full = open("/dev/full", O_WRONLY);
       dup2(full, 1);
@@ -109,7 +159,7 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
       argv = {const_cast<char*>(wine != nullptr ? wine : "wine64"),
               std::getenv("QUORVANE_WINE_TOOL")};
     } else {
-      argv = {const_cast<char*>(QUORVANE_TOOL_EXE)};
+      argv = {const_cast<char*>(tool_executable())};
     }
     for (const std::string& argument : options.arguments) {
       argv.push_back(const_cast<char*>(argument.c_str()));

@@ -28,6 +28,9 @@ struct RunOptions {
   bool close_stdin = false;            ///< start with standard input closed
   long file_size_limit = -1;           ///< RLIMIT_FSIZE for the tool, when 0 or more
   long memory_limit = -1;              ///< RLIMIT_AS for the tool, when 0 or more
+  /// When 0 or more, every pwrite of the tool at this offset or beyond fails
+  /// with EIO (a seccomp filter; Linux on x86-64 and AArch64 only).
+  long pwrite_fails_from = -1;
   std::vector<std::string> arguments;  ///< the tool's command line
   /// Once standard output holds `hold_at`, nothing more is read from it
   /// until `while_held` returns: the tool soon stops on its full output, and
@@ -41,6 +44,10 @@ struct RunOptions {
 };
 
 ToolRun run_tool(const std::string& answers, const RunOptions& options);
+
+/// The tool's executable: the one $QUORVANE_TOOL names, or the one built
+/// beside the tests.
+const char* tool_executable();
 
 /// True when the tool under test is the Windows executable named by
 /// $QUORVANE_WINE_TOOL, run by Wine ($QUORVANE_WINE, default wine64, in the
