@@ -20,13 +20,25 @@ Command usage_error(std::string error) {
   return command;
 }
 
-// convert cn|ha INPUT OUTPUT, with --layer NAME (or --layer=NAME) anywhere after convert.
+// "1 argument", "2 arguments".
+std::string arguments_counted(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " argument" : " arguments");
+}
+
+// convert cn|ha INPUT OUTPUT, with --layer NAME (or --layer=NAME) anywhere
+// after convert; after "--", every argument is a name, even one that begins
+// with "--".
 Command parse_convert(const std::vector<std::string>& arguments) {
   Command command;
   std::vector<std::string> given;
+  bool options_ended = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "--layer" || argument.starts_with("--layer=")) {
+    if (options_ended) {
+      given.push_back(argument);
+    } else if (argument == "--") {
+      options_ended = true;
+    } else if (argument == "--layer" || argument.starts_with("--layer=")) {
       if (command.layer) return usage_error("convert: --layer is given twice");
       if (argument == "--layer") {
         if (i + 1 == arguments.size()) return usage_error("convert: --layer needs the layer's name");
@@ -43,7 +55,7 @@ Command parse_convert(const std::vector<std::string>& arguments) {
   }
   if (given.size() != 3) {
     return usage_error("convert takes cn or ha, then INPUT and OUTPUT, not " +
-                       std::to_string(given.size()) + " arguments");
+                       arguments_counted(given.size()));
   }
   if (given[0] != "cn" && given[0] != "ha") {
     return usage_error("convert: the drawing is cn (the first of a merge) or ha (the second), not " +
@@ -95,6 +107,7 @@ Command parse_command_line(const std::vector<std::string>& arguments) {
     return command;
   }
   if (first == "convert") return parse_convert(arguments);
+  if (first.empty()) return usage_error("the command is empty");
   if (first.size() > 1 && first[0] == '-') return usage_error("unknown option " + first);
   return usage_error("unknown command " + first);
 }
@@ -112,7 +125,8 @@ std::string usage() {
          "                                         program, into OUTPUT as the merge reads its\n"
          "                                         first drawing (cn) or its second (ha); with\n"
          "                                         --layer, the polylines of layer NAME go on\n"
-         "                                         HA_6292, the layer the merge keeps\n"
+         "                                         HA_6292, the layer the merge keeps; after\n"
+         "                                         --, INPUT and OUTPUT may begin with --\n"
          "  quorvane_tool --help | -h | /?         shows this\n"
          "  quorvane_tool --version                shows the version\n"
          "\n"

@@ -4,7 +4,8 @@
 //   quorvane_tool merge FOLDER CN HA OUT   the same run, the answers given here
 //   quorvane_tool convert cn|ha INPUT OUTPUT [--layer NAME]
 //                                          a drawing of another program made
-//                                          one that the merge reads
+//                                          one that the merge reads ("--" ends
+//                                          the options)
 //   quorvane_tool --help | -h | /?         the usage
 //   quorvane_tool --version                the version
 #ifndef QUORVANE_COMMAND_LINE_H

@@ -25,19 +25,26 @@ TEST(CommandLine, EachFormAndEachMistake) {
       {{"convert", "cn", "a.dxf", "b.dxf"}, Kind::kConvert, ""},
       {{"convert", "ha", "my plots.dxf", "b.dxf", "--layer", "Plot lines"}, Kind::kConvert, ""},
       {{"convert", "--layer=PLOTS", "ha", "-a.dxf", "b.dxf"}, Kind::kConvert, ""},
-      {{"convert", "cn", "a.dxf"}, Kind::kUsageError,
+      {{"convert", "cn", "a.dxf"},
+       Kind::kUsageError,
        "convert takes cn or ha, then INPUT and OUTPUT, not 2 arguments"},
-      {{"convert", "xy", "a.dxf", "b.dxf"}, Kind::kUsageError,
+      {{"convert", "xy", "a.dxf", "b.dxf"},
+       Kind::kUsageError,
        "convert: the drawing is cn (the first of a merge) or ha (the second), not xy"},
-      {{"convert", "cn", "a.dxf", "b.dxf", "--layer", "X"}, Kind::kUsageError,
+      {{"convert", "cn", "a.dxf", "b.dxf", "--layer", "X"},
+       Kind::kUsageError,
        "convert: --layer is for an ha drawing, whose layer the merge keeps"},
-      {{"convert", "ha", "a.dxf", "b.dxf", "--layer"}, Kind::kUsageError,
+      {{"convert", "ha", "a.dxf", "b.dxf", "--layer"},
+       Kind::kUsageError,
        "convert: --layer needs the layer's name"},
-      {{"convert", "ha", "a.dxf", "b.dxf", "--layer="}, Kind::kUsageError,
+      {{"convert", "ha", "a.dxf", "b.dxf", "--layer="},
+       Kind::kUsageError,
        "convert: the layer's name is empty"},
-      {{"convert", "ha", "a.dxf", "b.dxf", "--layer", "A", "--layer", "B"}, Kind::kUsageError,
+      {{"convert", "ha", "a.dxf", "b.dxf", "--layer", "A", "--layer", "B"},
+       Kind::kUsageError,
        "convert: --layer is given twice"},
-      {{"convert", "ha", "a.dxf", "b.dxf", "--force"}, Kind::kUsageError,
+      {{"convert", "ha", "a.dxf", "b.dxf", "--force"},
+       Kind::kUsageError,
        "convert: unknown option --force"},
       {{"convert", "cn", "", "b.dxf"}, Kind::kUsageError, "convert: INPUT is empty"},
       {{"merge"}, Kind::kUsageError, "merge takes 4 arguments, FOLDER CN HA OUT, not 0"},
@@ -49,12 +56,29 @@ TEST(CommandLine, EachFormAndEachMistake) {
       {{"merge", "a\tb", "b", "c", "d"}, Kind::kUsageError, "merge: FOLDER holds whitespace"},
       {{"--help", "merge"}, Kind::kUsageError, "too many arguments after --help"},
       {{"--version", "-h"}, Kind::kUsageError, "too many arguments after --version"},
+      {{""}, Kind::kUsageError, "the command is empty"},
+      {{"", "site4"}, Kind::kUsageError, "the command is empty"},
+      {{"convert", "ha"},
+       Kind::kUsageError,
+       "convert takes cn or ha, then INPUT and OUTPUT, not 1 argument"},
+      {{"convert"},
+       Kind::kUsageError,
+       "convert takes cn or ha, then INPUT and OUTPUT, not 0 arguments"},
+      {{"convert", "--", "cn", "--a.dxf", "--layer"}, Kind::kConvert, ""},
+      {{"convert", "ha", "--layer", "P", "--", "--a.dxf", "--b.dxf"}, Kind::kConvert, ""},
+      {{"convert", "cn", "--", "a.dxf", "b.dxf", "--"},
+       Kind::kUsageError,
+       "convert takes cn or ha, then INPUT and OUTPUT, not 4 arguments"},
+      {{"convert", "cn", "--a.dxf", "b.dxf"}, Kind::kUsageError, "convert: unknown option --a.dxf"},
   };
   for (const auto& c : cases) {
+    // The whole command line, each argument in brackets: "[convert] [] [b.dxf]".
+    std::string line = "arguments:";
+    for (const std::string& argument : c.arguments) line += " [" + argument + "]";
+    SCOPED_TRACE(line);
     Command command = parse_command_line(c.arguments);
-    const std::string shown = c.arguments.empty() ? "(none)" : c.arguments[0];
-    EXPECT_EQ(command.kind, c.kind) << shown;
-    EXPECT_EQ(command.error, c.error) << shown;
+    EXPECT_EQ(command.kind, c.kind);
+    EXPECT_EQ(command.error, c.error);
     if (c.kind == Kind::kMerge) {
       EXPECT_EQ(command.answers,
                 std::vector<std::string>(c.arguments.begin() + 1, c.arguments.end()));
@@ -67,6 +91,14 @@ TEST(CommandLine, EachFormAndEachMistake) {
   command = parse_command_line({"convert", "--layer=PLOTS", "ha", "-a.dxf", "b.dxf"});
   EXPECT_EQ(command.input + "|" + command.layer.value_or("-"), "-a.dxf|PLOTS");
   EXPECT_FALSE(parse_command_line({"convert", "cn", "a.dxf", "b.dxf"}).layer.has_value());
+  // After "--", names that begin with "--", even --layer.
+  command = parse_command_line({"convert", "--", "cn", "--a.dxf", "--layer"});
+  EXPECT_EQ(command.drawing + "|" + command.input + "|" + command.output + "|" +
+                command.layer.value_or("-"),
+            "cn|--a.dxf|--layer|-");
+  command = parse_command_line({"convert", "ha", "--layer", "P", "--", "--a.dxf", "--b.dxf"});
+  EXPECT_EQ(command.input + "|" + command.output + "|" + command.layer.value_or("-"),
+            "--a.dxf|--b.dxf|P");
   EXPECT_EQ(version_line().rfind("quorvane_tool 1.2.0", 0), 0u);
 }
 

@@ -424,6 +424,10 @@ TEST_F(EndToEnd, TheCommandLine) {
        2,
        "",
        "quorvane_tool: unknown option --x (quorvane_tool --help shows the usage)\n"},
+      {{"", "site4"},
+       2,
+       "",
+       "quorvane_tool: the command is empty (quorvane_tool --help shows the usage)\n"},
   };
   for (const auto& c : cases) {
     options.arguments = c.arguments;
