@@ -701,13 +701,6 @@ std::string plural(std::uint64_t n, const std::string& one, const std::string& m
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// A name as the summary shows it: in double quotes, control characters as '?'.
-std::string quoted(const std::string& name) {
-  std::string text = "\"";
-  for (char c : name) text += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
-  return text + "\"";
-}
-
 }  // namespace
 
 std::string summary(const ConvertReport& r, const ConvertOptions& options, const std::string& input,
@@ -734,7 +727,7 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
   if (!r.renamed.empty()) {
     std::string names;
     for (const auto& [name, written] : r.renamed) {
-      names += (names.empty() ? "" : ", ") + quoted(name) + " as " + written;
+      names += (names.empty() ? "" : ", ") + in_quotes(name) + " as " + in_quotes(written);
     }
     if (r.more_renamed_uncounted) {
       names += ", and more";
@@ -755,7 +748,8 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
       text += "  on layer HA_6292, the only layer the merge keeps: " +
               plural(r.kept, "polyline", "polylines");
       if (options.layer) {
-        text += ", " + std::to_string(r.from_layer) + " of them of layer " + quoted(*options.layer);
+        text +=
+            ", " + std::to_string(r.from_layer) + " of them of layer " + in_quotes(*options.layer);
       }
       text += "\n";
     }

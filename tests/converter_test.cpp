@@ -212,6 +212,9 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
                               " 10|+1.0|20|  2.50  |  0|ENDSEC|  0|EOF",
                               "\r\n"),
        DrawingKind::kContours, "ext 1,2.5,0 1,2.5,0\nA 8: 1,2.5,0"},
+      {"CR CR LF, the line ends of Windows given twice",
+       pairs(kEntities + "0|LWPOLYLINE|8|HA_6292|10|1|20|2|" + kEnd, "\r\r\n"), DrawingKind::kPlots,
+       "ext 1,2,0 1,2,0\nHA_6292 0: 1,2"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(converted(pairs(c.drawing), c.kind), c.expected) << c.what;
@@ -311,6 +314,10 @@ TEST(Converter, PairsReadAheadAreThoseReadInPlace) {
 }
 
 TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
+  std::string carriage_returns_alone;
+  while (carriage_returns_alone.size() <= (std::size_t{64} << 20)) {
+    carriage_returns_alone += "  0\rLWPOLYLINE\r  8\rA\r 10\r1\r 20\r2\r";
+  }
   const struct {
     std::string drawing;
     std::string expected;
@@ -318,25 +325,38 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
       {std::string("AutoCAD Binary DXF\r\n\x1a\0", 22) + "\x00\x00SECTION",
        "line 1: this is a binary DXF drawing: save it as ASCII DXF, then convert that"},
       {"%PDF-1.4\n%\xE2\xE3\n",
-       "line 1: this is not a DXF drawing: its first line is not a group code, found %PDF-1.4"},
+       "line 1: this is not a DXF drawing: its first line is not a group code, found "
+       "\"%PDF-1.4\""},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1,5|20|2|" + kEnd),
-       "line 10: expected a number for the group code 10, found 1,5"},
+       "line 10: expected a number for the group code 10, found \"1,5\""},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|inf|20|2|" + kEnd),
-       "line 10: the group code 10 holds inf, which is not a finite number"},
+       "line 10: the group code 10 holds \"inf\", which is not a finite number"},
       {pairs(kEntities + "0|LWPOLYLINE|70|one|" + kEnd),
-       "line 8: expected an integer for the group code 70, found one"},
+       "line 8: expected an integer for the group code 70, found \"one\""},
+      {pairs(kEntities + "0|LWPOLYLINE|70|one |" + kEnd),
+       "line 8: expected an integer for the group code 70, found \"one \""},
+      {pairs(kEntities + "0|LWPOLYLINE|70|\"one\"\\two\x7F\x1A|" + kEnd),
+       "line 8: expected an integer for the group code 70, found \"\\\"one\\\"\\\\two\\x7F\\x1A\""},
+      {pairs(kEntities + "0|LWPOLYLINE|70|for\xC3\xAAt\xC2\x85|" + kEnd),
+       "line 8: expected an integer for the group code 70, found \"for\xC3\xAAt\\u0085\""},
+      {pairs(kEntities + "0|LWPOLYLINE|70|" + std::string(50, 'x') + "|" + kEnd),
+       "line 8: expected an integer for the group code 70, found \"" + std::string(40, 'x') +
+           "\"..."},
+      {pairs(kEntities + "0|LWPOLYLINE|70||" + kEnd),
+       "line 8: expected an integer for the group code 70, found an empty line"},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|0|LWPOLY"),
        "line 15: the drawing ends inside its ENTITIES section, without ENDSEC and EOF: it may have "
        "been cut short"},
       {pairs(kEntities + "0|LWPOLYLINE|8"),
        "line 8: the drawing ends after the group code 8, without its value"},
       {pairs("0|SECTION|0|ENDSEC"),
-       "line 3: expected the name of the section (group code 2) after SECTION, found ENDSEC"},
+       "line 3: expected the name of the section (group code 2) after SECTION, found "
+       "\"ENDSEC\""},
       {pairs("0|SECTION|2|ENTITIES|0|SECTION|2|HEADER"),
        "line 6: the ENTITIES section has no ENDSEC before this SECTION"},
-      {pairs("0|LINE|0|EOF"), "line 2: expected SECTION or EOF, found LINE"},
+      {pairs("0|LINE|0|EOF"), "line 2: expected SECTION or EOF, found \"LINE\""},
       {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|oops|EOF"),
-       "line 7: expected a group code, found oops"},
+       "line 7: expected a group code, found \"oops\""},
       {pairs("0|SECTION|2|ENTITIES|0|ENDSEC") + "\n\n", "ext 0,0,0 0,0,0"},
       {"", "line 1: the file is empty"},
       {pairs("0|SECTION|2|HEADER|0|ENDSEC"),
@@ -349,10 +369,31 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
        "line 8: a layer name of 5000 bytes: no CAD program writes one longer than 4096"},
       {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|\xff\xfe"
              "0\x01|EOF"),
-       "line 7: expected a group code, found ??0?"},
+       "line 7: expected a group code, found \"\\xFF\\xFE0\\x01\""},
+      // UTF-16, with its byte order mark or without, either way round.
+      {std::string("\xFF\xFE \0 \0"
+                   "0\0\r\0\n\0S\0",
+                   14),
+       "line 1: this drawing is saved as UTF-16 text (\"Unicode\"): save it again as DXF from the "
+       "CAD program, or as ANSI or UTF-8 in a text editor (Save As, Encoding), then convert that"},
+      {std::string("\0 \0 \0"
+                   "0\0\r\0\n\0S",
+                   12),
+       "line 1: this drawing is saved as UTF-16 text (\"Unicode\"): save it again as DXF from the "
+       "CAD program, or as ANSI or UTF-8 in a text editor (Save As, Encoding), then convert that"},
+      {std::string("0\0\n\0", 4),
+       "line 1: this drawing is saved as UTF-16 text (\"Unicode\"): save it again as DXF from the "
+       "CAD program, or as ANSI or UTF-8 in a text editor (Save As, Encoding), then convert that"},
+      // Lines ended by CR alone, beyond the longest line read.
+      {carriage_returns_alone,
+       "line 1: the lines of this drawing end with a carriage return alone: save it with the line "
+       "ends of Windows (CR LF) or of Linux (LF), then convert that"},
+      {std::string(std::size_t{65} << 20, ' ') + "\n",
+       "line 1: a line longer than 64 MiB: this is not a DXF drawing"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(converted(c.drawing, DrawingKind::kContours), c.expected) << c.drawing.substr(0, 40);
+    SCOPED_TRACE(in_quotes(c.drawing.substr(0, 60)));
+    EXPECT_EQ(converted(c.drawing, DrawingKind::kContours), c.expected);
   }
 }
 
@@ -418,7 +459,7 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
             "  written: 2 polylines, 3 vertices\n"
             "  left out: 1 CIRCLE, 2 INSERT (blocks are not expanded), 1 frame control point\n"
             "  arcs: 2 bulged segments written as straight\n"
-            "  layers renamed: \"Plot lines\" as Plot_lines\n"
+            "  layers renamed: \"Plot lines\" as \"Plot_lines\"\n"
             "  extents: of the vertices written\n"
             "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
             "with --layer NAME\n");

@@ -478,7 +478,7 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
       "  written: 2 polylines, 4 vertices\n"
       "  left out: 1 INSERT (blocks are not expanded)\n"
       "  arcs: 1 bulged segment written as straight\n"
-      "  layers renamed: \"Plot lines\" as Plot_lines\n"
+      "  layers renamed: \"Plot lines\" as \"Plot_lines\"\n"
       "  extents: of the vertices written\n";
   const struct {
     std::vector<std::string> arguments;
@@ -501,6 +501,15 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
        "quorvane_tool: cannot convert binary.dxf: line 1: this is a binary DXF drawing: save it as "
        "ASCII DXF, then convert that\n",
        "an earlier file"},
+      {{"convert", "cn", "utf16.dxf", "plancn.dxf"}, 1, "",
+       "quorvane_tool: cannot convert utf16.dxf: line 1: this drawing is saved as UTF-16 text "
+       "(\"Unicode\"): save it again as DXF from the CAD program, or as ANSI or UTF-8 in a text "
+       "editor (Save As, Encoding), then convert that\n",
+       "an earlier file"},
+      {{"convert", "cn", "comma.dxf", "plancn.dxf"}, 1, "",
+       "quorvane_tool: cannot convert comma.dxf: line 36: expected a number for the group code 10, "
+       "found \"1,5\\r \"\n",
+       "an earlier file"},
       {{"convert", "cn", "cut.dxf", "plancn.dxf"}, 1, "",
        "quorvane_tool: cannot convert cut.dxf: line 45: the drawing ends inside its ENTITIES "
        "section, without ENDSEC and EOF: it may have been cut short\n",
@@ -516,6 +525,9 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
     here.write("plan.dxf", drawing);
     here.write("binary.dxf", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22) + "\x12\x34");
     here.write("cut.dxf", drawing.substr(0, drawing.find("  0\r\nINSERT")));
+    here.write("utf16.dxf", std::string("\xFF\xFE \0 \0""0\0\r\0\n\0", 12));
+    std::string comma = drawing;
+    here.write("comma.dxf", comma.replace(comma.find("1.5\r\n"), 3, "1,5\r "));
     const std::string output = c.arguments[3].substr(c.arguments[3].find('/') + 1);
     if (output != "plan.dxf") here.write(output, "an earlier file");
     RunOptions options(here.path(), drive.path());
