@@ -561,19 +561,27 @@ void Converter::note_layer(const std::string& name) {
   }
 }
 
-std::string Converter::layer_of_polyline(bool& named) {
+const TextEncoding& Converter::encoding() {
   State& s = *state_;
   if (!s.encoding_known) {
     s.encoding = text_encoding(s.acadver, s.codepage);
     s.encoding_known = true;
+    if (!s.encoding.utf8 && !s.encoding.known_code_page) {
+      report_.unknown_code_page = s.encoding.code_page;
+    }
   }
+  return s.encoding;
+}
+
+std::string Converter::layer_of_polyline(bool& named) {
+  State& s = *state_;
   const std::string& stored = entity_->layer;
   auto cached = s.names.find(stored);
   if (cached != s.names.end()) {
     named = cached->second.named;
     return cached->second.bytes;
   }
-  const std::string name = decode_name(stored, s.encoding);
+  const std::string name = decode_name(stored, encoding());
   note_layer(name);
   bool renamed = false;
   std::string written = written_name(name, renamed);
@@ -723,6 +731,10 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
   if (r.bulged_segments > 0) {
     text += "  arcs: " + plural(r.bulged_segments, "bulged segment", "bulged segments") +
             " written as straight\n";
+  }
+  if (!r.unknown_code_page.empty()) {
+    text += "  code page: " + in_quotes(r.unknown_code_page) +
+            " is none that DXF names: names read as Windows-1252\n";
   }
   if (!r.renamed.empty()) {
     std::string names;

@@ -44,6 +44,9 @@ struct ConvertReport {
   std::vector<std::pair<std::string, std::string>> renamed;  ///< layer (UTF-8), name written
   std::uint64_t more_renamed = 0;                            ///< beyond those listed
   bool more_renamed_uncounted = false;                       ///< beyond the layers kept in mind
+  /// The $DWGCODEPAGE of a drawing whose names are in a code page that DXF
+  /// does not name, read as Windows-1252; empty for any other.
+  std::string unknown_code_page;
   std::vector<std::string> layers;  ///< layers of the polylines of model space, as named
   bool more_layers = false;         ///< beyond those listed
   bool own_extents = false;         ///< the header's extents are the drawing's own
@@ -86,6 +89,7 @@ class Converter {
   void write_lwpolyline();
   void leave_out(const std::string& kind);
   void note_layer(const std::string& name);
+  const TextEncoding& encoding();
   std::string layer_of_polyline(bool& named);
   bool number(const Group& group, double& value, bool* shortest = nullptr);
   bool coordinate(const Group& group, Coordinate& value);

@@ -14,6 +14,9 @@ namespace quorvane {
 struct TextEncoding {
   bool utf8 = false;
   std::string code_page = "ANSI_1252";
+  /// Whether `code_page` is one that DXF names; text in any other is read
+  /// as Windows-1252.
+  bool known_code_page = true;
 };
 
 /// The encoding a drawing's $ACADVER and $DWGCODEPAGE give (their values
@@ -21,7 +24,7 @@ struct TextEncoding {
 TextEncoding text_encoding(std::string_view acadver, std::string_view dwgcodepage);
 
 /// A name as stored, decoded to UTF-8, escapes and all. A byte the encoding
-/// cannot decode becomes U+FFFD.
+/// cannot decode becomes U+FFFD (see code_pages.h).
 std::string decode_name(std::string_view stored, const TextEncoding& encoding);
 
 /// The name a converted drawing gives a layer named `name` (UTF-8):

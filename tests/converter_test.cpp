@@ -4,12 +4,14 @@
 #include "converter.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <algorithm>
 #include <charconv>
 #include <random>
 #include <sstream>
 
+#include "code_pages.h"
 #include "in_memory_merge.h"
 #include "keywords.h"
 #include "layer_names.h"
@@ -423,12 +425,96 @@ TEST(Converter, LayerNamesAreKeptUnlessTheMergeWouldMisreadThem) {
       {"AC1015", "ANSI_1252", "LWPOLYLINE", "LWPOLYLINE_", true},
       {"AC1015", "ANSI_1252", "seqend", "seqend", false},
       {"AC1015", "ANSI_1252", "", "0", true},
+      // The code pages that DXF names, letters without case and '-' as '_'.
+      {"AC1015", "DOS850", "caf\x82", "caf\xE9", false},
+      {"AC1015", "dos850", "caf\x82", "caf\xE9", false},
+      {"AC1015", "ISO8859-2", "\xB9koda", "\x9Akoda", false},
+      {"AC1015", "iso8859_2", "\xB9koda", "\x9Akoda", false},
+      {"AC1015", "MACINTOSH", "caf\x8E", "caf\xE9", false},
+      {"AC1015", "ASCII", "caf\xE9", "caf_", true},
+      // Read as Windows reads them where glibc reads otherwise: no euro sign
+      // in ISO8859-7, an overline in ISO8859-8, no accent joined to its letter
+      // in ANSI_1258, a backslash in JOHAB.
+      {"AC1015", "ISO8859-7", "\xA4", "_", true},
+      {"AC1015", "ISO8859-8", "\xAF", "_", true},
+      {"AC1015", "ANSI_1258", "a\xEC", "a_", true},
+      {"AC1015", "JOHAB", "\\\x88\x61", "\\_", true},
+      // Double-byte code pages, a character at a time: a lead byte without
+      // its trail is one character the name cannot hold.
+      {"AC1015", "ANSI_932", "\x81\x8B", "\xB0", false},
+      {"AC1015", "DOS932", "\x82\xA0\x81\x91", "__", true},
+      {"AC1015", "ANSI_932", "\x81 A\xB1", "__A_", true},
+      {"AC1015", "GB2312", "\xA8\xA4", "\xE0", false},
+      {"AC1015", "ANSI_936", "\x80", "\x80", false},
+      {"AC1015", "BIG5", "\xA4\x40", "_", true},
+      {"AC1015", "KSC5601", "\xB0\xA1", "_", true},
+      {"AC1015", "ANSI_1361", "\x84\x44", "_", true},
+      // Any other value: Windows-1252, whatever the system would make of it.
+      {"AC1015", "ANSI_1", "for\xEAt", "for\xEAt", false},
+      {"AC1015", "ANSI_4294967297", "for\xEAt", "for\xEAt", false},
+      {"AC1015", "ANSI_20127", "for\xEAt", "for\xEAt", false},
+      {"AC1015", "ANSI_1200", "for\xEAt", "for\xEAt", false},
+      {"AC1015", "ANSI_", "for\xEAt", "for\xEAt", false},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.codepage + " " + in_quotes(c.stored));
     bool renamed = false;
     const std::string name = decode_name(c.stored, text_encoding(c.version, c.codepage));
-    EXPECT_EQ(windows_1252(written_name(name, renamed)), c.written) << c.stored;
-    EXPECT_EQ(renamed, c.renamed) << c.stored;
+    EXPECT_EQ(windows_1252(written_name(name, renamed)), c.written);
+    EXPECT_EQ(renamed, c.renamed);
+  }
+  for (const char* page : {"ANSI_1", "ANSI_4294967297", "ANSI_20127", "ANSI_1200", "UTF-8"}) {
+    EXPECT_FALSE(text_encoding("AC1015", page).known_code_page) << page;
+  }
+  for (const std::string_view page : code_page_names()) {
+    EXPECT_TRUE(text_encoding("AC1015", page).known_code_page) << page;
+  }
+  EXPECT_EQ(code_page_names().size(), 43u);
+}
+
+// Each byte beyond ASCII of each code page that DXF names is read as glibc's
+// iconv reads it alone, but where Windows reads it otherwise (the tables
+// follow Windows) and where no name could be written with what either gives.
+TEST(Converter, CodePagesAreReadAsTheSystemsReadThem) {
+  const std::map<std::string, std::map<unsigned, char32_t>> windows = {
+      {"ISO8859-7",
+       {{0xA1, 0x02BD}, {0xA2, 0x02BC}, {0xA4, 0xFFFD}, {0xA5, 0xFFFD}, {0xAA, 0xFFFD}}},
+      {"ISO8859-8", {{0xAF, 0x203E}, {0xFD, 0xFFFD}, {0xFE, 0xFFFD}}},
+      {"MACINTOSH", {{0xBD, 0x2126}, {0xC6, 0x2206}}},
+      {"ANSI_1255", {{0xCA, 0x05BA}}},
+  };
+  for (const std::string_view name : code_page_names()) {
+    std::string glibc(name);
+    if (glibc.starts_with("ISO8859-")) glibc.insert(3, "-");
+    if (glibc.starts_with("DOS") || glibc.starts_with("ANSI_")) {
+      glibc = "CP" + glibc.substr(glibc.find_first_of("0123456789"));
+    }
+    const std::map<std::string, std::string> other = {
+        {"BIG5", "CP950"}, {"KSC5601", "CP949"}, {"GB2312", "CP936"}, {"CP1361", "JOHAB"}};
+    if (other.count(glibc) != 0) glibc = other.at(glibc);
+    iconv_t convert = iconv_open("UTF-32LE", glibc.c_str());
+    ASSERT_NE(convert, reinterpret_cast<iconv_t>(-1)) << glibc;
+    for (unsigned byte = 0x80; byte < 0x100; ++byte) {
+      char in = static_cast<char>(byte);
+      char32_t out[4] = {};
+      char* from = &in;
+      char* to = reinterpret_cast<char*>(out);
+      std::size_t left = 1, room = sizeof out;
+      iconv(convert, nullptr, nullptr, nullptr, nullptr);
+      const bool read =
+          iconv(convert, &from, &left, &to, &room) != static_cast<std::size_t>(-1) &&
+          iconv(convert, nullptr, nullptr, &to, &room) != static_cast<std::size_t>(-1) &&
+          room == sizeof out - 4;
+      char32_t expected = read ? out[0] : 0xFFFD;
+      if ((expected >= 0x80 && expected < 0xA0) || (expected >= 0xE000 && expected < 0xF900)) {
+        expected = 0xFFFD;
+      }
+      const auto page = windows.find(std::string(name));
+      if (page != windows.end() && page->second.count(byte) != 0) expected = page->second.at(byte);
+      EXPECT_EQ(decode(std::string(1, in), *find_code_page(name)), std::u32string(1, expected))
+          << name << " " << std::hex << byte;
+    }
+    iconv_close(convert);
   }
 }
 
@@ -463,6 +549,21 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
             "  extents: of the vertices written\n"
             "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
             "with --layer NAME\n");
+  // A code page that DXF does not name: said, where the names are in it.
+  const std::string header = "0|SECTION|2|HEADER|9|$ACADVER|1|";
+  const std::string codepage = "|9|$DWGCODEPAGE|3|ANSI_4294967297|0|ENDSEC|";
+  converted(
+      pairs(header + "AC1015" + codepage + kEntities + "0|LWPOLYLINE|8|for\xEAt|10|1|20|1|" + kEnd),
+      DrawingKind::kContours, std::nullopt, &report);
+  EXPECT_EQ(summary(report, {}, "in.dxf", "outcn.dxf"),
+            "in.dxf converted into outcn.dxf, the first drawing (cn) of a merge\n"
+            "  written: 1 polyline, 1 vertex\n"
+            "  code page: \"ANSI_4294967297\" is none that DXF names: names read as Windows-1252\n"
+            "  extents: of the vertices written\n");
+  converted(pairs(header + "AC1021" + codepage + kEntities +
+                  "0|LWPOLYLINE|8|for\xC3\xAAt|10|1|20|1|" + kEnd),
+            DrawingKind::kContours, std::nullopt, &report);
+  EXPECT_EQ(report.unknown_code_page, "");
   // More layers renamed than are kept in mind: said once each, then "and more".
   std::string many = kEntities;
   for (int i = 0; i < 5000; ++i) {
