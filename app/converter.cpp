@@ -231,7 +231,7 @@ struct Converter::Pending {
 
 namespace {
 
-enum class Section { kNone, kNaming, kHeader, kEntities, kOther };
+enum class Section { kNone, kNaming, kHeader, kTables, kEntities, kOther };
 
 }  // namespace
 
@@ -247,12 +247,16 @@ struct Converter::State {
   bool eof = false;
   bool encoding_known = false;
   TextEncoding encoding;
+  std::string table_entry;  // in the TABLES section: the kind of the entry read
+  LayerNaming naming{std::nullopt};
   struct Written {
     std::string bytes;   // the name as the converted file holds it
     bool named = false;  // on HA_6292 as the layer named with --layer
   };
-  static constexpr std::size_t kNames = 4096;  // layers kept in mind
-  std::map<std::string, Written> names;        // by the layer's name as stored
+  // The names of the first layers, by their names as stored, so that their
+  // polylines need not decode them again (`naming` keeps every layer's).
+  static constexpr std::size_t kNames = 4096;
+  std::map<std::string, Written> names;
 };
 
 Converter::Converter(GroupSource& in, const ConvertOptions& options)
@@ -307,6 +311,7 @@ bool Converter::run(LineWriter& out) {
   out_ = &out;
   state_ = std::make_unique<State>();
   State& s = *state_;
+  s.naming = LayerNaming(options_.layer);
   Group group;
   while (!s.eof && !fault_ && in_.next(group)) {
     if (group.code == 999) continue;  // a comment, anywhere
@@ -328,6 +333,8 @@ bool Converter::run(LineWriter& out) {
         s.section = s.eof ? Section::kNone : Section::kNaming;
       } else if (s.section == Section::kEntities) {
         entity_start(group);
+      } else if (s.section == Section::kTables) {
+        s.table_entry.assign(type);
       } else if (s.section == Section::kNone) {
         fail(group.line + 1, "expected SECTION or EOF, found " + shown(type));
       }
@@ -344,12 +351,20 @@ bool Converter::run(LineWriter& out) {
         }
         s.section_name.assign(trimmed(group.value));
         s.section = s.section_name == "HEADER"     ? Section::kHeader
+                    : s.section_name == "TABLES"   ? Section::kTables
                     : s.section_name == "ENTITIES" ? Section::kEntities
                                                    : Section::kOther;
+        s.table_entry.clear();
         if (s.section == Section::kEntities) reach_entities();
         break;
       case Section::kHeader:
         header_group(group);
+        break;
+      case Section::kTables:
+        // A layer's name in the LAYER table: no other layer is given it.
+        if (s.table_entry == "LAYER" && group.code == 2 && group.value.size() <= kLongestName) {
+          s.naming.reserve(decode_name(group.value, encoding()));
+        }
         break;
       case Section::kEntities:
         entity_group(group);
@@ -582,23 +597,20 @@ std::string Converter::layer_of_polyline(bool& named) {
     return cached->second.bytes;
   }
   const std::string name = decode_name(stored, encoding());
-  note_layer(name);
-  bool renamed = false;
-  std::string written = written_name(name, renamed);
-  named = options_.layer && same_layer(name, *options_.layer);
-  if (named) {
-    written = CURVE;
-  } else if (renamed) {
-    // Said once a layer: a drawing of more layers than are kept in mind says "and more".
-    if (s.names.size() >= State::kNames) {
-      report_.more_renamed_uncounted = true;
-    } else if (report_.renamed.size() < kListed) {
-      report_.renamed.emplace_back(name, written);
-    } else {
-      ++report_.more_renamed;
+  const LayerNaming::Name given = s.naming.name_of(name);
+  named = given.kept;
+  if (given.first) {
+    note_layer(name);
+    // Said once a layer, the first ones by name.
+    if (!given.kept && given.written != name) {
+      if (report_.renamed.size() < kListed) {
+        report_.renamed.push_back({name, given.written, given.taken});
+      } else {
+        ++report_.more_renamed;
+      }
     }
   }
-  written = windows_1252(written);
+  std::string written = windows_1252(given.written);
   if (s.names.size() < State::kNames) s.names.emplace(stored, State::Written{written, named});
   return written;
 }
@@ -738,14 +750,17 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
   }
   if (!r.renamed.empty()) {
     std::string names;
-    for (const auto& [name, written] : r.renamed) {
-      names += (names.empty() ? "" : ", ") + in_quotes(name) + " as " + in_quotes(written);
+    for (const ConvertReport::Renaming& renaming : r.renamed) {
+      names += (names.empty() ? "" : ", ") + in_quotes(renaming.layer) + " as " +
+               in_quotes(renaming.written);
+      if (renaming.taken.empty()) continue;
+      if (same_layer(renaming.taken, CURVE)) {
+        names += " (HA_6292 holds layer " + in_quotes(options.layer.value_or(CURVE)) + " alone)";
+      } else {
+        names += " (" + in_quotes(renaming.taken) + " is another layer's name)";
+      }
     }
-    if (r.more_renamed_uncounted) {
-      names += ", and more";
-    } else if (r.more_renamed > 0) {
-      names += ", and " + std::to_string(r.more_renamed) + " more";
-    }
+    if (r.more_renamed > 0) names += ", and " + std::to_string(r.more_renamed) + " more";
     text += "  layers renamed: " + names + "\n";
   }
   text +=
@@ -758,12 +773,10 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
           "with --layer NAME\n";
     } else {
       text += "  on layer HA_6292, the only layer the merge keeps: " +
-              plural(r.kept, "polyline", "polylines");
-      if (options.layer) {
-        text +=
-            ", " + std::to_string(r.from_layer) + " of them of layer " + in_quotes(*options.layer);
-      }
-      text += "\n";
+              (options.layer ? "the " + plural(r.kept, "polyline", "polylines") + " of layer " +
+                                   in_quotes(*options.layer)
+                             : plural(r.kept, "polyline", "polylines")) +
+              "\n";
     }
   }
   return text;

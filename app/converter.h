@@ -40,10 +40,14 @@ struct ConvertReport {
   std::uint64_t from_layer = 0;       ///< of these, those of the layer named with --layer
   std::uint64_t bulged_segments = 0;  ///< arcs written as straight segments
   std::uint64_t frame_points = 0;     ///< frame control points of fitted polylines
-  std::map<std::string, std::uint64_t> left_out;             ///< entities by kind
-  std::vector<std::pair<std::string, std::string>> renamed;  ///< layer (UTF-8), name written
-  std::uint64_t more_renamed = 0;                            ///< beyond those listed
-  bool more_renamed_uncounted = false;                       ///< beyond the layers kept in mind
+  std::map<std::string, std::uint64_t> left_out;  ///< entities by kind
+  struct Renaming {
+    std::string layer;    ///< UTF-8
+    std::string written;  ///< UTF-8
+    std::string taken;    ///< the name it would have had, which another layer has, if so
+  };
+  std::vector<Renaming> renamed;   ///< the first layers renamed
+  std::uint64_t more_renamed = 0;  ///< beyond those listed
   /// The $DWGCODEPAGE of a drawing whose names are in a code page that DXF
   /// does not name, read as Windows-1252; empty for any other.
   std::string unknown_code_page;

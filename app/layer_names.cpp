@@ -189,19 +189,79 @@ std::string windows_1252(std::string_view name) {
   return out;
 }
 
+namespace {
+
+// Capitals of Latin-1 and of the letters Windows-1252 adds to it.
+char32_t fold(char32_t c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+  if (c == 0x0153 || c == 0x0161 || c == 0x017E) return c - 1;
+  return c == 0xFF ? 0x0178 : c;
+}
+
+// A layer's name as CAD programs compare it: without case. An empty name is
+// layer 0's.
+std::string without_case(std::string_view name) {
+  std::string out;
+  for (const char32_t c : from_utf8(name.empty() ? std::string_view("0") : name)) {
+    append_utf8(fold(c), out);
+  }
+  return out;
+}
+
+}  // namespace
+
 bool same_layer(std::string_view name, std::string_view operator_name) {
-  // Capitals of Latin-1 and of the letters Windows-1252 adds to it.
-  auto fold = [](char32_t c) -> char32_t {
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-    if (c == 0x0153 || c == 0x0161 || c == 0x017E) return c - 1;
-    return c == 0xFF ? 0x0178 : c;
-  };
   const std::u32string a = from_utf8(name), b = from_utf8(operator_name);
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (fold(a[i]) != fold(b[i])) return false;
   }
   return true;
+}
+
+LayerNaming::LayerNaming(std::optional<std::string> kept) : kept_(std::move(kept)) {
+  // HA_6292 is the layer the merge keeps: the named layer's, or its own.
+  owners_.emplace(without_case(CURVE), without_case(kept_ ? *kept_ : std::string(CURVE)));
+}
+
+void LayerNaming::reserve(std::string_view name) {
+  const std::string layer = without_case(name);
+  owners_.emplace(layer, layer);
+}
+
+LayerNaming::Name LayerNaming::name_of(std::string_view name) {
+  const auto found = given_.find(std::string(name));
+  if (found != given_.end()) {
+    Name again = found->second;
+    again.first = false;
+    return again;
+  }
+  Name given;
+  given.first = true;
+  const std::string layer = without_case(name);
+  if (kept_ && same_layer(name, *kept_)) {
+    given.written = CURVE;
+    given.kept = true;
+  } else {
+    bool renamed = false;
+    const std::string own = written_name(name, renamed);
+    // Another layer's name, or HA_6292 for a layer not kept: numbered.
+    auto free = [this, &layer](const std::string& candidate) {
+      const auto owner = owners_.find(without_case(candidate));
+      return owner == owners_.end() || owner->second == layer;
+    };
+    given.written = own;
+    if (!free(own)) {
+      // Numbers go on from the last one given after this name: no search starts over.
+      given.taken = own;
+      std::uint64_t& number = numbers_[without_case(own)];
+      do {
+        given.written = own + "_" + std::to_string(++number);
+      } while (!free(given.written));
+    }
+    owners_.emplace(without_case(given.written), layer);
+  }
+  return given_.emplace(std::string(name), given).first->second;
 }
 
 }  // namespace quorvane

@@ -3,8 +3,11 @@
 #ifndef QUORVANE_LAYER_NAMES_H
 #define QUORVANE_LAYER_NAMES_H
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace quorvane {
 
@@ -41,6 +44,39 @@ std::string windows_1252(std::string_view name);
 /// letters of Windows-1252 compared without case, as CAD programs compare
 /// layer names.
 bool same_layer(std::string_view name, std::string_view operator_name);
+
+/// The names one conversion gives the layers of a drawing, read once from
+/// its start: no two layers end on one name, nor any layer on HA_6292 but
+/// the one the merge is to keep. A layer keeps its name where the merge
+/// reads it (see written_name); where that name is another layer's (a name
+/// of the LAYER table, or one given before, compared without case as CAD
+/// programs compare them), or HA_6292 for a layer the merge is not to keep,
+/// the name is given a number after it, the first one free: HA_6292_1, A_B_2.
+class LayerNaming {
+ public:
+  /// `kept`: the layer named with --layer, which alone goes on HA_6292;
+  /// without one, the layer named exactly HA_6292 keeps that name.
+  explicit LayerNaming(std::optional<std::string> kept);
+
+  /// Takes note of a layer that the drawing's LAYER table names (UTF-8).
+  void reserve(std::string_view name);
+
+  struct Name {
+    std::string written;  ///< UTF-8; HA_6292 for the layer kept
+    bool kept = false;    ///< the layer named with --layer
+    bool first = false;   ///< the layer was met for the first time
+    std::string taken;    ///< when numbered: the name another layer has
+  };
+  /// The name layer `name` (UTF-8) is written with.
+  Name name_of(std::string_view name);
+
+ private:
+  std::optional<std::string> kept_;
+  // A name in use, without case, and the layer, without case, that has it.
+  std::unordered_map<std::string, std::string> owners_;
+  std::unordered_map<std::string, Name> given_;             // by the layer's name
+  std::unordered_map<std::string, std::uint64_t> numbers_;  // the last given after a name
+};
 
 }  // namespace quorvane
 

@@ -518,19 +518,160 @@ TEST(Converter, CodePagesAreReadAsTheSystemsReadThem) {
   }
 }
 
+// The layers of model space, each as a polyline of one vertex, at x = 1, 2...
+std::string on_layers(std::initializer_list<std::string> layers) {
+  std::string text;
+  int x = 0;
+  for (const std::string& layer : layers) {
+    text += "0|LWPOLYLINE|8|" + layer + "|10|" + std::to_string(++x) + "|20|0|";
+  }
+  return text;
+}
+
+// A TABLES section whose LAYER table names these layers.
+std::string layer_table(std::initializer_list<std::string> layers) {
+  std::string text =
+      "0|SECTION|2|TABLES|0|TABLE|2|LTYPE|0|LTYPE|2|DASHED|0|ENDTAB|0|TABLE|2|LAYER|";
+  for (const std::string& layer : layers)
+    text += "0|LAYER|5|1A|100|AcDbLayerTableRecord|2|" + layer + "|70|0|";
+  return text + "0|ENDTAB|0|ENDSEC|";
+}
+
+// No renaming lands on a name in use: another layer's, of the LAYER table or
+// given before (compared without case), or HA_6292 but for the layer kept.
 TEST(Converter, TheLayerNamedGoesOnTheLayerTheMergeKeeps) {
-  const std::string drawing = pairs(kEntities +
-                                    "0|LWPOLYLINE|8|Plots|10|1|20|1|0|LWPOLYLINE|8|HA_6292|10|2|20|"
-                                    "2|0|LWPOLYLINE|8|PLOTS|10|3|20|3|0|LWPOLYLINE|8|W|10|4|20|4|" +
-                                    kEnd);
+  const struct {
+    const char* what;
+    std::string drawing;
+    std::optional<std::string> layer;
+    std::string written;  // each polyline's layer, in order
+    std::string renamed;  // the summary's line, if any
+  } cases[] = {
+      {"--layer: its layer, in any case, and no other on HA_6292",
+       kEntities + on_layers({"Plots", "HA_6292", "PLOTS", "W"}), "plots",
+       "HA_6292 HA_6292_1 HA_6292 W",
+       "\"HA_6292\" as \"HA_6292_1\" (HA_6292 holds layer \"plots\" alone)"},
+      {"--layer HA_6292", kEntities + on_layers({"Plots", "HA_6292", "PLOTS", "W"}), "HA_6292",
+       "Plots HA_6292 PLOTS W", ""},
+      {"a name mended into HA_6292, with --layer", kEntities + on_layers({"HA 6292", "plots"}),
+       "plots", "HA_6292_1 HA_6292",
+       "\"HA 6292\" as \"HA_6292_1\" (HA_6292 holds layer \"plots\" alone)"},
+      {"a name mended into HA_6292, without --layer",
+       kEntities + on_layers({"HA 6292", "HA_6292", "ha_6292"}), std::nullopt,
+       "HA_6292_1 HA_6292 ha_6292",
+       "\"HA 6292\" as \"HA_6292_1\" (HA_6292 holds layer \"HA_6292\" alone)"},
+      {"a name of the LAYER table is not given to another layer",
+       layer_table({"0", "A_B"}) + kEntities + on_layers({"A B", "A_B", "A B"}), std::nullopt,
+       "A_B_1 A_B A_B_1", "\"A B\" as \"A_B_1\" (\"A_B\" is another layer's name)"},
+      {"nor one without case",
+       layer_table({"a_b", "A_B_1"}) + kEntities + on_layers({"A B", "a_b"}), std::nullopt,
+       "A_B_2 a_b", "\"A B\" as \"A_B_2\" (\"A_B\" is another layer's name)"},
+      {"a layer met after its name was given is numbered itself",
+       kEntities + on_layers({"A B", "a_b", "A\tB", "A_B_1"}), std::nullopt,
+       "A_B a_b_1 A_B_2 A_B_1_1",
+       "\"A B\" as \"A_B\", \"a_b\" as \"a_b_1\" (\"a_b\" is another layer's name), \"A\\tB\" as "
+       "\"A_B_2\" (\"A_B\" is another layer's name), \"A_B_1\" as \"A_B_1_1\" (\"A_B_1\" is "
+       "another layer's name)"},
+      {"one layer in two cases is one layer", kEntities + on_layers({"Plot", "PLOT"}), std::nullopt,
+       "Plot PLOT", ""},
+      {"a keyword mended into a name of the table",
+       layer_table({"SEQEND_"}) + kEntities + on_layers({"SEQEND", "SEQEND_"}), std::nullopt,
+       "SEQEND__1 SEQEND_", "\"SEQEND\" as \"SEQEND__1\" (\"SEQEND_\" is another layer's name)"},
+      {"names of other tables, and of the tables themselves, are no layers",
+       layer_table({"X"}) + kEntities + on_layers({"DASHED", "LAYER"}), std::nullopt,
+       "DASHED LAYER", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ConvertReport report;
+    const std::string result =
+        converted(pairs(c.drawing + kEnd), DrawingKind::kPlots, c.layer, &report);
+    std::string written;
+    std::istringstream polylines(result.substr(result.find('\n') + 1));
+    for (std::string line; std::getline(polylines, line);) {
+      if (!written.empty()) written += ' ';
+      written.append(line, 0, line.find(' '));
+    }
+    EXPECT_EQ(written, c.written);
+    const std::string text = summary(report, {DrawingKind::kPlots, c.layer}, "in.dxf", "out.dxf");
+    const std::size_t at = text.find("  layers renamed: ");
+    EXPECT_EQ(at == std::string::npos ? "" : text.substr(at + 18, text.find('\n', at) - at - 18),
+              c.renamed);
+  }
+  // The counts: --layer keeps the polylines of its layer alone.
   ConvertReport report;
-  EXPECT_EQ(converted(drawing, DrawingKind::kPlots, "plots", &report),
-            "ext 1,1,0 4,4,0\nHA_6292 0: 1,1\nHA_6292 0: 2,2\nHA_6292 0: 3,3\nW 0: 4,4");
-  EXPECT_EQ(report.kept, 3u);
+  const std::string drawing =
+      pairs(kEntities + on_layers({"Plots", "HA_6292", "PLOTS", "W"}) + kEnd);
+  converted(drawing, DrawingKind::kPlots, "plots", &report);
+  EXPECT_EQ(report.kept, 2u);
   EXPECT_EQ(report.from_layer, 2u);
   converted(drawing, DrawingKind::kPlots, "HA_6292", &report);
   EXPECT_EQ(report.from_layer, 1u);
   EXPECT_EQ(report.layers, (std::vector<std::string>{"Plots", "HA_6292", "PLOTS", "W"}));
+  EXPECT_EQ(summary(report, {DrawingKind::kPlots, "HA_6292"}, "in.dxf", "outha.dxf")
+                .substr(summary(report, {DrawingKind::kPlots, "HA_6292"}, "in.dxf", "outha.dxf")
+                            .find("  on layer")),
+            "  on layer HA_6292, the only layer the merge keeps: the 1 polyline of layer "
+            "\"HA_6292\"\n");
+}
+
+// Whatever the names, with or without --layer: no two layers end on one
+// name, none but the one kept on HA_6292, and each renaming is said.
+TEST(Converter, NoTwoLayersEndOnOneName) {
+  const std::vector<std::string> pieces = {"A",       "a",       "_",       " ",      "1",  "_1",
+                                           "HA_6292", "HA 6292", "ha_6292", "SEQEND", "\t", "B"};
+  std::mt19937 random(11);
+  auto any_name = [&] {
+    std::string name;
+    for (int k = 1 + static_cast<int>(random() % 3); k > 0; --k)
+      name += pieces[random() % pieces.size()];
+    return name;
+  };
+  auto without_case = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::string> table, layers;
+    for (int i = static_cast<int>(random() % 4); i > 0; --i) table.push_back(any_name());
+    for (int i = 1 + static_cast<int>(random() % 12); i > 0; --i) layers.push_back(any_name());
+    std::optional<std::string> kept;
+    if (random() % 2 == 0) kept = layers[random() % layers.size()];
+    std::string drawing = "0|SECTION|2|TABLES|0|TABLE|2|LAYER|";
+    for (const std::string& layer : table) drawing += "0|LAYER|2|" + layer + "|";
+    drawing += "0|ENDTAB|0|ENDSEC|" + kEntities;
+    for (std::size_t i = 0; i < layers.size(); ++i) {
+      drawing += "0|LWPOLYLINE|8|" + layers[i] + "|10|" + std::to_string(i + 1) + "|20|0|";
+    }
+    ConvertReport report;
+    const std::string result = converted(pairs(drawing + kEnd), DrawingKind::kPlots, kept, &report);
+    SCOPED_TRACE(in_quotes(drawing) + " --layer " + kept.value_or("(none)"));
+    std::istringstream polylines(result.substr(result.find('\n') + 1));
+    std::map<std::string, std::string> written_of,
+        layer_of;  // by layer, by name written, without case
+    std::size_t i = 0;
+    for (std::string line; std::getline(polylines, line); ++i) {
+      const std::string& layer = layers.at(i);
+      const std::string written = line.substr(0, line.find(' '));
+      const bool is_kept = kept && without_case(layer) == without_case(*kept);
+      EXPECT_EQ(written == "HA_6292", is_kept || (!kept && layer == "HA_6292")) << layer;
+      if (is_kept) continue;
+      // One name a layer, one layer a name.
+      const auto [given, first] = written_of.emplace(layer, written);
+      EXPECT_EQ(given->second, written) << layer;
+      const auto [owner, fresh] = layer_of.emplace(without_case(written), without_case(layer));
+      EXPECT_EQ(owner->second, without_case(layer)) << layer << " as " << written;
+      // Said, unless kept as it is.
+      if (first && written != layer) {
+        EXPECT_TRUE(std::any_of(report.renamed.begin(), report.renamed.end(),
+                                [&](const ConvertReport::Renaming& r) {
+                                  return r.layer == layer && r.written == written;
+                                }))
+            << layer << " as " << written;
+      }
+    }
+    EXPECT_EQ(i, layers.size());
+  }
 }
 
 TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
@@ -564,15 +705,15 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
                   "0|LWPOLYLINE|8|for\xC3\xAAt|10|1|20|1|" + kEnd),
             DrawingKind::kContours, std::nullopt, &report);
   EXPECT_EQ(report.unknown_code_page, "");
-  // More layers renamed than are kept in mind: said once each, then "and more".
+  // More layers renamed than are listed: the first ones said, then how many more.
   std::string many = kEntities;
   for (int i = 0; i < 5000; ++i) {
     many += "0|LWPOLYLINE|8|L " + std::to_string(i) + "|10|1|20|1|0|LWPOLYLINE|8|L " +
             std::to_string(i) + "|10|1|20|1|";
   }
   converted(pairs(many + kEnd), DrawingKind::kContours, std::nullopt, &report);
-  EXPECT_EQ(report.renamed.size() + report.more_renamed, 4096u);
-  EXPECT_TRUE(report.more_renamed_uncounted);
+  EXPECT_EQ(report.renamed.size(), 20u);
+  EXPECT_EQ(report.renamed.size() + report.more_renamed, 5000u);
   EXPECT_EQ(report.polylines, 10000u);
 }
 

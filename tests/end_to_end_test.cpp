@@ -492,7 +492,7 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
        crlf(cn)},
       {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "FORÊT"}, 0,
        "plan.dxf converted into planha.dxf, the second drawing (ha) of a merge\n" + summary_end +
-           "  on layer HA_6292, the only layer the merge keeps: 1 polyline, 1 of them of layer "
+           "  on layer HA_6292, the only layer the merge keeps: the 1 polyline of layer "
            "\"FORÊT\"\n",
        "", crlf(ha)},
       {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "PLOTS"}, 1, "",
