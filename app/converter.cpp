@@ -723,6 +723,16 @@ std::string plural(std::uint64_t n, const std::string& one, const std::string& m
 
 }  // namespace
 
+std::string no_polyline_on_layer(const ConvertReport& report, const std::string& layer) {
+  std::string layers;
+  for (const std::string& name : report.layers) {
+    layers += (layers.empty() ? "" : ", ") + in_quotes(name);
+  }
+  if (report.more_layers) layers += ", and more";
+  return "no polyline of its model space is on layer " + in_quotes(layer) +
+         (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers);
+}
+
 std::string summary(const ConvertReport& r, const ConvertOptions& options, const std::string& input,
                     const std::string& output) {
   const bool contours = options.kind == DrawingKind::kContours;

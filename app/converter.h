@@ -111,6 +111,11 @@ class Converter {
   std::unique_ptr<State> state_;
 };
 
+/// Why a conversion with --layer NAME fails when no polyline of model space
+/// is on that layer, the names quoted: no polyline of its model space is on
+/// layer "PLOTS"; its polylines are on "Plot lines", "forêt".
+std::string no_polyline_on_layer(const ConvertReport& report, const std::string& layer);
+
 /// What the command prints once the drawing is converted.
 std::string summary(const ConvertReport& report, const ConvertOptions& options,
                     const std::string& input, const std::string& output);

@@ -613,6 +613,16 @@ TEST(Converter, TheLayerNamedGoesOnTheLayerTheMergeKeeps) {
                             .find("  on layer")),
             "  on layer HA_6292, the only layer the merge keeps: the 1 polyline of layer "
             "\"HA_6292\"\n");
+  // A layer that holds no polyline, and the names of those that do, quoted.
+  converted(pairs("0|SECTION|2|HEADER|9|$ACADVER|1|AC1032|0|ENDSEC|" + kEntities +
+                  on_layers({"Plot lines ", "for\xC3\xAAt\rX"}) + kEnd),
+            DrawingKind::kPlots, std::nullopt, &report);
+  EXPECT_EQ(no_polyline_on_layer(report, "PLOTS\t"),
+            "no polyline of its model space is on layer \"PLOTS\\t\"; its polylines are on "
+            "\"Plot lines \", \"for\xC3\xAAt\\rX\"");
+  converted(pairs(kEntities + kEnd), DrawingKind::kPlots, std::nullopt, &report);
+  EXPECT_EQ(no_polyline_on_layer(report, "PLOTS"),
+            "no polyline of its model space is on layer \"PLOTS\": it has none");
 }
 
 // Whatever the names, with or without --layer: no two layers end on one
