@@ -326,8 +326,8 @@ bool Converter::run(LineWriter& out) {
         s.section = Section::kNone;
       } else if (type == "SECTION" || type == "EOF") {
         if (s.section != Section::kNone) {
-          fail(group.line + 1,
-               "the " + s.section_name + " section has no ENDSEC before this " + std::string(type));
+          fail(group.line + 1, "the " + shown_word(s.section_name) +
+                                   " section has no ENDSEC before this " + std::string(type));
         }
         s.eof = type == "EOF";
         s.section = s.eof ? Section::kNone : Section::kNaming;
@@ -385,9 +385,10 @@ bool Converter::run(LineWriter& out) {
     return false;
   }
   if (!s.eof && s.section != Section::kNone) {
-    fail(in_.line(), "the drawing ends inside its " +
-                         (s.section == Section::kNaming ? std::string("last") : s.section_name) +
-                         " section, without ENDSEC and EOF: it may have been cut short");
+    fail(in_.line(),
+         "the drawing ends inside its " +
+             (s.section == Section::kNaming ? std::string("last") : shown_word(s.section_name)) +
+             " section, without ENDSEC and EOF: it may have been cut short");
     return false;
   }
   reach_entities();
@@ -546,7 +547,7 @@ void Converter::entity_end() {
       if (e.follows == 1) polyline_->state = Pending::State::kAttributes;
       break;
     case Entity::Kind::kSkipped:
-      if (!e.type.empty()) leave_out(e.type);
+      if (!e.type.empty()) leave_out(shown_word(e.type));
       break;
   }
   // Until the next entity starts, nothing is read into this one.

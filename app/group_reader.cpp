@@ -123,6 +123,13 @@ std::string shown(std::string_view value) {
   return text;
 }
 
+std::string shown_word(std::string_view word) {
+  bool plain = !word.empty() && word.size() <= 40;
+  for (const char c : word)
+    plain = plain && ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
+  return plain ? std::string(word) : shown(word);
+}
+
 GroupReader::GroupReader(ByteSource& source, Buffers* buffers)
     : source_(source), buffers_(buffers), buffer_(&own_) {
   if (buffers_ == nullptr) own_.resize(kBlock + kPadding);

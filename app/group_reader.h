@@ -145,6 +145,11 @@ std::string in_quotes(std::string_view text);
 /// A value shown in a message: quoted, at most 40 bytes and "..."; "an
 /// empty line" for none.
 std::string shown(std::string_view value);
+/// A word of DXF (the name of a section, the type of an entity) shown in a
+/// message: as it stands when it is written as DXF writes its words, in
+/// capitals, digits and '_', at most 40 of them (ENTITIES, 3DFACE);
+/// otherwise as shown() shows a value.
+std::string shown_word(std::string_view word);
 
 }  // namespace quorvane
 

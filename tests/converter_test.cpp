@@ -356,6 +356,8 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
        "\"ENDSEC\""},
       {pairs("0|SECTION|2|ENTITIES|0|SECTION|2|HEADER"),
        "line 6: the ENTITIES section has no ENDSEC before this SECTION"},
+      {pairs("0|SECTION|2|My section\x01|0|SECTION|2|HEADER"),
+       "line 6: the \"My section\\x01\" section has no ENDSEC before this SECTION"},
       {pairs("0|LINE|0|EOF"), "line 2: expected SECTION or EOF, found \"LINE\""},
       {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|oops|EOF"),
        "line 7: expected a group code, found \"oops\""},
@@ -688,13 +690,15 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
   ConvertReport report;
   converted(pairs(kEntities +
                   "0|LWPOLYLINE|8|Plot lines|70|1|10|0|20|0|42|1|10|1|20|0|42|-1|0|INSERT|0|INSERT|"
-                  "0|CIRCLE|0|POLYLINE|70|4|0|VERTEX|70|16|0|VERTEX|70|8|10|5|20|5|0|SEQEND|" +
+                  "0|CIRCLE|0|Odd\tthing|0|POLYLINE|70|4|0|VERTEX|70|16|0|VERTEX|70|8|10|5|20|5|0|"
+                  "SEQEND|" +
                   kEnd),
             DrawingKind::kPlots, std::nullopt, &report);
   EXPECT_EQ(summary(report, {DrawingKind::kPlots, std::nullopt}, "in.dxf", "outha.dxf"),
             "in.dxf converted into outha.dxf, the second drawing (ha) of a merge\n"
             "  written: 2 polylines, 3 vertices\n"
-            "  left out: 1 CIRCLE, 2 INSERT (blocks are not expanded), 1 frame control point\n"
+            "  left out: 1 \"Odd\\tthing\", 1 CIRCLE, 2 INSERT (blocks are not expanded), 1 frame "
+            "control point\n"
             "  arcs: 2 bulged segments written as straight\n"
             "  layers renamed: \"Plot lines\" as \"Plot_lines\"\n"
             "  extents: of the vertices written\n"
