@@ -225,6 +225,12 @@ LayerNaming::LayerNaming(std::optional<std::string> kept) : kept_(std::move(kept
 }
 
 void LayerNaming::reserve(std::string_view name) {
+  // The names of a table beyond these are not kept in mind: a layer of one
+  // of them whose name was given before is numbered, as in a drawing without
+  // a table. The names given are all kept: no two layers end on one name.
+  constexpr std::size_t kReserved = std::size_t{4} << 20;
+  if (reserved_ + name.size() > kReserved) return;
+  reserved_ += name.size();
   const std::string layer = without_case(name);
   owners_.emplace(layer, layer);
 }

@@ -58,7 +58,8 @@ class LayerNaming {
   /// without one, the layer named exactly HA_6292 keeps that name.
   explicit LayerNaming(std::optional<std::string> kept);
 
-  /// Takes note of a layer that the drawing's LAYER table names (UTF-8).
+  /// Takes note of a layer that the drawing's LAYER table names (UTF-8):
+  /// as many as 4 MiB of names hold.
   void reserve(std::string_view name);
 
   struct Name {
@@ -72,6 +73,7 @@ class LayerNaming {
 
  private:
   std::optional<std::string> kept_;
+  std::size_t reserved_ = 0;  // bytes of the names of the LAYER table kept in mind
   // A name in use, without case, and the layer, without case, that has it.
   std::unordered_map<std::string, std::string> owners_;
   std::unordered_map<std::string, Name> given_;             // by the layer's name

@@ -531,7 +531,7 @@ std::string on_layers(std::initializer_list<std::string> layers) {
 }
 
 // A TABLES section whose LAYER table names these layers.
-std::string layer_table(std::initializer_list<std::string> layers) {
+std::string layer_table(const std::vector<std::string>& layers) {
   std::string text =
       "0|SECTION|2|TABLES|0|TABLE|2|LTYPE|0|LTYPE|2|DASHED|0|ENDTAB|0|TABLE|2|LAYER|";
   for (const std::string& layer : layers)
@@ -542,6 +542,8 @@ std::string layer_table(std::initializer_list<std::string> layers) {
 // No renaming lands on a name in use: another layer's, of the LAYER table or
 // given before (compared without case), or HA_6292 but for the layer kept.
 TEST(Converter, TheLayerNamedGoesOnTheLayerTheMergeKeeps) {
+  std::vector<std::string> full_table(1024, std::string(4096, 'X'));  // 4 MiB of names
+  full_table.push_back("A_B");
   const struct {
     const char* what;
     std::string drawing;
@@ -579,6 +581,9 @@ TEST(Converter, TheLayerNamedGoesOnTheLayerTheMergeKeeps) {
       {"a keyword mended into a name of the table",
        layer_table({"SEQEND_"}) + kEntities + on_layers({"SEQEND", "SEQEND_"}), std::nullopt,
        "SEQEND__1 SEQEND_", "\"SEQEND\" as \"SEQEND__1\" (\"SEQEND_\" is another layer's name)"},
+      {"the names of a table are kept in mind up to 4 MiB",
+       layer_table(full_table) + kEntities + on_layers({"A B", "A_B"}), std::nullopt, "A_B A_B_1",
+       "\"A B\" as \"A_B\", \"A_B\" as \"A_B_1\" (\"A_B\" is another layer's name)"},
       {"names of other tables, and of the tables themselves, are no layers",
        layer_table({"X"}) + kEntities + on_layers({"DASHED", "LAYER"}), std::nullopt,
        "DASHED LAYER", ""},
