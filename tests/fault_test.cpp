@@ -251,7 +251,7 @@ TEST_F(Faults, AFolderThatTakesNoNewFile) {
       {"a merge refused for its first drawing's layout", [](RunOptions&) {}, refused_first, 1, 0,
        refusal_start(drive.path(), 1, refusal.line) +
            "expected an integer value, found 0.0; convert it first: quorvane_tool convert cn "
-           "INPUT OUTPUT\n",
+           "INPUT OUTPUT, or merge with --convert\n",
        earlier},
       {"a conversion refused",
        [&](RunOptions& o) {
@@ -362,7 +362,7 @@ TEST_F(Faults, AFaultAfterManyBlankLinesIsToldInLittleMemory) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, failure("cannot merge", "c:\\images\\site4\\northha.dxf", kSecond,
                            "line 11: a POLYLINE before the SEQEND of the polyline before it; "
-                           "convert it first: quorvane_tool convert ha INPUT OUTPUT"));
+                           "convert it first: quorvane_tool convert ha INPUT OUTPUT, or merge with --convert"));
   EXPECT_EQ(hidden_files(folder()), "");
 }
 

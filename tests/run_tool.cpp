@@ -149,6 +149,7 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     } else {
       setenv("QUORVANE_DRIVE_C", options.drive_c.c_str(), 1);
     }
+    if (!options.temporary_folder.empty()) setenv("TMPDIR", options.temporary_folder.c_str(), 1);
     std::vector<char*> argv;
     if (under_wine()) {
       const char* wine = std::getenv("QUORVANE_WINE");

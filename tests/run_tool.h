@@ -23,6 +23,7 @@ struct RunOptions {
       : folder(std::move(in)), drive_c(std::move(drive)) {}
   std::string folder;                  ///< working folder
   std::string drive_c;                 ///< QUORVANE_DRIVE_C; unset when empty
+  std::string temporary_folder;        ///< the system's temporary folder (TMPDIR), when given
   bool close_stdout = false;           ///< start with standard output closed
   bool stdout_to_full = false;         ///< standard output on /dev/full
   bool close_stdin = false;            ///< start with standard input closed
