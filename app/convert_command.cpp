@@ -23,6 +23,12 @@ std::unique_ptr<GroupSource> groups;  // the pairs of the drawing being converte
 
 const char* changed_while_converted = ": it changed while it was being converted";
 
+#ifdef _WIN32
+constexpr char kSeparators[] = "/\\";
+#else
+constexpr char kSeparators[] = "/";
+#endif
+
 // Reads the drawing `file`, named `shown` in messages, and writes it
 // converted into f3; fails the run at a fault of the drawing, a failed read,
 // or a drawing that changed meanwhile. What was written, and left out.
@@ -85,9 +91,15 @@ void convert_command(const Command& command) {
   int error = 0;
   std::FILE* file = open_input(input, /*regular_only=*/false, error);
   if (file == nullptr) fail("cannot open " + input + ": " + std::strerror(error));
-  if (same_file(command.output, input)) {
+  const int descriptor = named_descriptor(command.output);
+  if (descriptor < 0 && same_file(command.output, input)) {
     fail("refusing to write " + command.output + ": it is the same file as the drawing to convert, " +
          input);
+  }
+  // A folder that is not there is named as such, as the merge names it.
+  const std::string folder = command.output.substr(0, command.output.find_last_of(kSeparators));
+  if (descriptor < 0 && folder != command.output && !folder.empty() && !folder_exists(folder)) {
+    fail("cannot create " + command.output + ": there is no folder " + folder);
   }
   std::FILE* target = run::open_output(command.output, command.output, "converted file");
   // The header may be known only at the end: a FIFO or a device, which
@@ -123,14 +135,15 @@ void convert_command(const Command& command) {
   } else {
     check_output(f3->close());
   }
-#ifndef _WIN32
   // Into standard output itself, the summary goes beside it, to standard error.
-  if (same_file(command.output, "/dev/stdout")) {
+  if (descriptor == 1
+#ifndef _WIN32
+      || same_file(command.output, "/dev/stdout")
+#endif
+  ) {
     const std::string text = summary(report, options, input, command.output);
     std::fputs(text.c_str(), stderr);
-  } else
-#endif
-  {
+  } else {
     console.write(summary(report, options, input, command.output));
     console.flush();
     check_console();

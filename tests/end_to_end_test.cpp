@@ -507,13 +507,16 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
        "quorvane_tool: refusing to write ./plan.dxf: it is the same file as the drawing to convert, "
        "plan.dxf\n",
        drawing},
+      {{"convert", "cn", "plan.dxf", "nowhere/x.dxf"}, 1, "",
+       "quorvane_tool: cannot create nowhere/x.dxf: there is no folder nowhere\n",
+       "<missing>"},
   };
   for (const auto& c : cases) {
     here.write("plan.dxf", drawing);
     here.write("binary.dxf", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22) + "\x12\x34");
     here.write("cut.dxf", drawing.substr(0, drawing.find("  0\r\nINSERT")));
     const std::string output = c.arguments[3].substr(c.arguments[3].find('/') + 1);
-    if (output != "plan.dxf") here.write(output, "an earlier file");
+    if (output != "plan.dxf" && c.written != "<missing>") here.write(output, "an earlier file");
     RunOptions options(here.path(), drive.path());
     options.arguments = c.arguments;
     ToolRun r = run_tool("", options);
@@ -523,15 +526,25 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
     EXPECT_EQ(here.read(output), c.written) << c.arguments[2];
     EXPECT_EQ(hidden_files(here.path()), "") << c.arguments[2];
   }
-  // Into standard output, the summary goes to standard error.
-  if (!under_wine()) {
+  // Into standard output, through a pipe or appended to a file a shell
+  // opened, the summary goes to standard error: the file is written at its
+  // position, never replaced.
+  for (const std::string output : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    if (under_wine() && output != "-") continue;
+    SCOPED_TRACE(output);
     RunOptions options(here.path(), drive.path());
-    options.arguments = {"convert", "cn", "plan.dxf", "/dev/stdout"};
+    options.arguments = {"convert", "cn", "plan.dxf", output};
     ToolRun r = run_tool("", options);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, crlf(cn));
-    EXPECT_EQ(r.err, "plan.dxf converted into /dev/stdout, the first drawing (cn) of a merge\n" +
-                         summary_end);
+    EXPECT_EQ(r.err, shown_as("plan.dxf converted into " + output +
+                              ", the first drawing (cn) of a merge\n" + summary_end));
+    if (under_wine()) continue;
+    here.write("log.txt", "HEADER\n");
+    options.stdout_appended_to = here.path() + "/log.txt";
+    r = run_tool("", options);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(here.read("log.txt"), "HEADER\n" + crlf(cn));
   }
   // Each converted file merges, and gives what the merge of such drawings gives.
   ToolRun merged;

@@ -26,6 +26,7 @@ struct RunOptions {
   std::string temporary_folder;        ///< the system's temporary folder (TMPDIR), when given
   bool close_stdout = false;           ///< start with standard output closed
   bool stdout_to_full = false;         ///< standard output on /dev/full
+  std::string stdout_appended_to;      ///< standard output appended to this file, when given
   bool close_stdin = false;            ///< start with standard input closed
   long file_size_limit = -1;           ///< RLIMIT_FSIZE for the tool, when 0 or more
   long memory_limit = -1;              ///< RLIMIT_AS for the tool, when 0 or more
