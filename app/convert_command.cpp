@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "binary_groups.h"
 #include "group_reader.h"
 #include "interrupts.h"
 #include "run.h"
@@ -29,6 +31,24 @@ constexpr char kSeparators[] = "/\\";
 constexpr char kSeparators[] = "/";
 #endif
 
+// The bytes read already to tell what the drawing is, then the rest of it.
+class Replay : public ByteSource {
+ public:
+  Replay(std::string head, ByteSource& rest) : head_(std::move(head)), rest_(rest) {}
+  Result read(char* into, std::size_t size) override {
+    if (given_ == head_.size()) return rest_.read(into, size);
+    const std::size_t count = std::min(size, head_.size() - given_);
+    std::memcpy(into, head_.data() + given_, count);
+    given_ += count;
+    return {count, 0};
+  }
+
+ private:
+  std::string head_;
+  std::size_t given_ = 0;
+  ByteSource& rest_;
+};
+
 // Reads the drawing `file`, named `shown` in messages, and writes it
 // converted into f3; fails the run at a fault of the drawing, a failed read,
 // or a drawing that changed meanwhile. What was written, and left out.
@@ -38,10 +58,20 @@ ConvertReport convert(std::FILE* file, const std::string& shown, const ConvertOp
   FileStamp stamp;
   if (!stamp_of(file, stamp)) stamp = FileStamp{};
   std::setvbuf(file, nullptr, _IONBF, 0);  // the reader reads whole blocks itself
-  FileReader source(file);
-  // A regular file is read on a thread of its own, beside the conversion.
-  if (stamp.regular) {
-    groups = std::make_unique<GroupsAhead>(source);
+  FileReader input(file);
+  // Its first bytes tell a binary drawing from one saved as text.
+  std::string head(kBinaryDxf.size(), '\0');
+  std::size_t taken = 0;
+  for (ByteSource::Result got{1, 0}; taken < head.size() && got.count > 0 && got.error == 0;
+       taken += got.count) {
+    got = input.read(head.data() + taken, head.size() - taken);
+  }
+  head.resize(taken);
+  Replay source(head, input);
+  if (head == kBinaryDxf) {
+    groups = std::make_unique<BinaryGroupReader>(source);
+  } else if (stamp.regular) {
+    groups = std::make_unique<GroupsAhead>(source);  // on a thread of its own, beside the conversion
   } else {
     groups = std::make_unique<GroupReader>(source);
   }

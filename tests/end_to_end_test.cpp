@@ -494,8 +494,8 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
        "its polylines are on Plot lines, forêt\n",
        "an earlier file"},
       {{"convert", "cn", "binary.dxf", "plancn.dxf"}, 1, "",
-       "quorvane_tool: cannot convert binary.dxf: line 1: this is a binary DXF drawing: save it as "
-       "ASCII DXF, then convert that\n",
+       "quorvane_tool: cannot convert binary.dxf: line 1: the binary drawing ends inside the value "
+       "of the group code 18: it may have been cut short\n",
        "an earlier file"},
       {{"convert", "cn", "cut.dxf", "plancn.dxf"}, 1, "",
        "quorvane_tool: cannot convert cut.dxf: line 45: the drawing ends inside its ENTITIES "

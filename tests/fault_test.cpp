@@ -258,8 +258,8 @@ TEST_F(Faults, AFolderThatTakesNoNewFile) {
          o.arguments = {"convert", "cn", "binary.dxf", output};
        },
        "", 1, 0,
-       "quorvane_tool: cannot convert binary.dxf: line 1: this is a binary DXF drawing: save it "
-       "as ASCII DXF, then convert that\n",
+       "quorvane_tool: cannot convert binary.dxf: line 1: the binary drawing ends inside the "
+       "value of the group code 18: it may have been cut short\n",
        earlier},
       {"a file too large for this run, where it is made first",
        [](RunOptions& o) { o.file_size_limit = 100000; }, "", 1, 0,
