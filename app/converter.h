@@ -116,7 +116,8 @@ class Converter {
 /// layer "PLOTS"; its polylines are on "Plot lines", "forêt".
 std::string no_polyline_on_layer(const ConvertReport& report, const std::string& layer);
 
-/// What the command prints once the drawing is converted.
+/// What the command prints once the drawing is converted; without `output`,
+/// for a drawing converted for the merge that runs now.
 std::string summary(const ConvertReport& report, const ConvertOptions& options,
                     const std::string& input, const std::string& output);
 

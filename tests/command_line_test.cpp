@@ -54,6 +54,18 @@ TEST(CommandLine, EachFormAndEachMistake) {
       {{"merge", "a", "", "c", "d"}, Kind::kUsageError, "merge: CN is empty"},
       {{"merge", "a", "b", "c", "my plot"}, Kind::kUsageError, "merge: OUT holds whitespace"},
       {{"merge", "a\tb", "b", "c", "d"}, Kind::kUsageError, "merge: FOLDER holds whitespace"},
+      {{"merge", "--convert", "site4", "north", "north", "north"}, Kind::kMerge, ""},
+      {{"merge", "site4", "north", "--layer", "Plot lines", "north", "north", "--convert"},
+       Kind::kMerge, ""},
+      {{"merge", "site4", "north", "north", "north", "--layer=PLOTS"}, Kind::kUsageError,
+       "merge: --layer goes with --convert, which converts the second drawing"},
+      {{"merge", "--convert", "--convert", "a", "b", "c", "d"}, Kind::kUsageError,
+       "merge: --convert is given twice"},
+      {{"merge", "--convert", "a", "b", "c", "d", "--layer"}, Kind::kUsageError,
+       "merge: --layer needs the layer's name"},
+      {{"merge", "--convert", "a", "b", "c"}, Kind::kUsageError,
+       "merge takes 4 arguments, FOLDER CN HA OUT, not 3"},
+      {{"merge", "--fast", "a", "b", "c", "d"}, Kind::kUsageError, "merge: unknown option --fast"},
       {{"--help", "merge"}, Kind::kUsageError, "too many arguments after --help"},
       {{"--version", "-h"}, Kind::kUsageError, "too many arguments after --version"},
       {{""}, Kind::kUsageError, "the command is empty"},
@@ -70,6 +82,9 @@ TEST(CommandLine, EachFormAndEachMistake) {
        Kind::kUsageError,
        "convert takes cn or ha, then INPUT and OUTPUT, not 4 arguments"},
       {{"convert", "cn", "--a.dxf", "b.dxf"}, Kind::kUsageError, "convert: unknown option --a.dxf"},
+      {{"merge", "--", "--x", "b", "c", "d"}, Kind::kMerge, ""},
+      {{"merge", "--convert", "--", "a", "b", "c", "--layer"}, Kind::kMerge, ""},
+      {{"merge", "a", "b", "c", "--", "--convert"}, Kind::kMerge, ""},
   };
   for (const auto& c : cases) {
     // The whole command line, each argument in brackets: "[convert] [] [b.dxf]".
@@ -79,9 +94,23 @@ TEST(CommandLine, EachFormAndEachMistake) {
     Command command = parse_command_line(c.arguments);
     EXPECT_EQ(command.kind, c.kind);
     EXPECT_EQ(command.error, c.error);
-    if (c.kind == Kind::kMerge) {
-      EXPECT_EQ(command.answers,
-                std::vector<std::string>(c.arguments.begin() + 1, c.arguments.end()));
+    if (c.kind == Kind::kMerge) {  // the four words, whatever options stand among them
+      std::vector<std::string> words;
+      bool convert = false, options_ended = false;
+      for (std::size_t i = 1; i < c.arguments.size(); ++i) {
+        const std::string& argument = c.arguments[i];
+        if (options_ended || !argument.starts_with("--")) {
+          words.push_back(argument);
+        } else if (argument == "--") {
+          options_ended = true;
+        } else if (argument == "--layer") {
+          ++i;
+        } else {
+          convert = convert || argument == "--convert";
+        }
+      }
+      EXPECT_EQ(command.answers, words);
+      EXPECT_EQ(command.convert, convert);
     }
   }
   // The names of a conversion, wherever --layer stands.
@@ -99,6 +128,8 @@ TEST(CommandLine, EachFormAndEachMistake) {
   command = parse_command_line({"convert", "ha", "--layer", "P", "--", "--a.dxf", "--b.dxf"});
   EXPECT_EQ(command.input + "|" + command.output + "|" + command.layer.value_or("-"),
             "--a.dxf|--b.dxf|P");
+  command = parse_command_line({"merge", "a", "b", "--layer", "Plot lines", "c", "d", "--convert"});
+  EXPECT_EQ(command.layer.value_or("-"), "Plot lines");
   EXPECT_EQ(version_line().rfind("quorvane_tool 1.2.0", 0), 0u);
 }
 
