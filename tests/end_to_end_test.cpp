@@ -496,8 +496,8 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
            "\"FORÊT\"\n",
        "", crlf(ha)},
       {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "PLOTS"}, 1, "",
-       "quorvane_tool: cannot convert plan.dxf: no polyline of its model space is on layer PLOTS; "
-       "its polylines are on Plot lines, forêt\n",
+       "quorvane_tool: cannot convert plan.dxf: no polyline of its model space is on layer "
+       "\"PLOTS\"; its polylines are on \"Plot lines\", \"forêt\"\n",
        "an earlier file"},
       {{"convert", "cn", "binary.dxf", "plancn.dxf"}, 1, "",
        "quorvane_tool: cannot convert binary.dxf: line 1: the binary drawing ends inside the value "
