@@ -8,6 +8,7 @@ namespace quorvane {
 namespace {
 
 constexpr char kNulByte[] = "a NUL byte: this is not DXF text; a UTF-16 file?";
+constexpr char kCtrlZ[] = "a Ctrl-Z byte before the drawing's end: what follows it would not be read";
 constexpr char kSurveyOpening[] = "\n\tTreatment\n\n\tReading the first file \n\n";
 constexpr char kSurveyLead[] = "\tCN record ";
 constexpr char kSurveyTail[] = "            \r        ";
@@ -94,6 +95,8 @@ struct Copy {
     if (in.error() != 0) return;  // the caller reports the read error
     if (in.stopped_at_nul()) {
       w.fault = Fault{in.end_line(), kNulByte};
+    } else if (in.text_after_stop()) {
+      w.fault = Fault{in.end_line(), kCtrlZ};
     } else if (open) {
       w.fault = Fault{in.end_line(), "the last polyline has no SEQEND"};
     }
@@ -190,9 +193,9 @@ struct Copy {
   }
   bool ended() {
     if (in.error() == 0) {
-      w.fault = Fault{in.end_line(), in.stopped_at_nul()
-                                         ? std::string(kNulByte)
-                                         : std::string("the drawing ends inside a ") + entity};
+      w.fault = Fault{in.end_line(), in.stopped_at_nul()     ? std::string(kNulByte)
+                                     : in.text_after_stop() ? std::string(kCtrlZ)
+                                                            : std::string("the drawing ends inside a ") + entity};
     }
     return false;
   }

@@ -335,6 +335,7 @@ struct TokenStream::Block {
   std::uint64_t lines = 0;         // line feeds in the block
   bool last = false;               // nothing comes after it
   bool nul = false;                // a NUL ends it
+  bool text_after = false;         // a Ctrl-Z ends it, and more than blanks follow
   int error = 0;
 };
 // Reads the input block by block and indexes the tokens of each block: where
@@ -433,6 +434,7 @@ class TokenStream::BlockReader {
     block.lines = 0;
     block.last = ended_;
     block.nul = false;
+    block.text_after = false;
     block.error = 0;
     if (ended_) return;
     ByteSource::Result got{};
@@ -452,6 +454,9 @@ class TokenStream::BlockReader {
     Indexed found = index_(block.data, got.count, open_, block.starts.get(), block.ends.get());
     if (found.stopped || found.size == 0) ended_ = true;
     block.nul = found.stopped && block.data[found.size] == '\0';
+    if (found.stopped && !block.nul) {
+      block.text_after = text_after(block.data + found.size + 1, got.count - found.size - 1);
+    }
     block.size = found.size;
     block.lines = found.lines;
     lines_ += found.lines;
@@ -460,6 +465,24 @@ class TokenStream::BlockReader {
     // The first end closes the token begun before the block.
     block.skip = run_on && found.closed > 0 ? 1 : 0;
     block.tokens = found.closed - block.skip;
+  }
+
+  // After a Ctrl-Z: whether anything but blanks, Ctrl-Z and NUL bytes
+  // follows it, in the `count` bytes at `rest` and in the input after them.
+  bool text_after(const char* rest, std::size_t count) {
+    auto padding = [](const char* bytes, std::size_t n) {
+      for (std::size_t i = 0; i < n; ++i) {
+        if (!token_chars::is_space(bytes[i]) && bytes[i] != kCtrlZ && bytes[i] != '\0') return false;
+      }
+      return true;
+    };
+    if (!padding(rest, count)) return true;
+    if (in_place()) return !padding(whole_.data() + offset_, whole_.size() - offset_);
+    std::vector<char> more(size_);
+    for (ByteSource::Result got; (got = source_->read(more.data(), more.size())).count > 0;) {
+      if (!padding(more.data(), got.count)) return true;
+    }
+    return false;
   }
 
   std::unique_ptr<ByteSource> source_;
@@ -556,6 +579,7 @@ void TokenStream::take_index(const Block& block) {
   if (block.last) lines_in_input_ = block.lines_before + block.lines;
   if (block.error != 0) error_ = block.error;
   if (block.nul) stopped_at_nul_ = true;
+  if (block.text_after) text_after_stop_ = true;
   ended_ = block.last;
   mend_cursor();
 }

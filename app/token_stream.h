@@ -244,6 +244,9 @@ class TokenStream {
 
   /// True once a NUL byte has ended the input (before any Ctrl-Z).
   bool stopped_at_nul() const { return stopped_at_nul_; }
+  /// True once a Ctrl-Z has ended the input, with more than blanks after it
+  /// (Ctrl-Z and NUL bytes count as blanks there): the passes would lose it.
+  bool text_after_stop() const { return text_after_stop_; }
   /// True when the input begins with `bytes`; before any read.
   bool begins_with(std::string_view bytes);
   /// Shows `see` the tokens after the last one read, one at a time, without
@@ -336,6 +339,7 @@ class TokenStream {
   bool ended_ = false;        // no more bytes will come
   bool eof_ = false;
   bool stopped_at_nul_ = false;
+  bool text_after_stop_ = false;
   int error_ = 0;
   bool overflowed_ = false;
   std::uint64_t held_from_ = 0;  // the offset whose line is kept, while holding_

@@ -261,12 +261,27 @@ TEST_F(EndToEnd, ADrawingNotLaidOutAsTheMergeReadsItIsRefusedAtItsLine) {
   }
 }
 
+// A Ctrl-Z ends a drawing's text, as the DOS programs that wrote one at the
+// end of a file meant it; what may follow it is padding (blanks, Ctrl-Z and
+// NUL bytes). A drawing that goes on after it would lose what follows: it is
+// refused at the Ctrl-Z's line.
 TEST_F(EndToEnd, CtrlZAndCrLfInTheInputs) {
-  drive.write(kFirst, crlf(kContour) + "\x1a" + "POLYLINE\r\n  8\r\nLOST\r\n");
+  using namespace std::string_literals;
+  drive.write(kFirst, crlf(kContour) + "\x1a\r\n\x1a\0\0"s);
   drive.write(kSecond, crlf(kHa) + "\x1a\x1a");
   ToolRun r = run("site4 north north north");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, shown_as(kDialogue + kMergeConsole));
+  EXPECT_EQ(drive.read(kOutput), kMerged);
+
+  drive.write(kFirst, crlf(kContour) + "\x1a" + "POLYLINE\r\n  8\r\nLOST\r\n");
+  r = run("site4 north north north");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, failure("cannot merge", "c:\\images\\site4\\northcn.dxf", kFirst,
+                           "line " + std::to_string(std::count(kContour.begin(), kContour.end(), '\n') + 1) +
+                               ": a Ctrl-Z byte before the drawing's end: what follows it would not "
+                               "be read; convert it first: quorvane_tool convert cn INPUT OUTPUT, "
+                               "or merge with --convert"));
   EXPECT_EQ(drive.read(kOutput), kMerged);
 }
 

@@ -196,6 +196,12 @@ TEST(Merge, DrawingsNotLaidOutAsTheMergeReadsAreRefusedAtTheirLine) {
       {"a NUL byte inside a coordinate", with_x("1.5\0"s), "", 1, 19},
       {"a NUL byte in the second drawing's header", "", "HEADER\n$EXTMIN\n\0"s + ha, 2, 3},
       {"a NUL byte after a Ctrl-Z", poly + vertex + "SEQEND\n\x1a\0"s, "\x1a\0"s, 0, 0},
+      {"a Ctrl-Z inside a text value", poly + vertex + "SEQEND\n0\nTEXT\n1\nnote \x1a here\n" + poly +
+       vertex + "SEQEND\n", "", 1, 29},
+      {"blanks, Ctrl-Z and NUL bytes after a Ctrl-Z", poly + vertex + "SEQEND\n\x1a\r\n \x1a\0"s,
+       ha + ha_vertex + "SEQEND\n\x1a", 0, 0},
+      {"a second drawing that goes on after a Ctrl-Z", poly + vertex + "SEQEND\n",
+       "\n\x1a" + ha + ha_vertex + "SEQEND\n", 2, 2},
       {"a NUL byte in the first drawing before the second's fault", "\0"s, "POLYLINE\n5\n", 1, 1},
   };
   for (const auto& c : cases) {

@@ -61,10 +61,14 @@ std::size_t text_end(const std::string& bytes) {
   return std::min(bytes.size(), bytes.find_first_of(std::string("\x1a\0", 2)));
 }
 
-// A NUL byte ends the text (before any Ctrl-Z): a copy pass that gets there refuses it.
+// A NUL byte ends the text (before any Ctrl-Z), and so does a Ctrl-Z that
+// more than blanks, Ctrl-Z and NUL bytes follow: a copy pass that gets there
+// refuses the drawing, which would lose what follows.
 bool ended_by_nul(const std::string& bytes) {
   std::size_t end = text_end(bytes);
-  return end < bytes.size() && bytes[end] == '\0';
+  if (end == bytes.size()) return false;
+  if (bytes[end] == '\0') return true;
+  return bytes.find_first_not_of(std::string(" \t\n\r\v\f\x1a\0", 9), end) != std::string::npos;
 }
 
 bool binary(const std::string& bytes) { return bytes.rfind("AutoCAD Binary DXF", 0) == 0; }
