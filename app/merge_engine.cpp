@@ -12,6 +12,7 @@ constexpr char kCtrlZ[] = "a Ctrl-Z byte before the drawing's end: what follows 
 constexpr char kSurveyOpening[] = "\n\tTreatment\n\n\tReading the first file \n\n";
 constexpr char kSurveyLead[] = "\tCN record ";
 constexpr char kSurveyTail[] = "            \r        ";
+constexpr std::uint64_t kExtentBytes = 4096;  // looked at after $EXTMIN or $EXTMAX, at most
 
 // The steps of the copy patterns. Each reads what its step of the layout
 // holds, writes it in the step's format and says whether it fitted; the first
@@ -366,7 +367,10 @@ void SurveyShadow::extent(TokenStream& f1, bool min) {
   // then the next code. A read that takes nothing leaves its token to the
   // next read.
   double* value = nullptr;  // the target of the real to read, or null for a code
-  f1.look_ahead([&](std::string_view token) {
+  // A list as headers hold it is a few short tokens: one that runs on for
+  // more than kExtentBytes is left to the survey, so that the copy keeps no
+  // more of the drawing than a list in memory, and looks at it once.
+  const bool whole = f1.look_ahead([&](std::string_view token) {
     for (;;) {
       bool ok = false;
       if (value == nullptr) {
@@ -387,7 +391,8 @@ void SurveyShadow::extent(TokenStream& f1, bool min) {
       value = nullptr;
       if (t == Taken::kWhole) return true;  // else the same token is read as a code
     }
-  });
+  }, kExtentBytes);
+  if (!whole) give_up();
 }
 
 // A polyline's header in the first input, after "POLYLINE".

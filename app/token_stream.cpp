@@ -728,21 +728,24 @@ bool TokenStream::begins_with(std::string_view bytes) {
   return end_ >= bytes.size() && std::memcmp(data_, bytes.data(), bytes.size()) == 0;
 }
 
-std::size_t TokenStream::next_held(std::uint64_t& at, std::string_view& token) {
+TokenStream::Held TokenStream::next_held(std::uint64_t& at, std::uint64_t until,
+                                         std::string_view& token) {
   // Offsets in the input, as refill may move the bytes held in the buffer.
   auto in_buffer = [this](std::uint64_t offset) { return static_cast<std::size_t>(offset - origin_); };
   for (;;) {
-    while (in_buffer(at) < end_ && is_space(data_[in_buffer(at)])) ++at;
+    while (in_buffer(at) < end_ && is_space(data_[in_buffer(at)]) && at < until) ++at;
+    if (at >= until) return Held::kBeyond;
     if (in_buffer(at) < end_) break;
-    if (!refill()) return 0;
+    if (!refill()) return Held::kEnd;
   }
   const std::uint64_t start = at;
   for (;;) {
-    while (in_buffer(at) < end_ && !is_space(data_[in_buffer(at)])) ++at;
+    while (in_buffer(at) < end_ && !is_space(data_[in_buffer(at)]) && at < until) ++at;
+    if (at >= until) return Held::kBeyond;
     if (in_buffer(at) < end_ || !refill()) break;
   }
   token = std::string_view(data_ + in_buffer(start), static_cast<std::size_t>(at - start));
-  return 1;
+  return Held::kToken;
 }
 
 std::uint64_t TokenStream::line_of(std::uint64_t offset) const {

@@ -252,15 +252,19 @@ class TokenStream {
   /// Shows `see` the tokens after the last one read, one at a time, without
   /// reading them, until it returns false or the input ends; the reads go on
   /// from where they were. The bytes looked at stay in memory meanwhile; a
-  /// view holds until `see` returns.
+  /// view holds until `see` returns. With `within`, nothing is looked at
+  /// beyond so many bytes: false when a token would have been.
   template <class See>
-  void look_ahead(See see) {
+  bool look_ahead(See see, std::uint64_t within = ~std::uint64_t{0}) {
     keeping_ = true;
     std::uint64_t at = position();
+    const std::uint64_t until = within > ~at ? ~std::uint64_t{0} : at + within;
     std::string_view token;
-    while (next_held(at, token) != 0 && see(token)) {
+    Held found;
+    while ((found = next_held(at, until, token)) == Held::kToken && see(token)) {
     }
     keeping_ = false;
+    return found != Held::kBeyond;
   }
   bool eof() const { return eof_; }
   /// errno value of a failed read of the source, 0 if none; a failed read ends the stream.
@@ -318,7 +322,8 @@ class TokenStream {
   // The token after offset `at` in the input, bringing in more bytes as
   // needed (keeping_ keeps those from pos_); `at` moves past it. 0 at the
   // end of the input.
-  std::size_t next_held(std::uint64_t& at, std::string_view& token);
+  enum class Held { kToken, kEnd, kBeyond };
+  Held next_held(std::uint64_t& at, std::uint64_t until, std::string_view& token);
   static double convert_real(const char* first, const char* last, bool negative);
 
   class BlockReader;
