@@ -30,8 +30,10 @@ namespace {
 
 std::atomic<bool> held_to_the_end{false};
 
-// Runs on a thread of its own. Returning FALSE lets the default handler end
-// the process, with the status Windows gives it (STATUS_CONTROL_C_EXIT).
+// Runs on a thread of its own. The process ends as the default handler ends
+// it, with STATUS_CONTROL_C_EXIT, but by this handler itself: Wine's default
+// handler ends it with status 0, which a calling script would take for a
+// finished run.
 BOOL WINAPI on_console_event(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
@@ -41,7 +43,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     case CTRL_SHUTDOWN_EVENT:
       if (held_to_the_end.load()) return TRUE;  // the run is as good as over
       abandon_once();
-      return FALSE;
+      ExitProcess(STATUS_CONTROL_C_EXIT);
     default:
       return FALSE;
   }

@@ -856,36 +856,48 @@ TEST_F(EndToEnd, AnOutputThatCannotBeCreated) {
 // or a power cut on Windows) removes nothing itself. The earlier merged file
 // stays as it was. On Windows the temporary was marked for deletion when it
 // was made, and goes with the process's last handle; on Linux it is left.
+// Killed, or interrupted as Ctrl-C interrupts it, while it writes: the
+// earlier merged file stays, the run does not end with status 0, and only a
+// kill on Linux leaves its temporary behind (Windows deletes it with the
+// process).
 TEST_F(EndToEnd, ARunKilledWhileItWritesLeavesTheEarlierMergedFile) {
   std::mt19937 rng(5);
   drive.write(kFirst, contour_drawing(rng, 30000, false));  // more console text than a pipe holds
-  drive.write(kOutput, "an earlier merge");
-  std::atomic<int> tool{0};
-  RunOptions options{here.path(), drive.path()};
-  options.beside = [&](int pid) { tool = pid; };
-  // Its temporary is made before the passes begin, and their text fills the pipe.
-  options.hold_at = shown_as("\n\tTreatment\n");
-  options.while_held = [&] {
-    while (tool == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    kill(tool, SIGKILL);
-    return true;
-  };
-  ToolRun r = run_tool("site4 north north north", options);
-  EXPECT_EQ(r.signal, SIGKILL);  // the process that runs the tool, Wine's too
-  EXPECT_EQ(drive.read(kOutput), "an earlier merge");
-  const std::string folder = drive.path() + "/images/site4";
-  std::string left = hidden_files(folder);
-  if (under_wine()) {
-    // The Wine server closes a dead process's handles in its own time.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      left = hidden_files(folder);
+  for (const int signal : {SIGKILL, SIGINT}) {
+    SCOPED_TRACE(signal == SIGKILL ? "killed" : "interrupted");
+    drive.write(kOutput, "an earlier merge");
+    std::atomic<int> tool{0};
+    RunOptions options{here.path(), drive.path()};
+    options.beside = [&](int pid) { tool = pid; };
+    // Its temporary is made before the passes begin, and their text fills the pipe.
+    options.hold_at = shown_as("\n\tTreatment\n");
+    options.while_held = [&] {
+      while (tool == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      kill(tool, signal);
+      return true;
+    };
+    ToolRun r = run_tool("site4 north north north", options);
+    if (under_wine() && signal == SIGINT) {
+      EXPECT_EQ(r.status, 0xC000013A & 0xFF);  // STATUS_CONTROL_C_EXIT, as a Linux status holds it
+    } else {
+      EXPECT_EQ(r.signal, signal);  // the process that runs the tool, Wine's too
     }
-    EXPECT_EQ(left, "");
-  } else {
-    EXPECT_EQ(left.rfind(".northcnha.dxf.", 0), 0u) << left;
-    EXPECT_EQ(left.find(' '), std::string::npos) << "one temporary: " << left;
+    EXPECT_EQ(drive.read(kOutput), "an earlier merge");
+    const std::string folder = drive.path() + "/images/site4";
+    std::string left = hidden_files(folder);
+    if (under_wine() || signal != SIGKILL) {
+      // The Wine server closes a dead process's handles in its own time.
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        left = hidden_files(folder);
+      }
+      EXPECT_EQ(left, "");
+    } else {
+      EXPECT_EQ(left.rfind(".northcnha.dxf.", 0), 0u) << left;
+      EXPECT_EQ(left.find(' '), std::string::npos) << "one temporary: " << left;
+      std::filesystem::remove(folder + "/" + left);
+    }
   }
 }
 
