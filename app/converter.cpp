@@ -216,8 +216,8 @@ struct Converter::Entity {
 
 // The polyline being written, or passed over, between its POLYLINE and its SEQEND.
 struct Converter::Pending {
-  enum class State { kNone, kWritten, kSkipped, kAttributes } state = State::kNone;
-  bool three_d = false, closed = false, has_elevation = false;
+  enum class Stage { kNone, kWritten, kSkipped, kAttributes } stage = Stage::kNone;
+  bool closed = false, has_elevation = false;
   Coordinate elevation;
   Ocs ocs;
   std::string layer;
@@ -425,14 +425,14 @@ void Converter::entity_start(const Group& group) {
   const std::string_view type = trimmed(group.value);
   Pending& p = *polyline_;
   using Kind = Entity::Kind;
-  if (p.state == Pending::State::kWritten || p.state == Pending::State::kSkipped) {
+  if (p.stage == Pending::Stage::kWritten || p.stage == Pending::Stage::kSkipped) {
     if (type == "VERTEX") return entity_->start(Kind::kVertex, type);
     const bool seqend = type == "SEQEND";
     end_polyline();  // without its SEQEND, a polyline ends at the next entity
     if (seqend) return entity_->start(Kind::kSkipped, {});
-  } else if (p.state == Pending::State::kAttributes) {
+  } else if (p.stage == Pending::Stage::kAttributes) {
     if (type == "ATTRIB") return entity_->start(Kind::kSkipped, {});
-    p.state = Pending::State::kNone;
+    p.stage = Pending::Stage::kNone;
     if (type == "SEQEND") return entity_->start(Kind::kSkipped, {});
   }
   const Kind kind = type == "POLYLINE"     ? Kind::kPolyline
@@ -509,10 +509,10 @@ void Converter::entity_end() {
   Entity& e = *entity_;
   switch (e.kind) {
     case Entity::Kind::kPolyline:
-      begin_polyline();
+      write_polyline();
       break;
     case Entity::Kind::kVertex:
-      if (polyline_->state != Pending::State::kWritten) break;
+      if (polyline_->stage != Pending::Stage::kWritten) break;
       if (e.flags & 16) {
         ++report_.frame_points;  // the frame of a fitted curve, not a point of it
       } else {
@@ -520,15 +520,11 @@ void Converter::entity_end() {
       }
       break;
     case Entity::Kind::kLwpolyline:
-      if (e.paper) {
-        leave_out("LWPOLYLINE in paper space");
-      } else {
-        write_lwpolyline();
-      }
+      write_lwpolyline();
       break;
     case Entity::Kind::kInsert:
       leave_out("INSERT");
-      if (e.follows == 1) polyline_->state = Pending::State::kAttributes;
+      if (e.follows == 1) polyline_->stage = Pending::Stage::kAttributes;
       break;
     case Entity::Kind::kSkipped:
       if (!e.type.empty()) leave_out(e.type);
@@ -561,13 +557,12 @@ void Converter::note_layer(const std::string& name) {
   }
 }
 
-std::string Converter::layer_of_polyline(bool& named) {
+std::string Converter::layer_of_polyline(const std::string& stored, bool& named) {
   State& s = *state_;
   if (!s.encoding_known) {
     s.encoding = text_encoding(s.acadver, s.codepage);
     s.encoding_known = true;
   }
-  const std::string& stored = entity_->layer;
   auto cached = s.names.find(stored);
   if (cached != s.names.end()) {
     named = cached->second.named;
@@ -595,22 +590,21 @@ std::string Converter::layer_of_polyline(bool& named) {
   return written;
 }
 
-void Converter::begin_polyline() {
-  Entity& e = *entity_;
+bool Converter::begin_polyline(const PolylineStart& start) {
   Pending& p = *polyline_;
-  p.state = Pending::State::kSkipped;
-  if (e.paper) return leave_out("POLYLINE in paper space");
-  if (e.flags & 64) return leave_out("polyface mesh");
-  if (e.flags & 16) return leave_out("polygon mesh");
-  p.state = Pending::State::kWritten;
-  p.three_d = (e.flags & 8) != 0;
-  p.closed = (e.flags & 1) != 0;
-  p.has_elevation = e.has_z;
-  p.elevation = e.z;
-  p.ocs = p.three_d ? Ocs() : Ocs(e.extrusion);
+  p.stage = Pending::Stage::kSkipped;
+  if (start.paper) {
+    leave_out(std::string(start.type) + " in paper space");
+    return false;
+  }
+  p.stage = Pending::Stage::kWritten;
+  p.closed = start.closed;
+  p.has_elevation = start.elevation != nullptr;
+  if (p.has_elevation) p.elevation = *start.elevation;
+  p.ocs = Ocs(start.extrusion);
   p.vertices = 0;
   p.last_bulged = false;
-  p.layer = layer_of_polyline(p.named);
+  p.layer = layer_of_polyline(start.layer, p.named);
   // The polyline's lines wait for its first vertex: one without any is left out.
   const bool contours = options_.kind == DrawingKind::kContours;
   p.header = "  0\r\nPOLYLINE\r\n  8\r\n" + p.layer + "\r\n  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70";
@@ -622,19 +616,32 @@ void Converter::begin_polyline() {
   p.vertex_lines = "  0\r\nVERTEX\r\n  8\r\n" + p.layer +
                    (contours ? "\r\n 70\r\n    32\r\n 10\r\n" : "\r\n 70\r\n     0\r\n 10\r\n");
   p.vertex_start = p.vertex_lines.size();
+  return true;
+}
+
+void Converter::write_polyline() {
+  const Entity& e = *entity_;
+  const char* mesh = (e.flags & 64) ? "polyface mesh" : (e.flags & 16) ? "polygon mesh" : nullptr;
+  if (mesh != nullptr && !e.paper) {
+    polyline_->stage = Pending::Stage::kSkipped;  // and its vertices with it
+    return leave_out(mesh);
+  }
+  // A 3D polyline's vertices are in world coordinates, each at its own z;
+  // a 2D one's at its elevation, when it gives one, in the system of its extrusion.
+  const bool three_d = (e.flags & 8) != 0;
+  begin_polyline({"POLYLINE", e.layer, e.paper, (e.flags & 1) != 0,
+                  !three_d && e.has_z ? &e.z : nullptr, three_d ? nullptr : e.extrusion});
 }
 
 void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge) {
   Pending& p = *polyline_;
-  if (!p.three_d) {
-    if (p.has_elevation) z = p.elevation;  // every vertex of a 2D polyline lies at its elevation
-    if (p.ocs.transform) {
-      double wx = x.value, wy = y.value, wz = z.value;
-      p.ocs.to_world(wx, wy, wz);
-      x = wx;
-      y = wy;
-      z = wz;
-    }
+  if (p.has_elevation) z = p.elevation;  // every vertex of a 2D polyline lies at its elevation
+  if (p.ocs.transform) {
+    double wx = x.value, wy = y.value, wz = z.value;
+    p.ocs.to_world(wx, wy, wz);
+    x = wx;
+    y = wy;
+    z = wz;
   }
   if (p.vertices == 0) {  // the polyline is written with its first vertex
     ++report_.polylines;
@@ -673,23 +680,23 @@ void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
 
 void Converter::end_polyline() {
   Pending& p = *polyline_;
-  if (p.state == Pending::State::kWritten && p.vertices == 0) {
+  if (p.stage == Pending::Stage::kWritten && p.vertices == 0) {
     leave_out("polyline without vertices");  // which readers would not all show
-  } else if (p.state == Pending::State::kWritten) {
+  } else if (p.stage == Pending::Stage::kWritten) {
     if (p.closed && p.last_bulged && p.vertices > 1) ++report_.bulged_segments;
     out_->text("  0\r\nSEQEND\r\n  8");
     out_->text(p.layer);
   }
-  p.state = Pending::State::kNone;
+  p.stage = Pending::Stage::kNone;
 }
 
 void Converter::write_lwpolyline() {
-  Entity& e = *entity_;
+  const Entity& e = *entity_;
   // Written as the POLYLINE of the same shape: a 2D one at its elevation.
-  e.has_z = true;
-  e.z = e.elevation;
-  e.flags &= 1;
-  begin_polyline();
+  if (!begin_polyline(
+          {"LWPOLYLINE", e.layer, e.paper, (e.flags & 1) != 0, &e.elevation, e.extrusion})) {
+    return;
+  }
   for (const Entity::Point& point : e.points)
     write_vertex(point.x, point.y, Coordinate(), point.bulge);
   end_polyline();

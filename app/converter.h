@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -73,6 +74,15 @@ class Converter {
   struct Entity;
   struct Pending;
   struct State;
+  /// What a polyline is written with, as its entity gives it.
+  struct PolylineStart {
+    std::string_view type;     // the entity, as counted when it is left out
+    const std::string& layer;  // as stored
+    bool paper = false;        // left out, and counted
+    bool closed = false;
+    const Coordinate* elevation = nullptr;  // the z of every vertex; null: each its own
+    const double* extrusion = nullptr;      // of the object coordinate system; null: world
+  };
 
   void header_group(const Group& group);
   void section_start(const Group& group);
@@ -80,13 +90,15 @@ class Converter {
   void entity_group(const Group& group);
   void entity_end();
   void reach_entities();
-  void begin_polyline();
+  // False when the polyline is left out.
+  bool begin_polyline(const PolylineStart& start);
+  void write_polyline();
   void write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge);
   void end_polyline();
   void write_lwpolyline();
   void leave_out(const std::string& kind);
   void note_layer(const std::string& name);
-  std::string layer_of_polyline(bool& named);
+  std::string layer_of_polyline(const std::string& stored, bool& named);
   bool number(const Group& group, double& value, bool* shortest = nullptr);
   bool coordinate(const Group& group, Coordinate& value);
   bool integer(const Group& group, std::int32_t& value);
