@@ -10,6 +10,46 @@ namespace quorvane {
 
 namespace {
 
+// Whether a decimal that std::from_chars finds beyond the range of a double
+// lies below it rather than above it: the power of ten of its first digit
+// other than 0 is negative.
+bool too_small(std::string_view text) {
+  std::size_t i = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
+  std::int64_t whole = 0, first = 0;  // digits before the point; the first non-zero's place
+  bool point = false, found = false;
+  std::int64_t after = 0;  // digits after the point
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.') {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      if (point)
+        ++after;
+      else
+        ++whole;
+      if (!found && c != '0') {
+        found = true;
+        first = point ? -after : whole;  // counted from the point: 1 for units, -1 for tenths
+      }
+    } else {
+      break;
+    }
+  }
+  if (!found) return true;  // zero, whatever its exponent
+  std::int64_t power = first > 0 ? whole - first : first;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    const bool down = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    std::int64_t exponent = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      exponent = std::min<std::int64_t>(exponent * 10 + (text[i] - '0'), 1 << 20);
+    }
+    power += down ? -exponent : exponent;
+  }
+  return power < 0;
+}
+
 // A decimal number as DXF holds it; false when the text is none. With
 // `shortest`, whether std::to_chars writes the value as the text itself: a
 // plain decimal of at most 15 significant digits (no other decimal of so few
@@ -64,7 +104,15 @@ bool parse_number(std::string_view text, double& value, bool* shortest = nullptr
     return true;
   }
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return !text.empty() && error == std::errc{} && end == text.data() + text.size();
+  if (text.empty() || end != text.data() + text.size()) return false;
+  if (error == std::errc::result_out_of_range) {
+    // Beyond the range of a double: 0 below it, as strtod and ezdxf read it;
+    // an infinity above it, which the caller refuses.
+    value = too_small(text) ? 0.0 : HUGE_VAL;
+    if (negative) value = -value;
+    return true;
+  }
+  return error == std::errc{};
 }
 
 // Shortest text that reads back as the same double; -0 is written 0.
@@ -185,7 +233,8 @@ struct Converter::Entity {
     double bulge = 0;
   };
   Kind kind = Kind::kSkipped;
-  std::string type;  // as counted when left out
+  std::string type;        // as counted when left out
+  std::uint64_t line = 0;  // of its group code 0
   std::string layer = "0";
   bool paper = false;
   std::int32_t flags = 0, follows = 0;
@@ -195,9 +244,18 @@ struct Converter::Entity {
   double extrusion[3] = {0, 0, 1};
   std::vector<Point> points;  // of an LWPOLYLINE
 
-  void start(Kind k, std::string_view name) {
+  // The entity's type, of those read.
+  std::string name() const {
+    return kind == Kind::kPolyline     ? "POLYLINE"
+           : kind == Kind::kVertex     ? "VERTEX"
+           : kind == Kind::kLwpolyline ? "LWPOLYLINE"
+                                       : "entity";
+  }
+
+  void start(Kind k, std::string_view given, std::uint64_t at) {
     kind = k;
-    if (k == Kind::kSkipped) type.assign(name);  // the others are never counted by it
+    line = at;
+    if (k == Kind::kSkipped) type.assign(given);  // the others are never counted by it
     layer.clear();
     layer.push_back('0');  // the layer of an entity that names none
     paper = false;
@@ -276,8 +334,12 @@ bool Converter::number(const Group& group, double& value, bool* shortest) {
     return false;
   }
   if (!std::isfinite(value)) {
-    fail(group.line + 1, "the group code " + std::to_string(group.code) + " holds " +
-                             shown(trimmed(group.value)) + ", which is not a finite number");
+    const std::string_view text = trimmed(group.value);
+    const char lead = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? text[1] : text[0];
+    const bool decimal = (lead >= '0' && lead <= '9') || lead == '.';
+    fail(group.line + 1, "the group code " + std::to_string(group.code) + " holds " + shown(text) +
+                             (decimal ? ", which lies beyond the range of a double"
+                                      : ", which is not a finite number"));
     return false;
   }
   return true;
@@ -426,20 +488,20 @@ void Converter::entity_start(const Group& group) {
   Pending& p = *polyline_;
   using Kind = Entity::Kind;
   if (p.stage == Pending::Stage::kWritten || p.stage == Pending::Stage::kSkipped) {
-    if (type == "VERTEX") return entity_->start(Kind::kVertex, type);
+    if (type == "VERTEX") return entity_->start(Kind::kVertex, type, group.line);
     const bool seqend = type == "SEQEND";
     end_polyline();  // without its SEQEND, a polyline ends at the next entity
-    if (seqend) return entity_->start(Kind::kSkipped, {});
+    if (seqend) return entity_->start(Kind::kSkipped, {}, group.line);
   } else if (p.stage == Pending::Stage::kAttributes) {
-    if (type == "ATTRIB") return entity_->start(Kind::kSkipped, {});
+    if (type == "ATTRIB") return entity_->start(Kind::kSkipped, {}, group.line);
     p.stage = Pending::Stage::kNone;
-    if (type == "SEQEND") return entity_->start(Kind::kSkipped, {});
+    if (type == "SEQEND") return entity_->start(Kind::kSkipped, {}, group.line);
   }
   const Kind kind = type == "POLYLINE"     ? Kind::kPolyline
                     : type == "LWPOLYLINE" ? Kind::kLwpolyline
                     : type == "INSERT"     ? Kind::kInsert
                                            : Kind::kSkipped;
-  entity_->start(kind, type);
+  entity_->start(kind, type, group.line);
 }
 
 void Converter::entity_group(const Group& group) {
@@ -633,7 +695,7 @@ void Converter::write_polyline() {
                   !three_d && e.has_z ? &e.z : nullptr, three_d ? nullptr : e.extrusion});
 }
 
-void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge) {
+bool Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge) {
   Pending& p = *polyline_;
   if (p.has_elevation) z = p.elevation;  // every vertex of a 2D polyline lies at its elevation
   if (p.ocs.transform) {
@@ -642,6 +704,17 @@ void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
     x = wx;
     y = wy;
     z = wz;
+  }
+  const bool contours = options_.kind == DrawingKind::kContours;
+  if (!contours) z = Coordinate();
+  if (!std::isfinite(x.value) || !std::isfinite(y.value) || !std::isfinite(z.value)) {
+    // An elevation or an extrusion took it there.
+    const Entity& e = *entity_;
+    fail(e.line, e.kind == Entity::Kind::kVertex
+                     ? "the world coordinates of this VERTEX lie beyond the range of a double"
+                     : "the world coordinates of a vertex of this " + e.name() +
+                           " lie beyond the range of a double");
+    return false;
   }
   if (p.vertices == 0) {  // the polyline is written with its first vertex
     ++report_.polylines;
@@ -652,8 +725,6 @@ void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
   if (p.vertices > 0 && p.last_bulged) ++report_.bulged_segments;
   p.last_bulged = bulge != 0;
   ++p.vertices;
-  const bool contours = options_.kind == DrawingKind::kContours;
-  if (!contours) z = Coordinate();
   Extents& e = report_.extents;
   if (report_.vertices++ == 0) {
     e = Extents{x.value, y.value, z.value, x.value, y.value, z.value};
@@ -676,6 +747,7 @@ void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
     z.append_to(lines);
   }
   out_->text(lines);
+  return true;
 }
 
 void Converter::end_polyline() {
@@ -697,8 +769,9 @@ void Converter::write_lwpolyline() {
           {"LWPOLYLINE", e.layer, e.paper, (e.flags & 1) != 0, &e.elevation, e.extrusion})) {
     return;
   }
-  for (const Entity::Point& point : e.points)
-    write_vertex(point.x, point.y, Coordinate(), point.bulge);
+  for (const Entity::Point& point : e.points) {
+    if (!write_vertex(point.x, point.y, Coordinate(), point.bulge)) return;
+  }
   end_polyline();
 }
 

@@ -93,7 +93,8 @@ class Converter {
   // False when the polyline is left out.
   bool begin_polyline(const PolylineStart& start);
   void write_polyline();
-  void write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge);
+  // False at a fault.
+  bool write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge);
   void end_polyline();
   void write_lwpolyline();
   void leave_out(const std::string& kind);

@@ -205,6 +205,12 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
        "-1e+20|0|ENDSEC|" +
            kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|" + kEnd,
        DrawingKind::kContours, "ext 1,2,0 1,2,0\nA 8: 1,2,0"},
+      {"numbers below the range of a double read as 0, as strtod and ezdxf read them",
+       kEntities + "0|LWPOLYLINE|8|A|10|1e-400|20|-0.00e-999|10|2.5e-320|20|-1E-400|" + kEnd,
+       DrawingKind::kContours, "ext 0,0,0 2.5e-320,0,0\nA 8: 0,0,0 2.5e-320,0,0"},
+      {"the second drawing: a z beyond the range of a double is not written",
+       kEntities + "0|LWPOLYLINE|8|A|38|1.7e308|10|0|20|1.7e308|210|1|220|0|230|1|" + kEnd,
+       DrawingKind::kPlots, "ext 0,0,0 0,0,0\nA 0: 0,0"},
       {"no entities at all", "0|SECTION|2|HEADER|0|ENDSEC|0|EOF", DrawingKind::kContours,
        "ext 0,0,0 0,0,0"},
       {"CR LF, a byte order mark, padded codes and comments",
@@ -323,6 +329,20 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
        "line 10: expected a number for the group code 10, found 1,5"},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|inf|20|2|" + kEnd),
        "line 10: the group code 10 holds inf, which is not a finite number"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1e400|20|2|" + kEnd),
+       "line 10: the group code 10 holds 1e400, which lies beyond the range of a double"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|-0.18e+310|" + kEnd),
+       "line 12: the group code 20 holds -0.18e+310, which lies beyond the range of a double"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|-nan|" + kEnd),
+       "line 12: the group code 20 holds -nan, which is not a finite number"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|38|1.7e308|10|0|20|1.7e308|210|1|220|0|230|1|" + kEnd),
+       "line 5: the world coordinates of a vertex of this LWPOLYLINE lie beyond the range of a "
+       "double"},
+      {pairs(kEntities +
+             "0|POLYLINE|8|A|30|1.7e308|210|1|220|0|230|1|0|VERTEX|10|0|20|1|0|VERTEX|10|0|20|"
+             "1.7e308|0|SEQEND|" +
+             kEnd),
+       "line 23: the world coordinates of this VERTEX lie beyond the range of a double"},
       {pairs(kEntities + "0|LWPOLYLINE|70|one|" + kEnd),
        "line 8: expected an integer for the group code 70, found one"},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|0|LWPOLY"),
