@@ -1,10 +1,13 @@
 #include "converter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string_view>
+
+#include "files.h"
 
 namespace quorvane {
 
@@ -156,6 +159,114 @@ struct Coordinate {
   }
 };
 
+// The vertices of one entity, held until it ends: in memory up to a bound,
+// beyond it in a temporary file, as their values alone (the text written of
+// a value is the same), so that memory stays bounded whatever one entity holds.
+class Converter::Held {
+ public:
+  struct Point {
+    Coordinate x, y;
+    bool bulged = false;  // an arc begins here
+  };
+
+  explicit Held(const ConvertOptions& options)
+      : bound_(options.held_in_memory),
+        temporary_(options.temporary != nullptr ? options.temporary : temporary_file) {}
+  ~Held() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+
+  /// Holds `point` after the others; 0 or the errno value of a failed write.
+  int add(const Point& point) {
+    if (memory_.size() < bound_ && spilled_ == 0) {
+      memory_.push_back(point);
+      return 0;
+    }
+    if (file_ == nullptr) {
+      errno = 0;
+      file_ = temporary_();
+      if (file_ == nullptr) return errno != 0 ? errno : EIO;
+      buffer_.reserve(kBuffer);
+    }
+    char record[kRecord];
+    std::memcpy(record, &point.x.value, 8);
+    std::memcpy(record + 8, &point.y.value, 8);
+    record[16] = point.bulged ? 1 : 0;
+    buffer_.insert(buffer_.end(), record, record + kRecord);
+    ++spilled_;
+    return buffer_.size() >= kBuffer ? write_out() : 0;
+  }
+
+  /// Writes out the points on their way to the file; 0 or the errno value of
+  /// a failed write.
+  int flush() {
+    if (spilled_ == 0) return 0;
+    if (const int error = write_out(); error != 0) return error;
+    return std::fflush(file_) == 0 ? 0 : errno_or_eio();
+  }
+
+  /// Calls take(point) for each point held, in order, until it returns false;
+  /// 0 or the errno value of a failed read. After flush().
+  template <class Take>
+  int each(Take take) {
+    for (const Point& point : memory_) {
+      if (!take(point)) return 0;
+    }
+    if (spilled_ == 0) return 0;
+    errno = 0;
+    if (std::fseek(file_, 0, SEEK_SET) != 0) return errno_or_eio();
+    Point point;
+    for (std::uint64_t left = spilled_; left > 0;) {
+      const std::size_t records =
+          static_cast<std::size_t>(std::min<std::uint64_t>(left, kBuffer / kRecord));
+      buffer_.resize(records * kRecord);
+      errno = 0;
+      if (std::fread(buffer_.data(), kRecord, records, file_) != records) return errno_or_eio();
+      left -= records;
+      for (std::size_t i = 0; i < records; ++i) {
+        const char* record = buffer_.data() + i * kRecord;
+        double x, y;
+        std::memcpy(&x, record, 8);
+        std::memcpy(&y, record + 8, 8);
+        point.x = x;
+        point.y = y;
+        point.bulged = record[16] != 0;
+        if (!take(point)) return 0;
+      }
+    }
+    return 0;
+  }
+
+  /// Lets go of the points held; the file, if any, is kept for the next entity.
+  void clear() {
+    memory_.clear();
+    if (spilled_ != 0) std::fseek(file_, 0, SEEK_SET);
+    spilled_ = 0;
+    buffer_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kRecord = 17;  // x, y, and whether an arc begins there
+  static constexpr std::size_t kBuffer = kRecord << 14;
+
+  static int errno_or_eio() { return errno != 0 ? errno : EIO; }
+  int write_out() {
+    errno = 0;
+    const bool whole = std::fwrite(buffer_.data(), 1, buffer_.size(), file_) == buffer_.size();
+    buffer_.clear();
+    return whole ? 0 : errno_or_eio();
+  }
+
+  std::size_t bound_;
+  std::FILE* (*temporary_)();
+  std::vector<Point> memory_;
+  std::FILE* file_ = nullptr;
+  std::vector<char> buffer_;   // records on their way to the file, or read back from it
+  std::uint64_t spilled_ = 0;  // points in the file and the buffer
+};
+
 namespace {
 
 // The object coordinate system of an extrusion direction, by the arbitrary
@@ -228,10 +339,6 @@ std::string converted_header(const Extents& e) {
 // The entity being read: what of its groups the conversion needs.
 struct Converter::Entity {
   enum class Kind { kPolyline, kVertex, kLwpolyline, kInsert, kSkipped };
-  struct Point {
-    Coordinate x, y;
-    double bulge = 0;
-  };
   Kind kind = Kind::kSkipped;
   std::string type;        // as counted when left out
   std::uint64_t line = 0;  // of its group code 0
@@ -239,10 +346,11 @@ struct Converter::Entity {
   bool paper = false;
   std::int32_t flags = 0, follows = 0;
   Coordinate x, y, z, elevation;
-  double bulge = 0;
+  bool bulged = false;  // a VERTEX's
   bool has_z = false;
   double extrusion[3] = {0, 0, 1};
-  std::vector<Point> points;  // of an LWPOLYLINE
+  Held::Point point;  // an LWPOLYLINE's last, not yet held
+  bool has_point = false;
 
   // The entity's type, of those read.
   std::string name() const {
@@ -264,11 +372,11 @@ struct Converter::Entity {
     y.clear();
     z.clear();
     elevation.clear();
-    bulge = 0;
+    bulged = false;
     has_z = false;
     extrusion[0] = extrusion[1] = 0;
     extrusion[2] = 1;
-    points.clear();
+    has_point = false;
   }
 };
 
@@ -317,6 +425,7 @@ Converter::Converter(GroupSource& in, const ConvertOptions& options)
     : in_(in),
       options_(options),
       entity_(std::make_unique<Entity>()),
+      held_(std::make_unique<Held>(options)),
       polyline_(std::make_unique<Pending>()) {}
 
 Converter::~Converter() = default;
@@ -530,16 +639,19 @@ void Converter::entity_group(const Group& group) {
       break;
     case 10:
       if (e.kind == Entity::Kind::kLwpolyline) {
-        e.points.emplace_back();
-        coordinate(group, e.points.back().x);
+        if (e.has_point && !holding(held_->add(e.point))) break;
+        e.point = Held::Point();
+        e.has_point = true;
+        coordinate(group, e.point.x);
       } else {
         coordinate(group, e.x);
       }
       break;
     case 20:
       if (e.kind == Entity::Kind::kLwpolyline) {
-        if (e.points.empty()) e.points.emplace_back();
-        coordinate(group, e.points.back().y);
+        if (!e.has_point) e.point = Held::Point();
+        e.has_point = true;
+        coordinate(group, e.point.y);
       } else {
         coordinate(group, e.y);
       }
@@ -550,13 +662,17 @@ void Converter::entity_group(const Group& group) {
     case 38:
       coordinate(group, e.elevation);
       break;
-    case 42:
+    case 42: {
+      double bulge = 0;
+      if (e.kind == Entity::Kind::kLwpolyline && !e.has_point) break;
+      if (!number(group, bulge)) break;
       if (e.kind == Entity::Kind::kLwpolyline) {
-        if (!e.points.empty()) number(group, e.points.back().bulge);
+        e.point.bulged = bulge != 0;
       } else {
-        number(group, e.bulge);
+        e.bulged = bulge != 0;
       }
       break;
+    }
     case 210:
     case 220:
     case 230:
@@ -578,7 +694,7 @@ void Converter::entity_end() {
       if (e.flags & 16) {
         ++report_.frame_points;  // the frame of a fitted curve, not a point of it
       } else {
-        write_vertex(e.x, e.y, e.z, e.bulge);
+        write_vertex(e.x, e.y, e.z, e.bulged);
       }
       break;
     case Entity::Kind::kLwpolyline:
@@ -695,7 +811,7 @@ void Converter::write_polyline() {
                   !three_d && e.has_z ? &e.z : nullptr, three_d ? nullptr : e.extrusion});
 }
 
-bool Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge) {
+bool Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, bool bulged) {
   Pending& p = *polyline_;
   if (p.has_elevation) z = p.elevation;  // every vertex of a 2D polyline lies at its elevation
   if (p.ocs.transform) {
@@ -723,7 +839,7 @@ bool Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
     out_->text(p.header);
   }
   if (p.vertices > 0 && p.last_bulged) ++report_.bulged_segments;
-  p.last_bulged = bulge != 0;
+  p.last_bulged = bulged;
   ++p.vertices;
   Extents& e = report_.extents;
   if (report_.vertices++ == 0) {
@@ -762,17 +878,30 @@ void Converter::end_polyline() {
   p.stage = Pending::Stage::kNone;
 }
 
+bool Converter::holding(int error) {
+  if (error != 0) {
+    fail(entity_->line, "cannot hold the vertices of this " + entity_->name() +
+                            " in a temporary file: " + std::strerror(error));
+  }
+  return error == 0;
+}
+
 void Converter::write_lwpolyline() {
-  const Entity& e = *entity_;
+  Entity& e = *entity_;
+  if ((e.has_point && !holding(held_->add(e.point))) || !holding(held_->flush())) return;
   // Written as the POLYLINE of the same shape: a 2D one at its elevation.
-  if (!begin_polyline(
+  if (begin_polyline(
           {"LWPOLYLINE", e.layer, e.paper, (e.flags & 1) != 0, &e.elevation, e.extrusion})) {
-    return;
+    const int error = held_->each([this](const Held::Point& point) {
+      return write_vertex(point.x, point.y, Coordinate(), point.bulged);
+    });
+    if (error != 0) {
+      fail(e.line, "cannot read back the vertices of this LWPOLYLINE from a temporary file: " +
+                       std::string(std::strerror(error)));
+    }
+    if (!fault_) end_polyline();
   }
-  for (const Entity::Point& point : e.points) {
-    if (!write_vertex(point.x, point.y, Coordinate(), point.bulge)) return;
-  }
-  end_polyline();
+  held_->clear();
 }
 
 namespace {

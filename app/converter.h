@@ -10,6 +10,7 @@
 #define QUORVANE_CONVERTER_H
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,6 +33,11 @@ struct Coordinate;
 struct ConvertOptions {
   DrawingKind kind = DrawingKind::kContours;
   std::optional<std::string> layer;  ///< ha: the layer whose polylines go on HA_6292
+  /// Vertices of one entity held in memory until it ends; those beyond go to
+  /// a temporary file.
+  std::size_t held_in_memory = std::size_t{1} << 16;
+  /// Where they go: temporary_file() when null.
+  std::FILE* (*temporary)() = nullptr;
 };
 
 /// What a conversion wrote and what it left out.
@@ -72,6 +78,7 @@ class Converter {
 
  private:
   struct Entity;
+  class Held;
   struct Pending;
   struct State;
   /// What a polyline is written with, as its entity gives it.
@@ -94,9 +101,11 @@ class Converter {
   bool begin_polyline(const PolylineStart& start);
   void write_polyline();
   // False at a fault.
-  bool write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge);
+  bool write_vertex(Coordinate x, Coordinate y, Coordinate z, bool bulged);
   void end_polyline();
   void write_lwpolyline();
+  // False, at a fault, after a failed write of the vertices held (`error`).
+  bool holding(int error);
   void leave_out(const std::string& kind);
   void note_layer(const std::string& name);
   std::string layer_of_polyline(const std::string& stored, bool& named);
@@ -112,6 +121,7 @@ class Converter {
   std::string header_;  // as written first
   ReadFault fault_;
   std::unique_ptr<Entity> entity_;
+  std::unique_ptr<Held> held_;
   std::unique_ptr<Pending> polyline_;
   std::unique_ptr<State> state_;
 };

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <random>
 #include <sstream>
 
@@ -83,14 +86,19 @@ void expect_merged_whole(const std::string& bytes, DrawingKind kind) {
 
 // What a converted drawing holds, in short: "ext <min> <max>", then per
 // polyline "<layer> <flags>:" and its vertices "x,y[,z]"; or the fault.
+// With `held`, the vertices of an entity held in memory before the rest go
+// to a temporary file (that of `temporary`, when given).
 std::string converted(const std::string& drawing, DrawingKind kind,
                       std::optional<std::string> layer = std::nullopt,
-                      ConvertReport* report = nullptr) {
+                      ConvertReport* report = nullptr, std::size_t held = 0,
+                      std::FILE* (*temporary)() = nullptr) {
   MemorySource source(drawing);
   GroupReader reader(source);
   ConvertOptions options;
   options.kind = kind;
   options.layer = std::move(layer);
+  if (held != 0) options.held_in_memory = held;
+  options.temporary = temporary;
   Converter converter(reader, options);
   std::string bytes;
   {
@@ -221,6 +229,54 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(converted(pairs(c.drawing), c.kind), c.expected) << c.what;
+    // The same, each entity's vertices beyond the first in a temporary file.
+    EXPECT_EQ(converted(pairs(c.drawing), c.kind, std::nullopt, nullptr, 1), c.expected) << c.what;
+  }
+}
+
+// An entity's vertices beyond those held in memory go to a temporary file, in
+// blocks, and come back in order; a file that cannot be made or written stops
+// the conversion at the entity's line.
+TEST(Converter, VerticesBeyondThoseHeldInMemoryGoToATemporaryFile) {
+  std::string many = kEntities + "0|LWPOLYLINE|8|A|";
+  std::string expected = "\nA 8:";
+  for (int i = 0; i < 40000; ++i) {  // beyond a block of the file
+    const std::string x = std::to_string(i % 977) + "." + std::to_string(i % 7);
+    const std::string y = std::to_string(-i);
+    many.append("10|").append(x).append("|20|").append(y).append(i % 3 == 0 ? "|42|1|" : "|42|0|");
+    char written[32];
+    expected += ' ';
+    expected.append(written, std::to_chars(written, written + 32, std::stod(x)).ptr);
+    expected.append(",").append(y).append(",-2.5");
+  }
+  many += "38|-2.5|0|LWPOLYLINE|8|A|10|0|20|0|10|1|20|1|" + kEnd;  // and a file used again
+  expected += "\nA 8: 0,0,0 1,1,0";
+  ConvertReport report;
+  const std::string result =
+      converted(pairs(many), DrawingKind::kContours, std::nullopt, &report, 1000);
+  EXPECT_EQ(result.substr(result.find('\n')), expected);
+  EXPECT_EQ(report.bulged_segments, 13333u);
+  const struct {
+    std::FILE* (*temporary)();
+    std::string expected;
+  } cases[] = {
+      {[]() -> std::FILE* {
+         errno = ENOSPC;
+         return nullptr;
+       },
+       "line 5: cannot hold the vertices of this LWPOLYLINE in a temporary file: " +
+           std::string(std::strerror(ENOSPC))},
+      {[]() { return std::fopen("/dev/null", "rb"); },  // takes no write
+       "line 5: cannot hold the vertices of this LWPOLYLINE in a temporary file: " +
+           std::string(std::strerror(EBADF))},
+      {[]() { return std::fopen("/dev/null", "wb"); },  // gives nothing back
+       "line 5: cannot read back the vertices of this LWPOLYLINE from a temporary file: " +
+           std::string(std::strerror(EBADF))},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(converted(pairs(kEntities + "0|LWPOLYLINE|8|A|10|0|20|0|10|1|20|1|10|2|20|2|" + kEnd),
+                        DrawingKind::kContours, std::nullopt, nullptr, 1, c.temporary),
+              c.expected);
   }
 }
 
