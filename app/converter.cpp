@@ -409,6 +409,8 @@ struct Converter::State {
   double own[6] = {};
   bool own_set[6] = {};
   bool own_bad = false;
+  bool own_usable = false;  // written first in the header, kept if they enclose the vertices
+  Extents own_extents;
   bool entities_reached = false;
   bool eof = false;
   bool encoding_known = false;
@@ -548,7 +550,7 @@ bool Converter::run(LineWriter& out) {
   }
   reach_entities();
   out_->text("  0\r\nENDSEC\r\n  0\r\nEOF");
-  if (!report_.own_extents) out_->replace_front(header_.size(), converted_header(report_.extents));
+  end_extents();
   return true;
 }
 
@@ -576,20 +578,46 @@ void Converter::reach_entities() {
   if (s.entities_reached) return;
   s.entities_reached = true;
   const double* v = s.own;
-  bool usable = !s.own_bad && s.own_set[0] && s.own_set[1] && s.own_set[3] && s.own_set[4];
-  for (int i = 0; usable && i < 6; ++i) {
-    // An empty drawing's extents are ±1e20, from its minimum above its maximum.
-    usable = std::isfinite(v[i]) && std::abs(v[i]) < 1e20;
+  const bool plots = options_.kind == DrawingKind::kPlots;
+  using NotOwn = ConvertReport::NotOwn;
+  NotOwn why = NotOwn::kNone;
+  if (!s.own_bad && !s.own_set[0] && !s.own_set[1] && !s.own_set[3] && !s.own_set[4]) {
+    why = NotOwn::kAbsent;
+  } else if (s.own_bad || !s.own_set[0] || !s.own_set[1] || !s.own_set[3] || !s.own_set[4] ||
+             !std::all_of(v, v + 6, [](double d) { return std::isfinite(d); })) {
+    why = NotOwn::kUnreadable;
+  } else if (v[0] > v[3] || v[1] > v[4] || (!plots && v[2] > v[5])) {
+    why = NotOwn::kDisordered;  // an empty drawing's: +1e20 to -1e20
+  } else if (std::any_of(v, v + (plots ? 2 : 6), [](double d) { return std::abs(d) >= 1e20; }) ||
+             (plots && (std::abs(v[3]) >= 1e20 || std::abs(v[4]) >= 1e20))) {
+    why = NotOwn::kBeyond;
   }
-  usable = usable && v[0] <= v[3] && v[1] <= v[4] && v[2] <= v[5];
-  Extents extents;
-  if (usable) {
-    extents = Extents{v[0], v[1], v[2], v[3], v[4], v[5]};
-    if (options_.kind == DrawingKind::kPlots) extents.min_alt = extents.max_alt = 0.0;
+  Extents extents;  // zeros for extents that are made of the vertices at the end
+  if (why == NotOwn::kNone) {
+    extents = Extents{v[0], v[1], plots ? 0.0 : v[2], v[3], v[4], plots ? 0.0 : v[5]};
   }
-  report_.own_extents = usable;
-  header_ = converted_header(extents);  // zeros for extents that are mended at the end
+  s.own_usable = why == NotOwn::kNone;
+  s.own_extents = extents;
+  report_.not_own = why;
+  header_ = converted_header(extents);
   out_->text(std::string_view(header_).substr(0, header_.size() - 2));
+}
+
+void Converter::end_extents() {
+  State& s = *state_;
+  const Extents& o = s.own_extents;
+  const Extents& v = report_.extents;
+  // Compared as doubles, z included (0 for ha).
+  const bool enclosing = report_.vertices == 0 ||
+                         (o.min_x <= v.min_x && o.min_y <= v.min_y && o.min_alt <= v.min_alt &&
+                          v.max_x <= o.max_x && v.max_y <= o.max_y && v.max_alt <= o.max_alt);
+  report_.own_extents = s.own_usable && enclosing;
+  if (report_.own_extents) return;
+  if (s.own_usable) {
+    report_.not_own = ConvertReport::NotOwn::kApart;
+    report_.own = o;
+  }
+  out_->replace_front(header_.size(), converted_header(v));
 }
 
 void Converter::entity_start(const Group& group) {
@@ -917,6 +945,34 @@ std::string quoted(const std::string& name) {
   return text + "\"";
 }
 
+// Whose the header's extents are, and why.
+std::string extents_said(const ConvertReport& r, bool contours) {
+  using NotOwn = ConvertReport::NotOwn;
+  if (r.own_extents) return "the drawing's own";
+  std::string why = "of the vertices written: ";
+  switch (r.not_own) {
+    case NotOwn::kNone:
+    case NotOwn::kAbsent:
+      return why + "the drawing has none of its own";
+    case NotOwn::kUnreadable:
+      return why + "the drawing's own are incomplete or not numbers";
+    case NotOwn::kDisordered:
+      return why + "the drawing's own have a minimum above their maximum";
+    case NotOwn::kBeyond:
+      return why + "the drawing's own lie beyond 1e20";
+    case NotOwn::kApart:
+      break;
+  }
+  const Extents& e = r.own;
+  auto span = [](const char* axis, double from, double to) {
+    return std::string(axis) + " " + std::string(Number(from).view()) + " to " +
+           std::string(Number(to).view());
+  };
+  return why + "the drawing's own (" + span("x", e.min_x, e.max_x) + ", " +
+         span("y", e.min_y, e.max_y) + (contours ? ", " + span("z", e.min_alt, e.max_alt) : "") +
+         ") do not enclose them";
+}
+
 }  // namespace
 
 std::string summary(const ConvertReport& r, const ConvertOptions& options, const std::string& input,
@@ -952,9 +1008,7 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
     }
     text += "  layers renamed: " + names + "\n";
   }
-  text +=
-      "  extents: " + std::string(r.own_extents ? "the drawing's own" : "of the vertices written") +
-      "\n";
+  text += "  extents: " + extents_said(r, contours) + "\n";
   if (!contours) {
     if (r.kept == 0) {
       text +=

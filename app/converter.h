@@ -54,7 +54,13 @@ struct ConvertReport {
   std::vector<std::string> layers;  ///< layers of the polylines of model space, as named
   bool more_layers = false;         ///< beyond those listed
   bool own_extents = false;         ///< the header's extents are the drawing's own
-  Extents extents;                  ///< of the vertices written (z 0 for ha)
+  /// Otherwise, why not: the drawing has none, they cannot be read, their
+  /// minimum lies above their maximum, they lie beyond 1e20, or they do not
+  /// enclose every vertex written.
+  enum class NotOwn { kNone, kAbsent, kUnreadable, kDisordered, kBeyond, kApart };
+  NotOwn not_own = NotOwn::kNone;
+  Extents own;      ///< the drawing's own, when they do not enclose the vertices (z 0 for ha)
+  Extents extents;  ///< of the vertices written (z 0 for ha)
 };
 
 /// The HEADER and the opening of the ENTITIES section of a converted drawing,
@@ -67,9 +73,9 @@ class Converter {
   ~Converter();
 
   /// Reads the drawing to its end and writes it converted into `out`. Its
-  /// header carries the drawing's own extents when usable; otherwise those of
-  /// the vertices written, put in front once they are known, so `out` must
-  /// take replace_front. False at a fault or a failed read; a failed write is
+  /// header carries the drawing's own extents when they enclose every vertex
+  /// written; otherwise those of the vertices, put in front once they are
+  /// known, so `out` must take replace_front. False at a fault or a failed read; a failed write is
   /// kept by `out`.
   bool run(LineWriter& out);
   /// Where the drawing cannot be converted, if it cannot.
@@ -97,6 +103,9 @@ class Converter {
   void entity_group(const Group& group);
   void entity_end();
   void reach_entities();
+  // Keeps the drawing's own extents in the header when they enclose every
+  // vertex written; otherwise puts those of the vertices in front.
+  void end_extents();
   // False when the polyline is left out.
   bool begin_polyline(const PolylineStart& start);
   void write_polyline();

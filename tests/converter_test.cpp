@@ -208,6 +208,28 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
        "0|SECTION|2|HEADER|9|$EXTMIN|10|-5|20|-6|30|-7|9|$EXTMAX|10|50|20|60|30|70|0|ENDSEC|" +
            kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|" + kEnd,
        DrawingKind::kContours, "ext -5,-6,-7 50,60,70\nA 8: 1,2,0"},
+      {"the drawing's own extents enclose a vertex on their edge",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|-5|20|-6|30|-7|9|$EXTMAX|10|50|20|60|30|70|0|ENDSEC|" +
+           kEntities + "0|LWPOLYLINE|8|A|38|70|10|50|20|-6|" + kEnd,
+       DrawingKind::kContours, "ext -5,-6,-7 50,60,70\nA 8: 50,-6,70"},
+      {"LibreCAD's 0,0,0 to 0,0,0 enclose nothing: those of the vertices",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|0|20|0|30|0|9|$EXTMAX|10|0|20|0|30|0|0|ENDSEC|" +
+           kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|10|0|20|0|" + kEnd,
+       DrawingKind::kContours, "ext 0,0,0 1,2,0\nA 8: 1,2,0 0,0,0"},
+      {"GDAL's z of 0 to 0 misses contours at 100 and 180: those of the vertices",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|0|20|0|30|0|9|$EXTMAX|10|10|20|10|30|0|0|ENDSEC|" +
+           kEntities + "0|LWPOLYLINE|8|A|38|100|10|1|20|2|0|LWPOLYLINE|8|A|38|180|10|3|20|4|" +
+           kEnd,
+       DrawingKind::kContours, "ext 1,2,100 3,4,180\nA 8: 1,2,100\nA 8: 3,4,180"},
+      {"a vertex beyond them by the least double: those of the vertices",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|0|20|0|9|$EXTMAX|10|1|20|1|0|ENDSEC|" + kEntities +
+           "0|LWPOLYLINE|8|A|10|1.0000000000000002|20|1|" + kEnd,
+       DrawingKind::kContours,
+       "ext 1.0000000000000002,1,0 1.0000000000000002,1,0\nA 8: 1.0000000000000002,1,0"},
+      {"the second drawing: the drawing's own x and y, whatever their z",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|-5|20|-6|30|7|9|$EXTMAX|10|50|20|60|30|3|0|ENDSEC|" +
+           kEntities + "0|LWPOLYLINE|8|A|38|99|10|1|20|2|" + kEnd,
+       DrawingKind::kPlots, "ext -5,-6,0 50,60,0\nA 0: 1,2"},
       {"an empty drawing's markers are not extents",
        "0|SECTION|2|HEADER|9|$EXTMIN|10|1e+20|20|1e+20|30|1e+20|9|$EXTMAX|10|-1e+20|20|-1e+20|30|"
        "-1e+20|0|ENDSEC|" +
@@ -495,9 +517,44 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
             "  left out: 1 CIRCLE, 2 INSERT (blocks are not expanded), 1 frame control point\n"
             "  arcs: 2 bulged segments written as straight\n"
             "  layers renamed: \"Plot lines\" as Plot_lines\n"
-            "  extents: of the vertices written\n"
+            "  extents: of the vertices written: the drawing has none of its own\n"
             "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
             "with --layer NAME\n");
+  // Whose the extents are, and why.
+  const std::string point = kEntities + "0|LWPOLYLINE|8|A|38|5|10|1|20|2|" + kEnd;
+  const struct {
+    std::string header;
+    DrawingKind kind;
+    std::string said;
+  } extents[] = {
+      {"9|$EXTMIN|10|0|20|0|30|0|9|$EXTMAX|10|9|20|9|30|9|", DrawingKind::kContours,
+       "the drawing's own"},
+      {"9|$EXTMIN|10|0|20|0|30|0|9|$EXTMAX|10|0|20|0|30|0|", DrawingKind::kContours,
+       "of the vertices written: the drawing's own (x 0 to 0, y 0 to 0, z 0 to 0) do not enclose "
+       "them"},
+      {"9|$EXTMIN|10|0|20|0|30|5|9|$EXTMAX|10|1|20|1.5|30|5|", DrawingKind::kPlots,
+       "of the vertices written: the drawing's own (x 0 to 1, y 0 to 1.5) do not enclose them"},
+      {"9|$ACADVER|1|AC1015|", DrawingKind::kContours,
+       "of the vertices written: the drawing has none of its own"},
+      {"9|$EXTMIN|10|0|20|0|30|0|", DrawingKind::kContours,
+       "of the vertices written: the drawing's own are incomplete or not numbers"},
+      {"9|$EXTMIN|10|0|20|0,5|9|$EXTMAX|10|9|20|9|", DrawingKind::kContours,
+       "of the vertices written: the drawing's own are incomplete or not numbers"},
+      {"9|$EXTMIN|10|1e+20|20|1e+20|30|1e+20|9|$EXTMAX|10|-1e+20|20|-1e+20|30|-1e+20|",
+       DrawingKind::kContours,
+       "of the vertices written: the drawing's own have a minimum above their maximum"},
+      {"9|$EXTMIN|10|0|20|0|30|9|9|$EXTMAX|10|9|20|9|30|0|", DrawingKind::kPlots,
+       "the drawing's own"},
+      {"9|$EXTMIN|10|0|20|-1e20|9|$EXTMAX|10|9|20|9|", DrawingKind::kContours,
+       "of the vertices written: the drawing's own lie beyond 1e20"},
+  };
+  for (const auto& c : extents) {
+    converted(pairs("0|SECTION|2|HEADER|" + c.header + "0|ENDSEC|" + point), c.kind, std::nullopt,
+              &report);
+    const std::string text = summary(report, {c.kind, std::nullopt}, "in.dxf", "out.dxf");
+    const std::size_t at = text.find("  extents: ");
+    EXPECT_EQ(text.substr(at + 11, text.find('\n', at) - at - 11), c.said) << c.header;
+  }
   // More layers renamed than are kept in mind: said once each, then "and more".
   std::string many = kEntities;
   for (int i = 0; i < 5000; ++i) {

@@ -475,7 +475,7 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
       "  left out: 1 INSERT (blocks are not expanded)\n"
       "  arcs: 1 bulged segment written as straight\n"
       "  layers renamed: \"Plot lines\" as Plot_lines\n"
-      "  extents: of the vertices written\n";
+      "  extents: of the vertices written: the drawing has none of its own\n";
   const struct {
     std::vector<std::string> arguments;
     int status;
