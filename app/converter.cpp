@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <string_view>
 
 #include "files.h"
@@ -310,6 +311,43 @@ struct Ocs {
   }
 };
 
+// A point of a circle at `degrees`, exact at the quarter turns.
+void on_circle(double cx, double cy, double r, double degrees, double& x, double& y) {
+  double turn = std::fmod(degrees, 360.0);
+  if (turn < 0) turn += 360.0;
+  double c = 1, s = 0;
+  if (turn == 90) {
+    c = 0;
+    s = 1;
+  } else if (turn == 180) {
+    c = -1;
+  } else if (turn == 270) {
+    c = 0;
+    s = -1;
+  } else if (turn != 0) {
+    c = std::cos(turn * (std::numbers::pi / 180));
+    s = std::sin(turn * (std::numbers::pi / 180));
+  }
+  x = cx + r * c;
+  y = cy + r * s;
+}
+
+// Whether two ends of a HATCH's edges are one point: within a billionth of
+// their size, as an arc's worked-out end meets the line after it.
+bool meet(double ax, double ay, double bx, double by) {
+  const double within =
+      1e-9 * std::max({1.0, std::abs(ax), std::abs(ay), std::abs(bx), std::abs(by)});
+  return std::abs(ax - bx) <= within && std::abs(ay - by) <= within;
+}
+
+// The codes of a HATCH's boundary paths, as ezdxf reads them: the paths go
+// on as long as these do.
+bool path_code(std::int32_t code) {
+  return (code >= 10 && code <= 13) || (code >= 20 && code <= 23) || (code >= 30 && code <= 33) ||
+         code == 40 || code == 42 || code == 50 || code == 51 || (code >= 72 && code <= 74) ||
+         (code >= 92 && code <= 97) || code == 330;
+}
+
 constexpr std::size_t kListed = 20;         // renamings and layers named in the summary
 constexpr std::size_t kLongestName = 4096;  // bytes of a layer name (AutoCAD's: 255 characters)
 
@@ -338,15 +376,15 @@ std::string converted_header(const Extents& e) {
 
 // The entity being read: what of its groups the conversion needs.
 struct Converter::Entity {
-  enum class Kind { kPolyline, kVertex, kLwpolyline, kInsert, kSkipped };
+  enum class Kind { kPolyline, kVertex, kLwpolyline, kHatch, kInsert, kSkipped };
   Kind kind = Kind::kSkipped;
   std::string type;        // as counted when left out
   std::uint64_t line = 0;  // of its group code 0
   std::string layer = "0";
   bool paper = false;
   std::int32_t flags = 0, follows = 0;
-  Coordinate x, y, z, elevation;
-  bool bulged = false;  // a VERTEX's
+  Coordinate x, y, z, elevation;  // an LWPOLYLINE's elevation (38), a HATCH's (30)
+  bool bulged = false;            // a VERTEX's
   bool has_z = false;
   double extrusion[3] = {0, 0, 1};
   Held::Point point;  // an LWPOLYLINE's last, not yet held
@@ -357,6 +395,7 @@ struct Converter::Entity {
     return kind == Kind::kPolyline     ? "POLYLINE"
            : kind == Kind::kVertex     ? "VERTEX"
            : kind == Kind::kLwpolyline ? "LWPOLYLINE"
+           : kind == Kind::kHatch      ? "HATCH"
                                        : "entity";
   }
 
@@ -395,6 +434,56 @@ struct Converter::Pending {
   std::size_t vertex_start = 0;  // where its x begins
 };
 
+// A HATCH being read. Its codes mean what their place says: before its group
+// code 91 the entity's own (30 its elevation, 210 to 230 its extrusion);
+// then its boundary paths, each from its 92, as long as their codes go on;
+// after them its pattern and seed points, none of which is taken.
+struct Converter::Hatch {
+  enum class Part { kHead, kPaths, kTail } part = Part::kHead;
+  std::uint64_t paths_line = 0;  // of its group code 91
+  bool any_path = false;
+  // The path being read.
+  bool in_path = false, polyline = false, closed = false;
+  bool spline = false, ellipse = false, sourced = false;  // left out for these
+  // A polyline path: its last vertex, not yet held.
+  Held::Point point;
+  bool has_point = false;
+  // An edge path: the edge being read (1 line, 2 circular arc, 3 elliptic
+  // arc, 4 spline; 0 before the first), then the ends of those before.
+  std::int32_t edge = 0;
+  Coordinate ax, ay, bx, by;  // a line's start and end; an arc's centre in ax, ay
+  double radius = 1, from = 0, to = 360;
+  bool ccw = true;
+  struct End {
+    Coordinate x, y;
+    bool given = false;  // as the drawing gives it, not worked out from an arc
+  };
+  std::uint64_t edges = 0;
+  End first, last;  // the first edge's start, the last one's end
+
+  void start_path(bool is_polyline) {
+    in_path = any_path = true;
+    polyline = is_polyline;
+    closed = !is_polyline;  // an edge path is a loop; a polyline path says
+    spline = ellipse = sourced = has_point = false;
+    edge = 0;
+    edges = 0;
+  }
+  void start_edge(std::int32_t type) {
+    edge = type;
+    ax.clear();
+    ay.clear();
+    bx.clear();
+    by.clear();
+    radius = 1;  // as ezdxf reads an arc that lacks them
+    from = 0;
+    to = 360;
+    ccw = true;
+    spline = spline || type == 4;
+    ellipse = ellipse || type == 3;
+  }
+};
+
 namespace {
 
 enum class Section { kNone, kNaming, kHeader, kEntities, kOther };
@@ -428,6 +517,7 @@ Converter::Converter(GroupSource& in, const ConvertOptions& options)
       options_(options),
       entity_(std::make_unique<Entity>()),
       held_(std::make_unique<Held>(options)),
+      hatch_(std::make_unique<Hatch>()),
       polyline_(std::make_unique<Pending>()) {}
 
 Converter::~Converter() = default;
@@ -636,29 +726,39 @@ void Converter::entity_start(const Group& group) {
   }
   const Kind kind = type == "POLYLINE"     ? Kind::kPolyline
                     : type == "LWPOLYLINE" ? Kind::kLwpolyline
+                    : type == "HATCH"      ? Kind::kHatch
                     : type == "INSERT"     ? Kind::kInsert
                                            : Kind::kSkipped;
   entity_->start(kind, type, group.line);
+  if (kind == Kind::kHatch) *hatch_ = Hatch();
+}
+
+bool Converter::layer_or_space(const Group& group) {
+  Entity& e = *entity_;
+  if (group.code == 8) {
+    if (group.value.size() > kLongestName) {
+      fail(group.line + 1, "a layer name of " + std::to_string(group.value.size()) +
+                               " bytes: no CAD program writes one longer than " +
+                               std::to_string(kLongestName));
+    } else {
+      e.layer.assign(group.value);
+    }
+    return true;
+  }
+  if (group.code == 67) {
+    std::int32_t space = 0;
+    if (integer(group, space)) e.paper = space == 1;
+    return true;
+  }
+  return false;
 }
 
 void Converter::entity_group(const Group& group) {
   Entity& e = *entity_;
   if (e.kind == Entity::Kind::kSkipped) return;
+  if (e.kind == Entity::Kind::kHatch) return hatch_group(group);
+  if (layer_or_space(group)) return;
   switch (group.code) {
-    case 8:
-      if (group.value.size() > kLongestName) {
-        fail(group.line + 1, "a layer name of " + std::to_string(group.value.size()) +
-                                 " bytes: no CAD program writes one longer than " +
-                                 std::to_string(kLongestName));
-        break;
-      }
-      e.layer.assign(group.value);
-      break;
-    case 67: {
-      std::int32_t space = 0;
-      if (integer(group, space)) e.paper = space == 1;
-      break;
-    }
     case 66:
       integer(group, e.follows);
       break;
@@ -727,6 +827,11 @@ void Converter::entity_end() {
       break;
     case Entity::Kind::kLwpolyline:
       write_lwpolyline();
+      break;
+    case Entity::Kind::kHatch:
+      if (hatch_->part == Hatch::Part::kPaths) end_path();
+      if (!hatch_->any_path)
+        leave_out(e.paper ? "HATCH in paper space" : "HATCH without boundary paths");
       break;
     case Entity::Kind::kInsert:
       leave_out("INSERT");
@@ -914,22 +1019,224 @@ bool Converter::holding(int error) {
   return error == 0;
 }
 
-void Converter::write_lwpolyline() {
-  Entity& e = *entity_;
-  if ((e.has_point && !holding(held_->add(e.point))) || !holding(held_->flush())) return;
-  // Written as the POLYLINE of the same shape: a 2D one at its elevation.
-  if (begin_polyline(
-          {"LWPOLYLINE", e.layer, e.paper, (e.flags & 1) != 0, &e.elevation, e.extrusion})) {
+void Converter::write_held(const PolylineStart& start) {
+  if (holding(held_->flush()) && begin_polyline(start)) {
     const int error = held_->each([this](const Held::Point& point) {
       return write_vertex(point.x, point.y, Coordinate(), point.bulged);
     });
     if (error != 0) {
-      fail(e.line, "cannot read back the vertices of this LWPOLYLINE from a temporary file: " +
-                       std::string(std::strerror(error)));
+      fail(entity_->line, "cannot read back the vertices of this " + entity_->name() +
+                              " from a temporary file: " + std::strerror(error));
     }
     if (!fault_) end_polyline();
   }
   held_->clear();
+}
+
+void Converter::write_lwpolyline() {
+  Entity& e = *entity_;
+  if (e.has_point && !holding(held_->add(e.point))) return;
+  // Written as the POLYLINE of the same shape: a 2D one at its elevation.
+  write_held({"LWPOLYLINE", e.layer, e.paper, (e.flags & 1) != 0, &e.elevation, e.extrusion});
+}
+
+void Converter::hatch_group(const Group& group) {
+  Entity& e = *entity_;
+  Hatch& h = *hatch_;
+  if (h.part == Hatch::Part::kPaths) {
+    if (path_code(group.code)) return path_group(group);
+    end_path();
+    h.part = Hatch::Part::kTail;
+  }
+  if (h.part == Hatch::Part::kTail) {
+    // What the paths were written with cannot change after them.
+    if (group.code == 8 || group.code == 67 || (group.code >= 210 && group.code <= 230)) {
+      fail(group.line, "the group code " + std::to_string(group.code) +
+                           " of this HATCH comes after its boundary paths (group code 91 at "
+                           "line " +
+                           std::to_string(h.paths_line) + "): it belongs before them");
+    }
+    return;
+  }
+  if (layer_or_space(group)) return;
+  switch (group.code) {
+    case 30:  // of its elevation point, whose x and y are 0
+      coordinate(group, e.elevation);
+      break;
+    case 210:
+    case 220:
+    case 230:
+      number(group, e.extrusion[group.code / 10 - 21]);
+      break;
+    case 91:
+      h.part = Hatch::Part::kPaths;
+      h.paths_line = group.line;
+      if (e.paper) {
+        leave_out("HATCH in paper space");
+        e.kind = Entity::Kind::kSkipped;  // and its paths are not read
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void Converter::path_group(const Group& group) {
+  Hatch& h = *hatch_;
+  std::int32_t value = 0;
+  if (group.code == 92) {
+    end_path();
+    if (integer(group, value)) h.start_path((value & 2) != 0);
+    return;
+  }
+  if (!h.in_path) {
+    return fail(group.line,
+                "expected a boundary path (group code 92) after the group code 91 of this HATCH, "
+                "found the group code " +
+                    std::to_string(group.code));
+  }
+  if (h.polyline) {
+    switch (group.code) {
+      case 10:
+        if (h.has_point && !holding(held_->add(h.point))) break;
+        h.point = Held::Point();
+        h.has_point = true;
+        coordinate(group, h.point.x);
+        break;
+      case 20:
+        if (!h.has_point) h.point = Held::Point();
+        h.has_point = true;
+        coordinate(group, h.point.y);
+        break;
+      case 42: {
+        double bulge = 0;
+        if (h.has_point && number(group, bulge)) h.point.bulged = bulge != 0;
+        break;
+      }
+      case 73:
+        if (integer(group, value)) h.closed = value != 0;
+        break;
+      case 97:
+        if (integer(group, value)) h.sourced = value > 0;
+        break;
+      default:  // 72 (bulges or not), 93 (vertex count), 330 (the sources)
+        break;
+    }
+    return;
+  }
+  if (group.code == 72) {
+    end_edge();
+    if (!integer(group, value)) return;
+    if (value < 1 || value > 4) {
+      return fail(group.line + 1, "a HATCH edge of type " + std::to_string(value) +
+                                      ": expected 1 (line), 2 (circular arc), 3 (elliptic arc) "
+                                      "or 4 (spline)");
+    }
+    return h.start_edge(value);
+  }
+  if (group.code == 93 || group.code == 330) return;  // the edge count, the sources
+  if (group.code == 97 && h.edge != 4) {              // in a spline, its fit points
+    if (integer(group, value)) h.sourced = value > 0;
+    return;
+  }
+  if (h.edge == 0) {
+    return fail(group.line,
+                "expected an edge (group code 72) in this HATCH's boundary path, found the group "
+                "code " +
+                    std::to_string(group.code));
+  }
+  if (h.edge == 1 || h.edge == 2) {
+    switch (group.code) {
+      case 10:
+        coordinate(group, h.ax);
+        break;
+      case 20:
+        coordinate(group, h.ay);
+        break;
+      case 11:
+        if (h.edge == 1) coordinate(group, h.bx);
+        break;
+      case 21:
+        if (h.edge == 1) coordinate(group, h.by);
+        break;
+      case 40:
+        if (h.edge == 2) number(group, h.radius);
+        break;
+      case 50:
+        if (h.edge == 2) number(group, h.from);
+        break;
+      case 51:
+        if (h.edge == 2) number(group, h.to);
+        break;
+      case 73:
+        if (h.edge == 2 && integer(group, value)) h.ccw = value != 0;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void Converter::end_edge() {
+  Hatch& h = *hatch_;
+  const bool arc = h.edge == 2;
+  if (h.edge == 0 || h.spline || h.ellipse) return;  // a path left out holds nothing more
+  h.edge = 0;
+  Hatch::End start{h.ax, h.ay, true}, end{h.bx, h.by, true};
+  if (arc) {
+    // A clockwise arc's angles are kept as their complements: it runs from
+    // -from to -to.
+    const double sign = h.ccw ? 1 : -1;
+    double x, y;
+    on_circle(h.ax.value, h.ay.value, h.radius, sign * h.from, x, y);
+    start = {Coordinate(), Coordinate(), false};
+    start.x = x;
+    start.y = y;
+    on_circle(h.ax.value, h.ay.value, h.radius, sign * h.to, x, y);
+    end = {Coordinate(), Coordinate(), false};
+    end.x = x;
+    end.y = y;
+  }
+  // Where an edge meets the one before, one vertex: as the drawing gives it
+  // if it does. An arc is written as its chord, from the vertex where it starts.
+  auto hold = [this](const Hatch::End& at, bool bulged) {
+    return holding(held_->add({at.x, at.y, bulged}));
+  };
+  if (h.edges == 0) {
+    h.first = start;
+    hold(start, arc);
+  } else if (meet(h.last.x.value, h.last.y.value, start.x.value, start.y.value)) {
+    hold(start.given || !h.last.given ? start : h.last, arc);
+  } else if (hold(h.last, false)) {
+    hold(start, arc);
+  }
+  h.last = end;
+  ++h.edges;
+}
+
+void Converter::end_path() {
+  Hatch& h = *hatch_;
+  if (!h.in_path) return;
+  h.in_path = false;
+  if (h.polyline) {
+    if (h.has_point) holding(held_->add(h.point));
+  } else {
+    end_edge();
+    if (h.edges > 0 && !meet(h.last.x.value, h.last.y.value, h.first.x.value, h.first.y.value)) {
+      holding(held_->add({h.last.x, h.last.y, false}));
+    }
+  }
+  const char* left = h.spline    ? "HATCH path with a spline edge"
+                     : h.sourced ? "associative HATCH path"
+                     : h.ellipse ? "HATCH path with an ellipse edge"
+                                 : nullptr;
+  if (fault_ || left != nullptr) {
+    if (!fault_) leave_out(left);
+    held_->clear();
+    return;
+  }
+  const Entity& e = *entity_;
+  write_held({"HATCH", e.layer, false, h.closed, &e.elevation, e.extrusion});
 }
 
 namespace {

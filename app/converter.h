@@ -86,6 +86,7 @@ class Converter {
   struct Entity;
   class Held;
   struct Pending;
+  struct Hatch;
   struct State;
   /// What a polyline is written with, as its entity gives it.
   struct PolylineStart {
@@ -112,7 +113,17 @@ class Converter {
   // False at a fault.
   bool write_vertex(Coordinate x, Coordinate y, Coordinate z, bool bulged);
   void end_polyline();
+  // Writes the vertices held as one polyline, then lets them go.
+  void write_held(const PolylineStart& start);
   void write_lwpolyline();
+  // A HATCH's groups: its own, then those of its boundary paths, each path
+  // written as a closed polyline when it ends.
+  void hatch_group(const Group& group);
+  void path_group(const Group& group);
+  void end_edge();
+  void end_path();
+  // Reads an entity's layer (8) or space (67); false for any other code.
+  bool layer_or_space(const Group& group);
   // False, at a fault, after a failed write of the vertices held (`error`).
   bool holding(int error);
   void leave_out(const std::string& kind);
@@ -131,6 +142,7 @@ class Converter {
   ReadFault fault_;
   std::unique_ptr<Entity> entity_;
   std::unique_ptr<Held> held_;
+  std::unique_ptr<Hatch> hatch_;
   std::unique_ptr<Pending> polyline_;
   std::unique_ptr<State> state_;
 };

@@ -198,6 +198,41 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
       {"a POLYLINE without SEQEND ends at the next entity",
        kEntities + "0|POLYLINE|8|A|0|VERTEX|10|1|20|1|0|LINE|0|LWPOLYLINE|8|B|10|2|20|2|" + kEnd,
        DrawingKind::kContours, "ext 1,1,0 2,2,0\nA 8: 1,1,0\nB 8: 2,2,0"},
+      {"a HATCH's polyline paths at its elevation, in the system of its extrusion; not its seeds",
+       kEntities +
+           "0|HATCH|8|P|100|AcDbHatch|10|0|20|0|30|5|210|0|220|0|230|-1|2|SOLID|70|1|71|0|91|2|"
+           "92|2|72|1|73|1|93|3|10|1|20|2|42|0.5|10|3|20|4|42|0|10|5|20|6|42|0|97|0|"
+           "92|3|72|0|73|0|93|2|10|7|20|8|10|9|20|10|97|0|75|0|76|1|98|1|10|99|20|99|" +
+           kEnd,
+       DrawingKind::kContours,
+       "ext -9,2,-5 -1,10,-5\nP 9: -1,2,-5 -3,4,-5 -5,6,-5\nP 8: -7,8,-5 -9,10,-5"},
+      {"a HATCH's edge path: each vertex once, as the drawing gives it where it does",
+       kEntities +
+           "0|HATCH|8|E|91|1|92|1|93|4|72|1|10|0|20|0|11|5|21|0|72|2|10|5|20|2|40|2|50|-90|51|"
+           "90|73|1|72|1|10|5|20|4|11|0|21|4|72|1|10|0|20|4|11|0|21|0|97|0|75|1|" +
+           kEnd,
+       DrawingKind::kContours, "ext 0,0,0 5,4,0\nE 9: 0,0,0 5,0,0 5,4,0 0,4,0"},
+      {"HATCH edges: a clockwise arc, a gap, a whole circle, an arc at an angle",
+       kEntities +
+           "0|HATCH|8|E|91|4|92|0|93|1|72|2|10|0|20|0|40|1|50|0|51|90|73|0|97|0|"
+           "92|0|93|2|72|1|10|0|20|0|11|1|21|0|72|1|10|2|20|0|11|2|21|1|97|0|"
+           "92|0|93|1|72|2|10|3|20|3|40|1|50|0|51|360|73|1|97|0|"
+           "92|0|93|1|72|2|10|0|20|0|40|2|50|60|51|120|73|1|97|0|" +
+           kEnd,
+       DrawingKind::kPlots,
+       "ext -0.9999999999999996,-1,0 4,3,0\nE 1: 1,0 0,-1\nE 1: 0,0 1,0 2,0 2,1\nE 1: 4,3\n"
+       "E 1: 1.0000000000000002,1.7320508075688772 -0.9999999999999996,1.7320508075688774"},
+      {"HATCH paths left out: associative, with an ellipse or a spline edge, in paper space, "
+       "or none at all",
+       kEntities +
+           "0|HATCH|8|A|91|4|92|3|72|0|73|1|93|2|10|0|20|0|10|1|20|1|97|1|330|2F|"
+           "92|1|93|2|72|1|10|0|20|0|11|1|21|0|72|3|10|0|20|0|11|1|21|0|40|0.5|50|0|51|360|73|1|"
+           "97|0|92|1|93|1|72|4|94|3|73|0|74|0|95|8|96|4|40|0|40|0|40|0|40|0|40|1|40|1|40|1|40|1|"
+           "10|0|20|0|10|1|20|1|10|2|20|0|10|3|20|3|97|2|11|0|21|0|11|3|21|3|12|1|22|0|13|1|23|0|"
+           "97|0|92|2|72|0|73|1|93|1|10|7|20|7|97|0|75|1|"
+           "0|HATCH|8|A|67|1|91|1|92|2|10|9|20|9|97|0|0|HATCH|8|A|0|HATCH|8|A|91|0|" +
+           kEnd,
+       DrawingKind::kContours, "ext 7,7,0 7,7,0\nA 9: 7,7,0"},
       {"the second drawing: x and y only, closed or not",
        kEntities +
            "0|LWPOLYLINE|8|HA_6292|70|1|38|5|10|1.5|20|2|10|3|20|4|0|POLYLINE|8|W|"
@@ -421,6 +456,23 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
              "1.7e308|0|SEQEND|" +
              kEnd),
        "line 23: the world coordinates of this VERTEX lie beyond the range of a double"},
+      {pairs(kEntities + "0|HATCH|8|A|91|1|92|0|93|1|72|5|" + kEnd),
+       "line 16: a HATCH edge of type 5: expected 1 (line), 2 (circular arc), 3 (elliptic arc) or "
+       "4 (spline)"},
+      {pairs(kEntities + "0|HATCH|8|A|91|1|10|0|20|0|" + kEnd),
+       "line 11: expected a boundary path (group code 92) after the group code 91 of this HATCH, "
+       "found the group code 10"},
+      {pairs(kEntities + "0|HATCH|8|A|91|1|92|1|93|1|10|0|20|0|" + kEnd),
+       "line 15: expected an edge (group code 72) in this HATCH's boundary path, found the group "
+       "code 10"},
+      {pairs(kEntities + "0|HATCH|91|1|92|2|10|0|20|0|97|0|75|1|8|A|" + kEnd),
+       "line 19: the group code 8 of this HATCH comes after its boundary paths (group code 91 at "
+       "line 7): it belongs before them"},
+      {pairs(kEntities + "0|HATCH|8|A|30|1.7e308|210|1|220|0|230|1|91|1|92|2|10|0|20|1.7e308|" +
+             kEnd),
+       "line 5: the world coordinates of a vertex of this HATCH lie beyond the range of a double"},
+      {pairs(kEntities + "0|HATCH|8|A|91|1|92|0|72|2|10|1e308|20|0|40|1e308|50|0|51|90|" + kEnd),
+       "line 5: the world coordinates of a vertex of this HATCH lie beyond the range of a double"},
       {pairs(kEntities + "0|LWPOLYLINE|70|one|" + kEnd),
        "line 8: expected an integer for the group code 70, found one"},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|0|LWPOLY"),
@@ -520,6 +572,23 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
             "  extents: of the vertices written: the drawing has none of its own\n"
             "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
             "with --layer NAME\n");
+  // A HATCH's paths: those left out, by why; arcs and bulges written as chords.
+  converted(pairs(kEntities +
+                  "0|HATCH|8|A|91|5|92|3|72|0|73|1|93|2|10|0|20|0|10|1|20|1|97|1|330|2F|"
+                  "92|1|93|1|72|3|10|0|20|0|11|1|21|0|40|0.5|50|0|51|360|73|1|97|0|"
+                  "92|1|93|1|72|4|94|3|73|0|74|0|95|0|96|0|97|0|97|0|"
+                  "92|1|93|2|72|2|10|0|20|0|40|1|50|0|51|180|73|1|72|1|10|-1|20|0|11|1|21|0|97|0|"
+                  "92|2|72|1|73|1|93|2|10|0|20|0|42|1|10|1|20|1|42|0|97|0|"
+                  "0|HATCH|67|1|91|1|92|2|10|9|20|9|97|0|0|HATCH|8|A|" +
+                  kEnd),
+            DrawingKind::kContours, std::nullopt, &report);
+  EXPECT_EQ(summary(report, {DrawingKind::kContours, std::nullopt}, "in.dxf", "out.dxf"),
+            "in.dxf converted into out.dxf, the first drawing (cn) of a merge\n"
+            "  written: 2 polylines, 4 vertices\n"
+            "  left out: 1 HATCH in paper space, 1 HATCH path with a spline edge, 1 HATCH path "
+            "with an ellipse edge, 1 HATCH without boundary paths, 1 associative HATCH path\n"
+            "  arcs: 2 bulged segments written as straight\n"
+            "  extents: of the vertices written: the drawing has none of its own\n");
   // Whose the extents are, and why.
   const std::string point = kEntities + "0|LWPOLYLINE|8|A|38|5|10|1|20|2|" + kEnd;
   const struct {
