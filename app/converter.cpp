@@ -332,14 +332,6 @@ void on_circle(double cx, double cy, double r, double degrees, double& x, double
   y = cy + r * s;
 }
 
-// Whether two ends of a HATCH's edges are one point: within a billionth of
-// their size, as an arc's worked-out end meets the line after it.
-bool meet(double ax, double ay, double bx, double by) {
-  const double within =
-      1e-9 * std::max({1.0, std::abs(ax), std::abs(ay), std::abs(bx), std::abs(by)});
-  return std::abs(ax - bx) <= within && std::abs(ay - by) <= within;
-}
-
 // The codes of a HATCH's boundary paths, as ezdxf reads them: the paths go
 // on as long as these do.
 bool path_code(std::int32_t code) {
@@ -457,9 +449,19 @@ struct Converter::Hatch {
   struct End {
     Coordinate x, y;
     bool given = false;  // as the drawing gives it, not worked out from an arc
+
+    // One point: within a billionth of their size, as an arc's worked-out
+    // end meets the line after it.
+    bool meets(const End& other) const {
+      const double within = 1e-9 * std::max({1.0, std::abs(x.value), std::abs(y.value),
+                                             std::abs(other.x.value), std::abs(other.y.value)});
+      return std::abs(x.value - other.x.value) <= within &&
+             std::abs(y.value - other.y.value) <= within;
+    }
   };
   std::uint64_t edges = 0;
   End first, last;  // the first edge's start, the last one's end
+  bool first_arc = false;
 
   void start_path(bool is_polyline) {
     in_path = any_path = true;
@@ -1197,21 +1199,36 @@ void Converter::end_edge() {
     end.x = x;
     end.y = y;
   }
+  if (h.edges++ == 0) {  // held once the next edge tells which way it runs
+    h.first = start;
+    h.last = end;
+    h.first_arc = arc;
+    return;
+  }
+  // An edge written the other way round, as ezdxf joins them: the first
+  // one when only its start meets the second, any other when only its end
+  // meets the one before.
+  if (h.edges == 2) {
+    if (!h.last.meets(start) && !h.last.meets(end) &&
+        (h.first.meets(start) || h.first.meets(end))) {
+      std::swap(h.first, h.last);
+    }
+    if (!hold_end(h.first.x, h.first.y, h.first_arc)) return;
+  }
+  if (!h.last.meets(start) && h.last.meets(end)) std::swap(start, end);
   // Where an edge meets the one before, one vertex: as the drawing gives it
   // if it does. An arc is written as its chord, from the vertex where it starts.
-  auto hold = [this](const Hatch::End& at, bool bulged) {
-    return holding(held_->add({at.x, at.y, bulged}));
-  };
-  if (h.edges == 0) {
-    h.first = start;
-    hold(start, arc);
-  } else if (meet(h.last.x.value, h.last.y.value, start.x.value, start.y.value)) {
-    hold(start.given || !h.last.given ? start : h.last, arc);
-  } else if (hold(h.last, false)) {
-    hold(start, arc);
+  if (h.last.meets(start)) {
+    const Hatch::End& at = start.given || !h.last.given ? start : h.last;
+    hold_end(at.x, at.y, arc);
+  } else if (hold_end(h.last.x, h.last.y, false)) {
+    hold_end(start.x, start.y, arc);
   }
   h.last = end;
-  ++h.edges;
+}
+
+bool Converter::hold_end(const Coordinate& x, const Coordinate& y, bool bulged) {
+  return holding(held_->add({x, y, bulged}));
 }
 
 void Converter::end_path() {
@@ -1222,9 +1239,8 @@ void Converter::end_path() {
     if (h.has_point) holding(held_->add(h.point));
   } else {
     end_edge();
-    if (h.edges > 0 && !meet(h.last.x.value, h.last.y.value, h.first.x.value, h.first.y.value)) {
-      holding(held_->add({h.last.x, h.last.y, false}));
-    }
+    if (h.edges == 1) hold_end(h.first.x, h.first.y, h.first_arc);
+    if (h.edges > 0 && !h.last.meets(h.first)) hold_end(h.last.x, h.last.y, false);
   }
   const char* left = h.spline    ? "HATCH path with a spline edge"
                      : h.sourced ? "associative HATCH path"

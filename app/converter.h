@@ -121,6 +121,8 @@ class Converter {
   void hatch_group(const Group& group);
   void path_group(const Group& group);
   void end_edge();
+  // Holds a vertex of a HATCH's edge path; false at a fault.
+  bool hold_end(const Coordinate& x, const Coordinate& y, bool bulged);
   void end_path();
   // Reads an entity's layer (8) or space (67); false for any other code.
   bool layer_or_space(const Group& group);

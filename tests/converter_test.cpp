@@ -222,6 +222,14 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
        DrawingKind::kPlots,
        "ext -0.9999999999999996,-1,0 4,3,0\nE 1: 1,0 0,-1\nE 1: 0,0 1,0 2,0 2,1\nE 1: 4,3\n"
        "E 1: 1.0000000000000002,1.7320508075688772 -0.9999999999999996,1.7320508075688774"},
+      {"HATCH edges written the other way round, as ezdxf joins them: the first, a later one, an "
+       "arc",
+       kEntities +
+           "0|HATCH|8|R|91|3|92|0|72|1|10|1|20|0|11|0|21|0|72|1|10|1|20|0|11|1|21|1|72|1|10|1|20|"
+           "1|11|0|21|0|92|0|72|1|10|0|20|0|11|1|21|0|72|1|10|1|20|1|11|1|21|0|72|1|10|1|20|1|11|0|"
+           "21|0|92|0|72|1|10|-1|20|0|11|1|21|0|72|2|10|0|20|0|40|1|50|180|51|360|73|1|" +
+           kEnd,
+       DrawingKind::kPlots, "ext -1,0,0 1,1,0\nR 1: 0,0 1,0 1,1\nR 1: 0,0 1,0 1,1\nR 1: -1,0 1,0"},
       {"HATCH paths left out: associative, with an ellipse or a spline edge, in paper space, "
        "or none at all",
        kEntities +
