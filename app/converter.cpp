@@ -340,6 +340,7 @@ bool path_code(std::int32_t code) {
          (code >= 92 && code <= 97) || code == 330;
 }
 
+constexpr std::size_t kExtentColumns = 24;  // "-2.2250738585072014e-308"
 constexpr std::size_t kListed = 20;         // renamings and layers named in the summary
 constexpr std::size_t kLongestName = 4096;  // bytes of a layer name (AutoCAD's: 255 characters)
 
@@ -356,7 +357,12 @@ std::string converted_header(const Extents& e) {
     const char* codes[3] = {"\r\n 10\r\n", "\r\n 20\r\n", "\r\n 30\r\n"};
     for (int i = 0; i < 3; ++i) {
       text += codes[i];
-      text += Number(values[i]).view();
+      // Right-aligned in the columns of the longest double, so that extents
+      // known only at the end take the place of those written first without
+      // moving the rest of the file.
+      const Number number(values[i]);
+      text.append(kExtentColumns - number.size, ' ');
+      text += number.view();
     }
     text += "\r\n";
   };
@@ -759,8 +765,11 @@ void Converter::entity_group(const Group& group) {
   Entity& e = *entity_;
   if (e.kind == Entity::Kind::kSkipped) return;
   if (e.kind == Entity::Kind::kHatch) return hatch_group(group);
-  if (layer_or_space(group)) return;
   switch (group.code) {
+    case 8:
+    case 67:
+      layer_or_space(group);
+      break;
     case 66:
       integer(group, e.follows);
       break;

@@ -64,7 +64,8 @@ struct ConvertReport {
 };
 
 /// The HEADER and the opening of the ENTITIES section of a converted drawing,
-/// every line ended by CR LF.
+/// every line ended by CR LF; its extents right-aligned in 24 columns, so
+/// that the header has one size whatever they are.
 std::string converted_header(const Extents& extents);
 
 class Converter {

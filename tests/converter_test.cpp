@@ -129,9 +129,9 @@ std::string converted(const std::string& drawing, DrawingKind kind,
     } else if (number == 70 && variable == "POLYLINE") {
       shown += value.substr(value.find_first_not_of(' ')) + ":";
     } else if (number == 10 && variable != "$ACADVER") {
-      shown += (variable == "VERTEX" ? " " : "") + value;
+      shown += (variable == "VERTEX" ? " " : "") + value.substr(value.find_first_not_of(' '));
     } else if ((number == 20 || number == 30) && variable != "$ACADVER") {
-      shown += "," + value;
+      shown += "," + value.substr(value.find_first_not_of(' '));
     }
   }
   return shown;
@@ -297,6 +297,16 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
     // The same, each entity's vertices beyond the first in a temporary file.
     EXPECT_EQ(converted(pairs(c.drawing), c.kind, std::nullopt, nullptr, 1), c.expected) << c.what;
   }
+  // The header has one size whatever its extents, each right-aligned in 24
+  // columns: those known only at the end take the place of the first ones
+  // without moving the file.
+  const std::size_t size = converted_header(Extents{}).size();
+  for (double v : {-2.2250738585072014e-308, -4.9406564584124654e-324, 1e300, -1234.5678}) {
+    EXPECT_EQ(converted_header(Extents{v, v, v, v, v, v}).size(), size) << v;
+  }
+  EXPECT_NE(
+      converted_header(Extents{1.5, 0, 0, 0, 0, 0}).find("\r\n 10\r\n                     1.5\r\n"),
+      std::string::npos);
 }
 
 // An entity's vertices beyond those held in memory go to a temporary file, in
