@@ -232,8 +232,7 @@ TEST_F(EndToEnd, ADrawingNotLaidOutAsTheMergeReadsItIsRefusedAtItsLine) {
       {"POLYLINE\n", kHa,
        "cannot merge c:\\images\\site4\\northcn.dxf (" +
            message_path(drive.path(), kFirst, "c:\\images\\site4\\northcn.dxf") +
-           "): line 2: the drawing ends inside a POLYLINE; convert it first: quorvane_tool convert "
-           "cn "
+           "): line 2: the drawing ends inside a POLYLINE; convert it first: quorvane_tool convert cn "
            "INPUT OUTPUT"},
       {kContour, "  0\r\nPOLYLINE\r\n  8\r\nHA_6292\r\n 66\r\n1\r\n 10\r\n0.0\r\n",
        "cannot merge c:\\images\\site4\\northha.dxf (" +
@@ -448,9 +447,7 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
       "  0\nLWPOLYLINE\n  8\nfor\xEAt\n 10\n7\n 20\n8\n 10\n9\n 20\n10\n"
       "  0\nENDSEC\n  0\nEOF\n");
   // The header's extents right-aligned in 24 columns.
-  auto extent = [](const std::string& value) {
-    return std::string(24 - value.size(), ' ') + value;
-  };
+  auto extent = [](const std::string& value) { return std::string(24 - value.size(), ' ') + value; };
   const std::string header =
       "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1009\n  9\n$DWGCODEPAGE\n  3\nANSI_1252\n"
       "  9\n$EXTMIN\n 10\n" +
@@ -467,15 +464,16 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
       "  0\nVERTEX\n  8\nfor\xEAt\n 70\n    32\n 10\n7\n 20\n8\n 30\n0\n"
       "  0\nVERTEX\n  8\nfor\xEAt\n 70\n    32\n 10\n9\n 20\n10\n 30\n0\n"
       "  0\nSEQEND\n  8\nfor\xEAt\n  0\nENDSEC\n  0\nEOF\n";
-  const std::string ha = header + extent("0") + "\n  0\nENDSEC\n" + entities +
-                         "  0\nPOLYLINE\n  8\nPlot_lines\n  6\nBYLAYER\n 66\n     1\n 70\n     1\n"
-                         "  0\nVERTEX\n  8\nPlot_lines\n 70\n     0\n 10\n1.5\n 20\n2.25\n"
-                         "  0\nVERTEX\n  8\nPlot_lines\n 70\n     0\n 10\n-3\n 20\n4\n"
-                         "  0\nSEQEND\n  8\nPlot_lines\n"
-                         "  0\nPOLYLINE\n  8\nHA_6292\n  6\nBYLAYER\n 66\n     1\n 70\n     0\n"
-                         "  0\nVERTEX\n  8\nHA_6292\n 70\n     0\n 10\n7\n 20\n8\n"
-                         "  0\nVERTEX\n  8\nHA_6292\n 70\n     0\n 10\n9\n 20\n10\n"
-                         "  0\nSEQEND\n  8\nHA_6292\n  0\nENDSEC\n  0\nEOF\n";
+  const std::string ha =
+      header + extent("0") + "\n  0\nENDSEC\n" + entities +
+      "  0\nPOLYLINE\n  8\nPlot_lines\n  6\nBYLAYER\n 66\n     1\n 70\n     1\n"
+      "  0\nVERTEX\n  8\nPlot_lines\n 70\n     0\n 10\n1.5\n 20\n2.25\n"
+      "  0\nVERTEX\n  8\nPlot_lines\n 70\n     0\n 10\n-3\n 20\n4\n"
+      "  0\nSEQEND\n  8\nPlot_lines\n"
+      "  0\nPOLYLINE\n  8\nHA_6292\n  6\nBYLAYER\n 66\n     1\n 70\n     0\n"
+      "  0\nVERTEX\n  8\nHA_6292\n 70\n     0\n 10\n7\n 20\n8\n"
+      "  0\nVERTEX\n  8\nHA_6292\n 70\n     0\n 10\n9\n 20\n10\n"
+      "  0\nSEQEND\n  8\nHA_6292\n  0\nENDSEC\n  0\nEOF\n";
   const std::string summary_end =
       "  written: 2 polylines, 4 vertices\n"
       "  left out: 1 INSERT (blocks are not expanded)\n"
@@ -487,46 +485,30 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
     int status;
     std::string out, err, written;
   } cases[] = {
-      {{"convert", "cn", "plan.dxf", "plancn.dxf"},
-       0,
-       "plan.dxf converted into plancn.dxf, the first drawing (cn) of a merge\n" + summary_end,
-       "",
+      {{"convert", "cn", "plan.dxf", "plancn.dxf"}, 0,
+       "plan.dxf converted into plancn.dxf, the first drawing (cn) of a merge\n" + summary_end, "",
        crlf(cn)},
-      {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "FORÊT"},
-       0,
+      {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "FORÊT"}, 0,
        "plan.dxf converted into planha.dxf, the second drawing (ha) of a merge\n" + summary_end +
            "  on layer HA_6292, the only layer the merge keeps: 1 polyline, 1 of them of layer "
            "\"FORÊT\"\n",
-       "",
-       crlf(ha)},
-      {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "PLOTS"},
-       1,
-       "",
+       "", crlf(ha)},
+      {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "PLOTS"}, 1, "",
        "quorvane_tool: cannot convert plan.dxf: no polyline of its model space is on layer PLOTS; "
        "its polylines are on Plot lines, forêt\n",
        "an earlier file"},
-      {{"convert", "cn", "binary.dxf", "plancn.dxf"},
-       1,
-       "",
+      {{"convert", "cn", "binary.dxf", "plancn.dxf"}, 1, "",
        "quorvane_tool: cannot convert binary.dxf: line 1: this is a binary DXF drawing: save it as "
        "ASCII DXF, then convert that\n",
        "an earlier file"},
-      {{"convert", "cn", "cut.dxf", "plancn.dxf"},
-       1,
-       "",
+      {{"convert", "cn", "cut.dxf", "plancn.dxf"}, 1, "",
        "quorvane_tool: cannot convert cut.dxf: line 45: the drawing ends inside its ENTITIES "
        "section, without ENDSEC and EOF: it may have been cut short\n",
        "an earlier file"},
-      {{"convert", "cn", "none.dxf", "plancn.dxf"},
-       1,
-       "",
-       "quorvane_tool: cannot open none.dxf: No such file or directory\n",
-       "an earlier file"},
-      {{"convert", "cn", "plan.dxf", "./plan.dxf"},
-       1,
-       "",
-       "quorvane_tool: refusing to write ./plan.dxf: it is the same file as the drawing to "
-       "convert, "
+      {{"convert", "cn", "none.dxf", "plancn.dxf"}, 1, "",
+       "quorvane_tool: cannot open none.dxf: No such file or directory\n", "an earlier file"},
+      {{"convert", "cn", "plan.dxf", "./plan.dxf"}, 1, "",
+       "quorvane_tool: refusing to write ./plan.dxf: it is the same file as the drawing to convert, "
        "plan.dxf\n",
        drawing},
   };
