@@ -20,21 +20,70 @@ Command usage_error(std::string error) {
   return command;
 }
 
+// --layer NAME or --layer=NAME at arguments[i], for `name` (convert or merge):
+// true when it is one, i then at its last word; `error` tells a mistake.
+bool layer_option(const std::vector<std::string>& arguments, std::size_t& i, const char* name,
+                  Command& command, std::string& error) {
+  const std::string& argument = arguments[i];
+  if (argument != "--layer" && !argument.starts_with("--layer=")) return false;
+  const std::string named = std::string(name) + ": ";
+  if (command.layer) {
+    error = named + "--layer is given twice";
+  } else if (argument == "--layer" && i + 1 == arguments.size()) {
+    error = named + "--layer needs the layer's name";
+  } else {
+    command.layer = argument == "--layer" ? arguments[++i] : argument.substr(8);
+    if (command.layer->empty()) error = named + "the layer's name is empty";
+  }
+  return true;
+}
+
+// merge [--convert] FOLDER CN HA OUT [--layer NAME], the options anywhere after merge.
+Command parse_merge(const std::vector<std::string>& arguments) {
+  Command command;
+  std::vector<std::string> given;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    std::string error;
+    if (layer_option(arguments, i, "merge", command, error)) {
+      if (!error.empty()) return usage_error(error);
+    } else if (argument == "--convert") {
+      if (command.convert) return usage_error("merge: --convert is given twice");
+      command.convert = true;
+    } else if (argument.starts_with("--")) {
+      return usage_error("merge: unknown option " + argument);
+    } else {
+      given.push_back(argument);
+    }
+  }
+  if (given.size() != 4) {
+    return usage_error("merge takes 4 arguments, FOLDER CN HA OUT, not " +
+                       std::to_string(given.size()));
+  }
+  if (command.layer && !command.convert) {
+    return usage_error("merge: --layer goes with --convert, which converts the second drawing");
+  }
+  const char* const names[] = {"FOLDER", "CN", "HA", "OUT"};
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (!one_word(given[i])) {
+      return usage_error(std::string("merge: ") + names[i] +
+                         (given[i].empty() ? " is empty" : " holds whitespace"));
+    }
+  }
+  command.kind = Command::Kind::kMerge;
+  command.answers = given;
+  return command;
+}
+
 // convert cn|ha INPUT OUTPUT, with --layer NAME (or --layer=NAME) anywhere after convert.
 Command parse_convert(const std::vector<std::string>& arguments) {
   Command command;
   std::vector<std::string> given;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "--layer" || argument.starts_with("--layer=")) {
-      if (command.layer) return usage_error("convert: --layer is given twice");
-      if (argument == "--layer") {
-        if (i + 1 == arguments.size()) return usage_error("convert: --layer needs the layer's name");
-        command.layer = arguments[++i];
-      } else {
-        command.layer = argument.substr(8);
-      }
-      if (command.layer->empty()) return usage_error("convert: the layer's name is empty");
+    std::string error;
+    if (layer_option(arguments, i, "convert", command, error)) {
+      if (!error.empty()) return usage_error(error);
     } else if (argument.starts_with("--")) {
       return usage_error("convert: unknown option " + argument);
     } else {
@@ -78,22 +127,7 @@ Command parse_command_line(const std::vector<std::string>& arguments) {
     command.kind = Command::Kind::kVersion;
     return command;
   }
-  if (first == "merge") {
-    if (arguments.size() != 5) {
-      return usage_error("merge takes 4 arguments, FOLDER CN HA OUT, not " +
-                         std::to_string(arguments.size() - 1));
-    }
-    const char* const names[] = {"FOLDER", "CN", "HA", "OUT"};
-    for (std::size_t i = 1; i < 5; ++i) {
-      if (!one_word(arguments[i])) {
-        return usage_error(std::string("merge: ") + names[i - 1] +
-                           (arguments[i].empty() ? " is empty" : " holds whitespace"));
-      }
-    }
-    command.kind = Command::Kind::kMerge;
-    command.answers.assign(arguments.begin() + 1, arguments.end());
-    return command;
-  }
+  if (first == "merge") return parse_merge(arguments);
   if (first == "convert") return parse_convert(arguments);
   if (first.size() > 1 && first[0] == '-') return usage_error("unknown option " + first);
   return usage_error("unknown command " + first);
@@ -107,6 +141,11 @@ std::string usage() {
          "                                         merges c:\\images\\FOLDER\\CNcn.dxf and\n"
          "                                         c:\\images\\FOLDER\\HAha.dxf into\n"
          "                                         c:\\images\\FOLDER\\OUTcnha.dxf\n"
+         "  quorvane_tool merge --convert FOLDER CN HA OUT [--layer NAME]\n"
+         "                                         the same for drawings of any CAD program:\n"
+         "                                         each is converted first, as convert does,\n"
+         "                                         into a temporary file; the drawings\n"
+         "                                         themselves are not written\n"
          "  quorvane_tool convert cn|ha INPUT OUTPUT [--layer NAME]\n"
          "                                         writes the drawing INPUT, made by any CAD\n"
          "                                         program, into OUTPUT as the merge reads its\n"

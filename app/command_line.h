@@ -2,6 +2,8 @@
 //
 //   quorvane_tool                          the dialogue: four answers on standard input
 //   quorvane_tool merge FOLDER CN HA OUT   the same run, the answers given here
+//   quorvane_tool merge --convert FOLDER CN HA OUT [--layer NAME]
+//                                          the same, each drawing converted first
 //   quorvane_tool convert cn|ha INPUT OUTPUT [--layer NAME]
 //                                          a drawing of another program made
 //                                          one that the merge reads
@@ -20,9 +22,10 @@ struct Command {
   enum class Kind { kDialogue, kMerge, kConvert, kHelp, kVersion, kUsageError };
   Kind kind = Kind::kDialogue;
   std::vector<std::string> answers;  ///< merge: the folder and the three base names
+  bool convert = false;              ///< merge --convert: both drawings converted first
   std::string drawing;               ///< convert: cn or ha
   std::string input, output;         ///< convert: paths of this system
-  std::optional<std::string> layer;  ///< convert ha: --layer NAME
+  std::optional<std::string> layer;  ///< convert ha, merge --convert: --layer NAME
   std::string error;                 ///< a usage error, in a few words
 };
 

@@ -1310,8 +1310,10 @@ std::string extents_said(const ConvertReport& r, bool contours) {
 std::string summary(const ConvertReport& r, const ConvertOptions& options, const std::string& input,
                     const std::string& output) {
   const bool contours = options.kind == DrawingKind::kContours;
-  std::string text = input + " converted into " + output + ", the " +
-                     (contours ? "first drawing (cn)" : "second drawing (ha)") + " of a merge\n";
+  // Without an output, the drawing is converted for the merge that runs now.
+  std::string text = input + (output.empty() ? " converted" : " converted into " + output) +
+                     ", the " + (contours ? "first drawing (cn)" : "second drawing (ha)") +
+                     (output.empty() ? " of this merge\n" : " of a merge\n");
   text += "  written: " + plural(r.polylines, "polyline", "polylines") + ", " +
           plural(r.vertices, "vertex", "vertices") + "\n";
   std::string left;

@@ -150,7 +150,8 @@ class Converter {
   std::unique_ptr<State> state_;
 };
 
-/// What the command prints once the drawing is converted.
+/// What the command prints once the drawing is converted; without `output`,
+/// for a drawing converted for the merge that runs now.
 std::string summary(const ConvertReport& report, const ConvertOptions& options,
                     const std::string& input, const std::string& output);
 

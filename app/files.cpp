@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 
 #include "text_encoding.h"
 
@@ -13,8 +15,11 @@
 #endif
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <cwchar>
 #endif
 
 namespace quorvane {
@@ -94,6 +99,32 @@ std::FILE* create_part(const std::string& beside) {
 
 std::FILE* temporary_file() { return std::tmpfile(); }
 
+TemporaryFile::~TemporaryFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::FILE* TemporaryFile::create() {
+  const char* folder = std::getenv("TMPDIR");
+  if (folder == nullptr || *folder == '\0') folder = "/tmp";
+  fd_ = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd_ < 0) return nullptr;
+  const int writing = dup(fd_);
+  if (writing < 0) return nullptr;
+  std::FILE* file = fdopen(writing, "w+b");
+  if (file == nullptr) close(writing);
+  return file;
+}
+
+// A descriptor of its own, with its own offset: through /proc, as the file
+// has no name.
+std::FILE* TemporaryFile::open_reading() const {
+  const int fd = open(("/proc/self/fd/" + std::to_string(fd_)).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
 #else
 
 std::FILE* create_part(const std::string&) { return nullptr; }
@@ -112,6 +143,70 @@ std::FILE* temporary_file() {
 #endif
 
 #ifdef _WIN32
+
+TemporaryFile::~TemporaryFile() {
+  if (handle_ != nullptr) CloseHandle(handle_);
+}
+
+std::FILE* TemporaryFile::create() {
+  wchar_t folder[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  // Made with its deletion at the last close, so that no moment leaves it
+  // behind: a name of our own, as GetTempFileNameW would make it first.
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (int tries = 0; tries < 100 && handle == INVALID_HANDLE_VALUE; ++tries) {
+    wchar_t name[32];
+    swprintf(name, 32, L"qvt%08lx%04x.tmp", GetTickCount(), static_cast<unsigned>(tries * 7919 + GetCurrentProcessId()) & 0xffff);
+    name_ = std::wstring(folder) + name;
+    handle = CreateFileW(name_.c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = EACCES;
+    return nullptr;
+  }
+  handle_ = handle;
+  HANDLE writing = INVALID_HANDLE_VALUE;
+  if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &writing, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    errno = EIO;
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(writing), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(writing);
+    errno = EIO;
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "w+b");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
+std::FILE* TemporaryFile::open_reading() const {
+  HANDLE reading = CreateFileW(name_.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (reading == INVALID_HANDLE_VALUE) {
+    errno = EACCES;
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(reading), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(reading);
+    errno = EIO;
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "rb");
+  if (file == nullptr) _close(fd);
+  return file;
+}
 
 namespace {
 

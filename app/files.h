@@ -25,6 +25,30 @@ std::FILE* create_part(const std::string& beside);
 /// folder; null with errno set when none can be made.
 std::FILE* temporary_file();
 
+/// A file without a name in the system's temporary folder, which goes with
+/// the process however it ends (a kill included), and which may be read any
+/// number of times once written, each reading from its start.
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  ~TemporaryFile();
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  /// Makes the file, and a stream to write it (its closing does not end the
+  /// file); null with errno set when it cannot be made.
+  std::FILE* create();
+  /// A new reading of the bytes written, from the start; null with errno set.
+  std::FILE* open_reading() const;
+
+ private:
+#ifdef _WIN32
+  void* handle_ = nullptr;  // open for the file's life; the file goes when it closes
+  std::wstring name_;
+#else
+  int fd_ = -1;  // open for the file's life
+#endif
+};
+
 /// True when `host` is a folder that exists.
 bool folder_exists(const std::string& host);
 

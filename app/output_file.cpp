@@ -79,6 +79,27 @@ std::string OutputFile::abandon() {
   }
 }
 
+int named_descriptor(const std::string& host) {
+  if (host == "-") return 1;
+#ifndef _WIN32
+  if (host == "/dev/stdout") return 1;
+  if (host == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const std::string lead(prefix);
+    if (!host.starts_with(lead) || host.size() == lead.size() || host.size() > lead.size() + 9) {
+      continue;
+    }
+    int fd = 0;
+    for (std::size_t i = lead.size(); i < host.size(); ++i) {
+      if (host[i] < '0' || host[i] > '9') return -1;
+      fd = fd * 10 + (host[i] - '0');
+    }
+    return fcntl(fd, F_GETFD) >= 0 ? fd : -1;  // only where this process has it open
+  }
+#endif
+  return -1;
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -160,6 +181,21 @@ bool empty(HANDLE handle) {
 std::string follow_links(const std::string& host) { return host; }
 
 std::FILE* OutputFile::open(const std::string& host, int& error) {
+  // Standard output is written through, at its position, in binary.
+  if (named_descriptor(host) >= 0) {
+    const int fd = _dup(_fileno(stdout));
+    std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (file == nullptr) {
+      if (fd >= 0) _close(fd);
+      error = errno != 0 ? errno : EBADF;
+      return nullptr;
+    }
+    _setmode(fd, _O_BINARY);
+    target_ = host;
+    kind_ = Kind::kWriteThrough;
+    opened_ = true;
+    return file;
+  }
   target_ = follow_links(host);
   DWORD attributes = GetFileAttributesW(widen(target_).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
@@ -402,8 +438,20 @@ bool renamed_over(const std::string& target, const struct stat& file) {
 }  // namespace
 
 std::FILE* OutputFile::open(const std::string& host, int& error) {
-  // A FIFO or a device is reached as the system reaches it: /dev/stdout
-  // leads to a pipe through a link that names no file.
+  // An open descriptor is written through, at its position.
+  if (const int named = named_descriptor(host); named >= 0) {
+    const int fd = fcntl(named, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0) {
+      error = errno;
+      return nullptr;
+    }
+    target_ = host;
+    kind_ = Kind::kWriteThrough;
+    opened_ = true;
+    return stream_of(fd, "wb", error);
+  }
+  // A FIFO or a device is reached as the system reaches it: /dev/tty leads
+  // to the terminal through a link that names no file.
   struct stat direct {};
   if (stat(host.c_str(), &direct) == 0 && !S_ISREG(direct.st_mode) && !S_ISDIR(direct.st_mode)) {
     int fd = ::open(host.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);

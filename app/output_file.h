@@ -35,7 +35,7 @@ class OutputFile {
     kInPlace,       ///< made aside, copied over the earlier file: its folder takes no new file
   };
 
-  /// Prepares to write the file `host` names. Returns the stream to write to,
+  /// Prepares to write the file `host` names (see named_descriptor). Returns the stream to write to,
   /// open for reading too when it is a regular file; null with `error` set
   /// (an errno value) when it cannot be written. When no file can be made
   /// aside for a file written in place, kind() is kInPlace.
@@ -82,6 +82,13 @@ class OutputFile {
 /// midway and it was emptied.
 inline constexpr char kWrittenOverAndEmptied[] =
     "was being written over in place, as its folder takes no new file, and is left empty";
+
+/// The descriptor of this process that `host` names, or -1: "-" and
+/// /dev/stdout name standard output, /dev/stderr standard error, /dev/fd/N
+/// and /proc/self/fd/N the descriptor N, where it is open. Such a file is
+/// written through its descriptor, at its position, and never replaced: it
+/// may be a file a shell opened to append to.
+int named_descriptor(const std::string& host);
 
 /// Where `host` leads when every symbolic link along it is followed, as far
 /// as the links lead (a dangling one gives the file it would create).

@@ -21,7 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +33,7 @@
 
 #include "command_line.h"
 #include "console.h"
+#include "convert_command.h"
 #include "converter.h"
 #include "files.h"
 #include "host_path.h"
@@ -40,11 +41,18 @@
 #include "line_writer.h"
 #include "merge_engine.h"
 #include "output_file.h"
+#include "run.h"
 #include "side_by_side.h"
 #include "text_encoding.h"
 #include "token_stream.h"
 
 using namespace quorvane;
+using run::check_console;
+using run::check_output;
+using run::console;
+using run::describe;
+using run::f3;
+using run::fail;
 
 namespace {
 
@@ -52,6 +60,7 @@ namespace {
 // and the file as it was when opened.
 struct Input {
   std::string composed, host;
+  std::string shown;  // as messages name it: composed (host), and whether it was converted
   std::unique_ptr<TokenStream> stream;
   std::FILE* file = nullptr;  // held by the stream
   FileStamp stamp;
@@ -60,49 +69,15 @@ struct Input {
 std::string nomim1, nomim2, nomim3;
 Input f1, f1_survey;  // the first input, read twice: its survey, then its copy
 Input f2;
-OutputFile output;
-std::string output_host;  // where the merged file's path leads, as found
-std::string output_shown;  // the file written, as a message names it
-const char* output_role = "merged file";
-std::unique_ptr<LineWriter> f3;
 Extents extents;
-Console console(stdout, stdin);
 std::unique_ptr<SecondCopyThread> second;
-std::unique_ptr<GroupSource> groups;  // the pairs of a drawing being converted
+// With --convert: the drawings as converted, which the merge reads in their place.
+std::unique_ptr<TemporaryFile> converted[2];
 
-std::string describe(const std::string& composed, const std::string& host) {
-  return composed + " (" + host + ")";
-}
-
-// The reason of a failed write, in an operator's words where the system's are not.
-std::string reason(int error) {
-  if (error == ENOSPC) return "the disk is full";
-#ifdef EDQUOT
-  if (error == EDQUOT) return "the disk quota is used up";
-#endif
-  return std::strerror(error);
-}
-
-[[noreturn]] void fail(const std::string& what) {
-  // The passes beside this one end first: they write to the console and the
-  // files. Then every other thread is joined, the inputs' readers ahead and
-  // the merged file's writer, so that the process ends with this one alone
-  // (Wine reports a thread that the end of a process cuts off).
+// The passes beside this one end first, then the inputs' readers.
+void stop_the_merge() {
   second.reset();
-  groups.reset();
-  console.flush();
-  f3.reset();
   for (Input* input : {&f1_survey, &f1, &f2}) input->stream.reset();
-  std::string left = output.abandon();
-  if (!left.empty()) left = std::string("; the ") + output_role + " " + output_shown + " " + left;
-  write_error_line("quorvane_tool: " + what + left + "\n");
-  std::_Exit(1);
-}
-
-void check_console() {
-  if (console.error() != 0) {
-    fail(std::string("cannot write to standard output: ") + std::strerror(console.error()));
-  }
 }
 
 // The answers given on the command line, if they were: no prompt is then shown.
@@ -144,38 +119,53 @@ std::string locate(const std::string& composed, bool whole, const char* what) {
 }
 
 const char* changed_while_merged = ": it changed while it was being merged";
-const char* changed_while_converted = ": it changed while it was being converted";
 
 [[noreturn]] void changed(const Input& input) {
-  fail("cannot read " + describe(input.composed, input.host) + changed_while_merged);
+  fail("cannot read " + input.shown + changed_while_merged);
+}
+
+// Opens the drawing whose path is composed so, in binary mode; fails the run
+// saying why it cannot be. `regular_only`: a FIFO or a device is refused.
+std::FILE* open_drawing(const std::string& composed, std::string& host, bool regular_only) {
+  host = locate(composed, /*whole=*/true, "cannot open");
+  int error = 0;
+  std::FILE* file = open_input(host, regular_only, error);
+  if (error == kNotRegular) {
+    fail("cannot open " + describe(composed, host) +
+         ": it is not a regular file, and the first drawing must be read twice");
+  }
+  if (file == nullptr) {
+    // A folder that is not there is named as such, not as a missing file.
+    const std::string folder = host.substr(0, host.find_last_of("/\\"));
+    std::string why = std::strerror(error);
+    if (error == ENOENT && !folder_exists(folder)) why = "there is no folder " + nomdir;
+    fail("cannot open " + describe(composed, host) + ": " + why);
+  }
+  return file;
 }
 
 // `ahead`: blocks read and indexed ahead on a thread of the stream's own. A
 // pass on a thread of its own indexes its blocks itself instead: on two cores
 // a thread more only adds hand-overs.
 // `regular_only`: a FIFO or a device is refused.
-Input open_stream(const std::string& composed, bool ahead, bool regular_only = false) {
+// `as_converted`: the drawing was converted first, and is read as converted.
+Input open_stream(const std::string& composed, bool ahead, bool regular_only = false,
+                  const TemporaryFile* as_converted = nullptr) {
   Input input;
   input.composed = composed;
-  input.host = locate(composed, /*whole=*/true, "cannot open");
-  int error = 0;
-  input.file = open_input(input.host, regular_only, error);
-  if (error == kNotRegular) {
-    fail("cannot open " + describe(composed, input.host) +
-         ": it is not a regular file, and the first drawing must be read twice");
-  }
-  if (input.file == nullptr) {
-    // A folder that is not there is named as such, not as a missing file.
-    const std::string folder = input.host.substr(0, input.host.find_last_of("/\\"));
-    std::string why = std::strerror(error);
-    if (error == ENOENT && !folder_exists(folder)) why = "there is no folder " + nomdir;
-    fail("cannot open " + describe(composed, input.host) + ": " + why);
+  if (as_converted != nullptr) {
+    input.host = locate(composed, /*whole=*/true, "cannot open");
+    input.shown = describe(composed, input.host) + " as converted";
+    input.file = as_converted->open_reading();
+    if (input.file == nullptr) fail("cannot read " + input.shown + ": " + std::strerror(errno));
+  } else {
+    input.file = open_drawing(composed, input.host, regular_only);
+    input.shown = describe(composed, input.host);
   }
   if (!stamp_of(input.file, input.stamp)) input.stamp = FileStamp{};
   // A mapped input cut short while it is read faults instead of ending: the
   // handler of the fault gives this line.
-  std::string note =
-      "quorvane_tool: cannot read " + describe(composed, input.host) + changed_while_merged + "\n";
+  std::string note = "quorvane_tool: cannot read " + input.shown + changed_while_merged + "\n";
   input.stream = std::make_unique<TokenStream>(
       std::make_unique<FileSource>(input.file, std::move(note)), TokenStream::kDefaultBlock, ahead);
   return input;
@@ -183,8 +173,8 @@ Input open_stream(const std::string& composed, bool ahead, bool regular_only = f
 
 // The first input is read twice, and both readings must be of one file as it was.
 void open_first(const std::string& composed) {
-  f1_survey = open_stream(composed, /*ahead=*/false, /*regular_only=*/true);
-  f1 = open_stream(composed, /*ahead=*/true, /*regular_only=*/true);
+  f1_survey = open_stream(composed, /*ahead=*/false, /*regular_only=*/true, converted[0].get());
+  f1 = open_stream(composed, /*ahead=*/true, /*regular_only=*/true, converted[0].get());
   if (!(f1.stamp == f1_survey.stamp)) changed(f1);
 }
 
@@ -195,70 +185,16 @@ void end_of_pass(Input& input, const Fault& fault = Fault{}) {
   if (input.stamp.regular && (!stamp_of(input.file, now) || !(now == input.stamp))) changed(input);
   if (fault) {
     // Drawings of other programs are brought to the layout by the convert command.
-    fail("cannot merge " + describe(input.composed, input.host) + ": line " +
-         std::to_string(fault.line) + ": " + fault.what + "; convert it first: quorvane_tool convert " +
-         (&input == &f1 ? "cn" : "ha") + " INPUT OUTPUT");
+    fail("cannot merge " + input.shown + ": line " + std::to_string(fault.line) + ": " +
+         fault.what + "; convert it first: quorvane_tool convert " +
+         (&input == &f1 ? "cn" : "ha") + " INPUT OUTPUT, or merge with --convert");
   }
   if (input.stream->error() != 0) {
-    fail("cannot read " + describe(input.composed, input.host) + ": " +
+    fail("cannot read " + input.shown + ": " +
          std::strerror(input.stream->error()));
   }
   input.stream.reset();
   input.file = nullptr;
-}
-
-#ifndef _WIN32
-std::atomic_flag faulted = ATOMIC_FLAG_INIT;
-std::string left_empty_note;  // what the fault's line adds for an earlier file emptied
-
-void on_bus_error(int signal, siginfo_t* info, void*) {
-  const char* note = mapped_input_note(info->si_addr);
-  if (note == nullptr) {  // not a mapped input: the usual end of the process
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-    return;
-  }
-  // Several passes may meet the lost bytes at once: one of them ends the run.
-  if (faulted.test_and_set()) {
-    for (;;) pause();
-  }
-  const bool emptied = OutputFile::abandon_now();
-  const std::size_t length = std::strlen(note);
-  ssize_t written = write(2, note, emptied ? length - 1 : length);  // without its line feed
-  if (emptied) {
-    written = write(2, left_empty_note.c_str(), left_empty_note.size());
-    written = write(2, "\n", 1);
-  }
-  (void)written;
-  _exit(1);
-}
-#endif
-
-// Once the file to write is open: where it leads, how messages name it, and
-// what the line of a fault adds when it empties an earlier file being written over.
-void name_output(const std::string& host, const std::string& shown) {
-  output_host = host;
-  output_shown = shown;
-#ifndef _WIN32
-  if (output.kind() == OutputFile::Kind::kInPlace) {
-    left_empty_note =
-        std::string("; the ") + output_role + " " + shown + " " + kWrittenOverAndEmptied;
-  }
-#endif
-}
-
-// Opens the file to write, or ends the run saying why it cannot be.
-std::FILE* open_output(const std::string& host, const std::string& shown) {
-  int error = 0;
-  std::FILE* file = output.open(host, error);
-  if (file == nullptr && output.kind() == OutputFile::Kind::kInPlace) {
-    fail("cannot create " + shown +
-         ": its folder takes no new file, and no temporary file can be made for it: " +
-         std::strerror(error));
-  }
-  if (file == nullptr) fail("cannot create " + shown + ": " + reason(error));
-  name_output(host, shown);
-  return file;
 }
 
 // Refuses an output that would be one of the inputs, then makes ready to write it.
@@ -271,28 +207,12 @@ void create_merged(const std::string& composed) {
            (input == &f1 ? "first input " + nomim1 : "second input " + nomim2));
     }
   }
-  std::FILE* file = open_output(host, describe(composed, host));
+  std::FILE* file = run::open_output(host, describe(composed, host), "merged file");
   // Into a regular file (one made aside too), full buffers are written on a
   // thread of the writer's own; into a FIFO or a device this thread writes
   // every byte, so that an interrupt comes between two writes.
   f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(file), LineWriter::kDefaultCapacity,
-                                    /*background=*/output.regular());
-}
-
-// A file written in place is made in the system's temporary folder first:
-// a failure before commit is one of that folder's disk.
-void check_output(int error) {
-  if (error == 0) return;
-  const bool aside = output.kind() == OutputFile::Kind::kInPlace;
-  fail("cannot write " + output_shown + ": " + reason(error) +
-       (aside ? " in the system's temporary folder, where it is made first" : ""));
-}
-
-// Puts the file written in place; a failure now is one of the file itself.
-void commit_output() {
-  if (int error = output.commit(); error != 0) {
-    fail("cannot write " + output_shown + ": " + reason(error));
-  }
+                                    /*background=*/run::output.regular());
 }
 
 void opening() {
@@ -312,7 +232,7 @@ void opening() {
   ask("\n\tName of the File ha.dxf (withou extension ha.dxf) ? ", nomfic2,
       "the name of the file ha.dxf");
   nomim2 += nomfic2 + "ha.dxf";
-  f2 = open_stream(nomim2, /*ahead=*/false);
+  f2 = open_stream(nomim2, /*ahead=*/false, /*regular_only=*/false, converted[1].get());
   ask("\n\tName of the resulting File (without extension cnha.dxf) ? ", nomfic3,
       "the name of the resulting file");
   nomim3 += nomfic3 + "cnha.dxf";
@@ -327,7 +247,7 @@ void check_first_copy_position(std::uint64_t surveyed) {
 // The second input once more from its start, for a copy in its turn; it must
 // be the file read before.
 Input reopen_second() {
-  Input again = open_stream(nomim2, /*ahead=*/true);
+  Input again = open_stream(nomim2, /*ahead=*/true, /*regular_only=*/false, converted[1].get());
   if (!(again.stamp == f2.stamp)) changed(f2);
   return again;
 }
@@ -363,9 +283,9 @@ void passes_side_by_side() {
   std::FILE* part = nullptr;
   const auto inputs = static_cast<std::uint64_t>(f1.stamp.size + f2.stamp.size);
   if (f2.stamp.regular &&
-      room_for(output.target().substr(0, output.target().find_last_of("/\\") + 1),
+      room_for(run::output.target().substr(0, run::output.target().find_last_of("/\\") + 1),
                4 * inputs + kSpareRoom)) {
-    part = create_part(output.target());
+    part = create_part(run::output.target());
   }
   if (part != nullptr) second = std::make_unique<SecondCopyThread>(*f2.stream, part, console);
 
@@ -423,7 +343,7 @@ void passes_side_by_side() {
 }
 
 void treatment() {
-  if (output.kind() == OutputFile::Kind::kReplacing) {
+  if (run::output.kind() == OutputFile::Kind::kReplacing) {
     passes_side_by_side();
   } else {
     passes_in_turn();
@@ -436,136 +356,35 @@ void treatment() {
   // The merged file takes its name only now, whole; an interrupt from here
   // on comes too late to stop the run.
   hold_interrupts_to_the_end();
-  commit_output();
+  run::commit_output();
   // On a terminal, where the merged file is; the run is over, whatever befalls this line.
   if (console.terminal()) {
-    console.write("\n\tmerged file: " + describe(nomim3, output_host) + "\n");
+    console.write("\n\tmerged file: " + describe(nomim3, run::output_host()) + "\n");
     console.flush();
   }
 }
 
 
-// A drawing of another program, written as the merge reads it.
-//
-// The converted file is written as the merged file is: under a temporary
-// name, put in place only when whole. Its header carries the drawing's own
-// extents when they can be used; otherwise they are those of the vertices
-// written, put in front of the file once it is written. Into a FIFO or a
-// device the file is made in a temporary file first, then written through.
-void convert_drawing(const Command& command) {
-  output_role = "converted file";
-  const std::string& input = command.input;
-  int error = 0;
-  std::FILE* file = open_input(input, /*regular_only=*/false, error);
-  if (file == nullptr) fail("cannot open " + input + ": " + std::strerror(error));
-  FileStamp stamp;
-  if (!stamp_of(file, stamp)) stamp = FileStamp{};
-  std::setvbuf(file, nullptr, _IONBF, 0);  // the reader reads whole blocks itself
-  FileReader source(file);
-  if (same_file(command.output, input)) {
-    fail("refusing to write " + command.output + ": it is the same file as the drawing to convert, " +
-         input);
+// merge --convert: each drawing converted first, as `convert` converts it,
+// into a temporary file that goes with the process; the merge then reads the
+// drawings as converted. The drawings themselves are only read.
+void convert_drawings(const std::optional<std::string>& layer) {
+  nomdir = given_answers[0];
+  const std::string folder = "c:\\images\\" + nomdir + "\\";
+  const std::string paths[2] = {folder + given_answers[1] + "cn.dxf",
+                                folder + given_answers[2] + "ha.dxf"};
+  const DrawingKind kinds[2] = {DrawingKind::kContours, DrawingKind::kPlots};
+  for (int i = 0; i < 2; ++i) {
+    std::string host;
+    std::FILE* file = open_drawing(paths[i], host, /*regular_only=*/false);
+    converted[i] = convert_for_merge(file, describe(paths[i], host), kinds[i],
+                                     i == 1 ? layer : std::nullopt);
   }
-  std::FILE* target = open_output(command.output, command.output);
-  // The header may be known only at the end: a FIFO or a device, which
-  // cannot be rewritten, is made in a temporary file first.
-  std::FILE* spool = nullptr;
-  if (!output.regular()) {
-    spool = temporary_file();
-    if (spool == nullptr) {
-      fail("cannot write " + command.output + ": no temporary file can be made for it: " +
-           std::strerror(errno));
-    }
-  }
-  f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(spool != nullptr ? spool : target),
-                                    LineWriter::kDefaultCapacity, /*background=*/output.regular());
-  ConvertOptions options;
-  options.kind = command.drawing == "cn" ? DrawingKind::kContours : DrawingKind::kPlots;
-  options.layer = command.layer;
-  // A regular file is read on a thread of its own, beside the conversion.
-  if (stamp.regular) {
-    groups = std::make_unique<GroupsAhead>(source);
-  } else {
-    groups = std::make_unique<GroupReader>(source);
-  }
-  Converter converter(*groups, options);
-  const bool whole = converter.run(*f3);
-  const int read_error = groups->error();
-  const ReadFault fault = converter.fault();
-  groups.reset();  // a drawing may go on after its EOF: the reading stops here
-  FileStamp now;
-  if (stamp.regular && (!stamp_of(file, now) || !(now == stamp))) {
-    fail("cannot read " + input + changed_while_converted);
-  }
-  if (read_error != 0) fail("cannot read " + input + ": " + std::strerror(read_error));
-  if (!whole) {
-    fail("cannot convert " + input + ": line " + std::to_string(fault.line) + ": " + fault.what);
-  }
-  const ConvertReport& report = converter.report();
-  if (command.layer && report.from_layer == 0) {
-    std::string layers;
-    for (const std::string& layer : report.layers) {
-      layers += (layers.empty() ? "" : ", ") + printable(layer);
-    }
-    if (report.more_layers) layers += ", and more";
-    fail("cannot convert " + input + ": no polyline of its model space is on layer " +
-         printable(*command.layer) +
-         (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers));
-  }
-  if (spool != nullptr) {
-    // Written through from the temporary file, which goes when closed.
-    check_output(f3->flush());
-    std::vector<char> piece(1 << 20);
-    if (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) {
-      fail("cannot write " + command.output + ": its temporary file cannot be read back: " +
-           std::strerror(errno));
-    }
-    for (std::size_t n; (n = std::fread(piece.data(), 1, piece.size(), spool)) > 0;) {
-      if (std::fwrite(piece.data(), 1, n, target) != n) check_output(errno != 0 ? errno : EIO);
-    }
-    if (std::ferror(spool)) check_output(errno != 0 ? errno : EIO);
-    f3.reset();
-    if (std::fclose(target) != 0) check_output(errno != 0 ? errno : EIO);
-  } else {
-    check_output(f3->close());
-  }
-#ifndef _WIN32
-  // Into standard output itself, the summary goes beside it, to standard error.
-  if (same_file(command.output, "/dev/stdout")) {
-    const std::string text = summary(report, options, input, command.output);
-    std::fputs(text.c_str(), stderr);
-  } else
-#endif
-  {
-    console.write(summary(report, options, input, command.output));
-    console.flush();
-    check_console();
-  }
-  hold_interrupts_to_the_end();
-  commit_output();
+  console.flush();
+  check_console();
 }
 
 }  // namespace
-
-// Memory refused to any thread ends the run as any failure does: the file
-// being written is abandoned, and one line says why. Nothing here allocates.
-static void out_of_memory() {
-  const bool emptied = OutputFile::abandon_now();
-  static const char kLine[] = "quorvane_tool: out of memory: the run stops, and the file it was "
-                              "writing is not put in place";
-  static const char kEmptied[] = "; that file was being written over in place and is left empty";
-#ifdef _WIN32
-  _write(2, kLine, sizeof kLine - 1);
-  if (emptied) _write(2, kEmptied, sizeof kEmptied - 1);
-  _write(2, "\n", 1);
-#else
-  ssize_t written = write(2, kLine, sizeof kLine - 1);
-  if (emptied) written = write(2, kEmptied, sizeof kEmptied - 1);
-  written = write(2, "\n", 1);
-  (void)written;
-#endif
-  std::_Exit(1);
-}
 
 // The fault of a mapped input cut short ends the process from the thread that
 // met it, without joining the others: no thread is lost that way otherwise.
@@ -574,7 +393,7 @@ extern "C" const char* __tsan_default_options() { return "report_thread_leaks=0"
 #endif
 
 // What the command line asks for: 0, or the status of a usage error.
-int run(const std::vector<std::string>& arguments) {
+int dispatch(const std::vector<std::string>& arguments) {
   const Command command = parse_command_line(arguments);
   switch (command.kind) {
     case Command::Kind::kHelp:
@@ -591,10 +410,12 @@ int run(const std::vector<std::string>& arguments) {
       break;
   }
   if (command.kind == Command::Kind::kConvert) {
-    convert_drawing(command);
+    convert_command(command);
     return 0;
   }
+  run::on_failure(stop_the_merge);
   given_answers = command.answers;
+  if (command.convert) convert_drawings(command.layer);
   opening();
   treatment();
   return 0;
@@ -609,22 +430,6 @@ int wmain(int argc, wchar_t** argv) {
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
 #endif
-#ifdef SIGPIPE
-  // A closed pipe on standard output is reported as a failed write, not a silent death.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
-#ifdef SIGXFSZ
-  // So is a merged file beyond the size this process may write.
-  std::signal(SIGXFSZ, SIG_IGN);
-#endif
-  on_interrupt([] { OutputFile::abandon_now(); });
-  std::set_new_handler(out_of_memory);
-#ifndef _WIN32
-  struct sigaction bus_error {};
-  bus_error.sa_sigaction = on_bus_error;
-  bus_error.sa_flags = SA_SIGINFO;
-  sigemptyset(&bus_error.sa_mask);
-  sigaction(SIGBUS, &bus_error, nullptr);
-#endif
-  return run(arguments);
+  run::install_handlers();
+  return dispatch(arguments);
 }

@@ -47,6 +47,18 @@ TEST(CommandLine, EachFormAndEachMistake) {
       {{"merge", "a", "", "c", "d"}, Kind::kUsageError, "merge: CN is empty"},
       {{"merge", "a", "b", "c", "my plot"}, Kind::kUsageError, "merge: OUT holds whitespace"},
       {{"merge", "a\tb", "b", "c", "d"}, Kind::kUsageError, "merge: FOLDER holds whitespace"},
+      {{"merge", "--convert", "site4", "north", "north", "north"}, Kind::kMerge, ""},
+      {{"merge", "site4", "north", "--layer", "Plot lines", "north", "north", "--convert"},
+       Kind::kMerge, ""},
+      {{"merge", "site4", "north", "north", "north", "--layer=PLOTS"}, Kind::kUsageError,
+       "merge: --layer goes with --convert, which converts the second drawing"},
+      {{"merge", "--convert", "--convert", "a", "b", "c", "d"}, Kind::kUsageError,
+       "merge: --convert is given twice"},
+      {{"merge", "--convert", "a", "b", "c", "d", "--layer"}, Kind::kUsageError,
+       "merge: --layer needs the layer's name"},
+      {{"merge", "--convert", "a", "b", "c"}, Kind::kUsageError,
+       "merge takes 4 arguments, FOLDER CN HA OUT, not 3"},
+      {{"merge", "--fast", "a", "b", "c", "d"}, Kind::kUsageError, "merge: unknown option --fast"},
       {{"--help", "merge"}, Kind::kUsageError, "too many arguments after --help"},
       {{"--version", "-h"}, Kind::kUsageError, "too many arguments after --version"},
   };
@@ -55,9 +67,17 @@ TEST(CommandLine, EachFormAndEachMistake) {
     const std::string shown = c.arguments.empty() ? "(none)" : c.arguments[0];
     EXPECT_EQ(command.kind, c.kind) << shown;
     EXPECT_EQ(command.error, c.error) << shown;
-    if (c.kind == Kind::kMerge) {
-      EXPECT_EQ(command.answers,
-                std::vector<std::string>(c.arguments.begin() + 1, c.arguments.end()));
+    if (c.kind == Kind::kMerge) {  // the four words, whatever options stand among them
+      std::vector<std::string> words;
+      for (std::size_t i = 1; i < c.arguments.size(); ++i) {
+        if (c.arguments[i] == "--layer") {
+          ++i;
+        } else if (!c.arguments[i].starts_with("--")) {
+          words.push_back(c.arguments[i]);
+        }
+      }
+      EXPECT_EQ(command.answers, words);
+      EXPECT_EQ(command.convert, words.size() + 1 < c.arguments.size()) << shown;
     }
   }
   // The names of a conversion, wherever --layer stands.
@@ -67,6 +87,8 @@ TEST(CommandLine, EachFormAndEachMistake) {
   command = parse_command_line({"convert", "--layer=PLOTS", "ha", "-a.dxf", "b.dxf"});
   EXPECT_EQ(command.input + "|" + command.layer.value_or("-"), "-a.dxf|PLOTS");
   EXPECT_FALSE(parse_command_line({"convert", "cn", "a.dxf", "b.dxf"}).layer.has_value());
+  command = parse_command_line({"merge", "a", "b", "--layer", "Plot lines", "c", "d", "--convert"});
+  EXPECT_EQ(command.layer.value_or("-"), "Plot lines");
   EXPECT_EQ(version_line().rfind("quorvane_tool 1.2.0", 0), 0u);
 }
 

@@ -233,19 +233,19 @@ TEST_F(EndToEnd, ADrawingNotLaidOutAsTheMergeReadsItIsRefusedAtItsLine) {
        "cannot merge c:\\images\\site4\\northcn.dxf (" +
            message_path(drive.path(), kFirst, "c:\\images\\site4\\northcn.dxf") +
            "): line 2: the drawing ends inside a POLYLINE; convert it first: quorvane_tool convert cn "
-           "INPUT OUTPUT"},
+           "INPUT OUTPUT, or merge with --convert"},
       {kContour, "  0\r\nPOLYLINE\r\n  8\r\nHA_6292\r\n 66\r\n1\r\n 10\r\n0.0\r\n",
        "cannot merge c:\\images\\site4\\northha.dxf (" +
            message_path(drive.path(), kSecond, "c:\\images\\site4\\northha.dxf") +
            "): line 8: expected an integer value, found 0.0; convert it first: quorvane_tool "
-           "convert ha INPUT OUTPUT"},
+           "convert ha INPUT OUTPUT, or merge with --convert"},
       {kContour.substr(0, kContour.find("SEQEND")), kHa,
        "cannot merge c:\\images\\site4\\northcn.dxf (" +
            message_path(drive.path(), kFirst, "c:\\images\\site4\\northcn.dxf") + "): line " +
            std::to_string(
                std::count(kContour.begin(), kContour.begin() + kContour.find("SEQEND"), '\n') + 1) +
            ": the last polyline has no SEQEND; convert it first: quorvane_tool convert cn INPUT "
-           "OUTPUT"},
+           "OUTPUT, or merge with --convert"},
   };
   for (const auto& c : cases) {
     drive.write(kFirst, c.first);
@@ -498,8 +498,8 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
        "its polylines are on Plot lines, forêt\n",
        "an earlier file"},
       {{"convert", "cn", "binary.dxf", "plancn.dxf"}, 1, "",
-       "quorvane_tool: cannot convert binary.dxf: line 1: this is a binary DXF drawing: save it as "
-       "ASCII DXF, then convert that\n",
+       "quorvane_tool: cannot convert binary.dxf: line 1: the binary drawing ends inside the value "
+       "of the group code 18: it may have been cut short\n",
        "an earlier file"},
       {{"convert", "cn", "cut.dxf", "plancn.dxf"}, 1, "",
        "quorvane_tool: cannot convert cut.dxf: line 45: the drawing ends inside its ENTITIES "
@@ -511,13 +511,16 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
        "quorvane_tool: refusing to write ./plan.dxf: it is the same file as the drawing to convert, "
        "plan.dxf\n",
        drawing},
+      {{"convert", "cn", "plan.dxf", "nowhere/x.dxf"}, 1, "",
+       "quorvane_tool: cannot create nowhere/x.dxf: there is no folder nowhere\n",
+       "<missing>"},
   };
   for (const auto& c : cases) {
     here.write("plan.dxf", drawing);
     here.write("binary.dxf", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22) + "\x12\x34");
     here.write("cut.dxf", drawing.substr(0, drawing.find("  0\r\nINSERT")));
     const std::string output = c.arguments[3].substr(c.arguments[3].find('/') + 1);
-    if (output != "plan.dxf") here.write(output, "an earlier file");
+    if (output != "plan.dxf" && c.written != "<missing>") here.write(output, "an earlier file");
     RunOptions options(here.path(), drive.path());
     options.arguments = c.arguments;
     ToolRun r = run_tool("", options);
@@ -527,17 +530,28 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
     EXPECT_EQ(here.read(output), c.written) << c.arguments[2];
     EXPECT_EQ(hidden_files(here.path()), "") << c.arguments[2];
   }
-  // Into standard output, the summary goes to standard error.
-  if (!under_wine()) {
+  // Into standard output, through a pipe or appended to a file a shell
+  // opened, the summary goes to standard error: the file is written at its
+  // position, never replaced.
+  for (const std::string output : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    if (under_wine() && output != "-") continue;
+    SCOPED_TRACE(output);
     RunOptions options(here.path(), drive.path());
-    options.arguments = {"convert", "cn", "plan.dxf", "/dev/stdout"};
+    options.arguments = {"convert", "cn", "plan.dxf", output};
     ToolRun r = run_tool("", options);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, crlf(cn));
-    EXPECT_EQ(r.err, "plan.dxf converted into /dev/stdout, the first drawing (cn) of a merge\n" +
-                         summary_end);
+    EXPECT_EQ(r.err, shown_as("plan.dxf converted into " + output +
+                              ", the first drawing (cn) of a merge\n" + summary_end));
+    if (under_wine()) continue;
+    here.write("log.txt", "HEADER\n");
+    options.stdout_appended_to = here.path() + "/log.txt";
+    r = run_tool("", options);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(here.read("log.txt"), "HEADER\n" + crlf(cn));
   }
   // Each converted file merges, and gives what the merge of such drawings gives.
+  ToolRun merged;
   for (const char* name : {"plancn.dxf", "planha.dxf"}) {
     const bool first = name[4] == 'c';
     RunOptions options(here.path(), drive.path());
@@ -545,11 +559,57 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
     if (!first) options.arguments.insert(options.arguments.end(), {"--layer", "forêt"});
     ASSERT_EQ(run_tool("", options).status, 0);
     drive.write(first ? kFirst : kSecond, here.read(name));
-    ToolRun r = run("site4 north north north");
-    EXPECT_EQ(r.status, 0) << r.err;
+    options.arguments = {"merge", "site4", "north", "north", "north"};
+    merged = run_tool("", options);
+    EXPECT_EQ(merged.status, 0) << merged.err;
     const MergeResult expected = reference_merge(drive.read(kFirst), drive.read(kSecond));
     EXPECT_EQ(expected.refused, 0);
     EXPECT_EQ(drive.read(kOutput), expected.merged);
+  }
+  // merge --convert: both conversions in one run, their summaries first, then
+  // the merge's text; the same merged bytes, the drawings as they were, and no
+  // file of the run's own left anywhere.
+  const std::string converted_merge = drive.read(kOutput);
+  drive.write(kFirst, drawing);
+  drive.write(kSecond, drawing);
+  drive.write(kOutput, "an earlier merge");
+  TempFolder temporary;
+  RunOptions options(here.path(), drive.path());
+  options.temporary_folder = temporary.path();
+  for (const auto& arguments : {std::vector<std::string>{"merge", "--convert", "site4", "north",
+                                                         "north", "north", "--layer", "forêt"},
+                                {"merge", "site4", "north", "north", "north"}}) {
+    options.arguments = arguments;
+    ToolRun r = run_tool("", options);
+    const std::string drawing_of = "c:\\images\\site4\\north";
+    if (arguments[1] == "--convert") {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, shown_as(drawing_of + "cn.dxf (" +
+                                message_path(drive.path(), kFirst, drawing_of + "cn.dxf") +
+                                ") converted, the first drawing (cn) of this merge\n" + summary_end +
+                                drawing_of + "ha.dxf (" +
+                                message_path(drive.path(), kSecond, drawing_of + "ha.dxf") +
+                                ") converted, the second drawing (ha) of this merge\n" + summary_end +
+                                "  on layer HA_6292, the only layer the merge keeps: 1 polyline, "
+                                "1 of them of layer \"forêt\"\n") +
+                           merged.out);
+      EXPECT_EQ(drive.read(kOutput), converted_merge);
+    } else {  // the same drawing, not converted, is refused with the way to convert it
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find("; convert it first: quorvane_tool convert cn INPUT OUTPUT, or merge "
+                           "with --convert"),
+                std::string::npos)
+          << r.err;
+      EXPECT_EQ(drive.read(kOutput), converted_merge);
+    }
+    EXPECT_EQ(drive.read(kFirst), drawing);
+    EXPECT_EQ(drive.read(kSecond), drawing);
+    EXPECT_EQ(hidden_files(drive.path() + "/images/site4"), "");
+    if (!under_wine()) {  // Wine keeps its temporary folder in its prefix
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temporary.path()),
+                              std::filesystem::directory_iterator()),
+                0);
+    }
   }
 }
 

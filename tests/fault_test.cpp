@@ -251,15 +251,15 @@ TEST_F(Faults, AFolderThatTakesNoNewFile) {
       {"a merge refused for its first drawing's layout", [](RunOptions&) {}, refused_first, 1, 0,
        refusal_start(drive.path(), 1, refusal.line) +
            "expected an integer value, found 0.0; convert it first: quorvane_tool convert cn "
-           "INPUT OUTPUT\n",
+           "INPUT OUTPUT, or merge with --convert\n",
        earlier},
       {"a conversion refused",
        [&](RunOptions& o) {
          o.arguments = {"convert", "cn", "binary.dxf", output};
        },
        "", 1, 0,
-       "quorvane_tool: cannot convert binary.dxf: line 1: this is a binary DXF drawing: save it "
-       "as ASCII DXF, then convert that\n",
+       "quorvane_tool: cannot convert binary.dxf: line 1: the binary drawing ends inside the "
+       "value of the group code 18: it may have been cut short\n",
        earlier},
       {"a file too large for this run, where it is made first",
        [](RunOptions& o) { o.file_size_limit = 100000; }, "", 1, 0,
@@ -362,7 +362,7 @@ TEST_F(Faults, AFaultAfterManyBlankLinesIsToldInLittleMemory) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, failure("cannot merge", "c:\\images\\site4\\northha.dxf", kSecond,
                            "line 11: a POLYLINE before the SEQEND of the polyline before it; "
-                           "convert it first: quorvane_tool convert ha INPUT OUTPUT"));
+                           "convert it first: quorvane_tool convert ha INPUT OUTPUT, or merge with --convert"));
   EXPECT_EQ(hidden_files(folder()), "");
 }
 

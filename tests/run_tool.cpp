@@ -138,6 +138,11 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
         !fail_pwrite_from(static_cast<unsigned long>(options.pwrite_fails_from))) {
       _exit(125);
     }
+    if (!options.stdout_appended_to.empty()) {
+      int file = open(options.stdout_appended_to.c_str(), O_WRONLY | O_APPEND);
+      dup2(file, 1);
+      close(file);
+    }
     if (options.stdout_to_full) {
       int full = open("/dev/full", O_WRONLY);
       dup2(full, 1);
@@ -149,6 +154,7 @@ ToolRun run_tool(const std::string& answers, const RunOptions& options) {
     } else {
       setenv("QUORVANE_DRIVE_C", options.drive_c.c_str(), 1);
     }
+    if (!options.temporary_folder.empty()) setenv("TMPDIR", options.temporary_folder.c_str(), 1);
     std::vector<char*> argv;
     if (under_wine()) {
       const char* wine = std::getenv("QUORVANE_WINE");

@@ -23,8 +23,10 @@ struct RunOptions {
       : folder(std::move(in)), drive_c(std::move(drive)) {}
   std::string folder;                  ///< working folder
   std::string drive_c;                 ///< QUORVANE_DRIVE_C; unset when empty
+  std::string temporary_folder;        ///< the system's temporary folder (TMPDIR), when given
   bool close_stdout = false;           ///< start with standard output closed
   bool stdout_to_full = false;         ///< standard output on /dev/full
+  std::string stdout_appended_to;      ///< standard output appended to this file, when given
   bool close_stdin = false;            ///< start with standard input closed
   long file_size_limit = -1;           ///< RLIMIT_FSIZE for the tool, when 0 or more
   long memory_limit = -1;              ///< RLIMIT_AS for the tool, when 0 or more

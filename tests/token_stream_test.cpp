@@ -238,7 +238,8 @@ TEST(TokenStream, CtrlZEndsTheInput) {
   }
   TokenStream::allow_wide_index(true);
   // A NUL inside a token ends it and the input.
-  auto cut = stream_of("POLY\0LINE 5"s);
+  const std::string bytes = "POLY\0LINE 5"s;  // the stream reads it where it lies
+  auto cut = stream_of(bytes);
   std::string texte;
   ASSERT_TRUE(cut->read_string(texte));
   EXPECT_EQ(texte, "POLY");

@@ -191,8 +191,8 @@ DRAWINGS = [
      "WALLS", None),
     ("dxflib r2000 plots", lambda p: subprocess.run([WRITER, p, "r2000", "ha"], check=True),
      "WALLS", None),
-    ("ezdxf R2010 binary", lambda p: by_ezdxf(p, "R2010", binary=True), None,
-     {"cn": r"line \d+: .*binary", "ha": r"line \d+: .*binary"}),
+    ("ezdxf R12 binary", lambda p: by_ezdxf(p, "R12", binary=True), "forêt", None),
+    ("ezdxf R2010 binary", lambda p: by_ezdxf(p, "R2010", binary=True), "forêt", None),
     # Of "Survey lines" only a LINE, a polyface mesh, a block's and paper space's polylines.
     ("ezdxf R2000, a layer without polylines", lambda p: by_ezdxf(p, "R2000"), "Survey lines",
      {"ha": r"(line \d+: )?.*Survey lines"}),

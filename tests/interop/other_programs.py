@@ -4,7 +4,8 @@ its R12 writer, binary DXF, and a drawing saved again as UTF-16 text), GDAL
 (contours of a small grid through gdal_contour -3d, lines from GeoJSON, each
 through ogr2ogr -f DXF) and dxflib (R12 and R2000), and merges each with the
 built tool, as the first drawing beside the sample second one and as the
-second beside the sample first one. Each run must either refuse a drawing at
+second beside the sample first one, then with merge --convert. Each merge
+must either refuse a drawing at
 the line the plain model of the merge gives, or merge into a file that ezdxf
 and GDAL read whole and that holds every polyline of the first drawing's model
 space and every HA_6292 polyline of the second, as ezdxf counts them
@@ -210,6 +211,59 @@ def run_one(tool, model, path, kind, drive):
     return "merged", merged_whole(first, second, merged)
 
 
+def readable(path):
+    """True when ezdxf reads the drawing."""
+    try:
+        ezdxf.readfile(path)
+        return True
+    except Exception:  # noqa: BLE001: any refusal of the reader counts
+        return False
+
+
+def run_converted(tool, path, kind, drive):
+    """(outcome, problem or None) of `merge --convert` with the drawing at
+    `path` as `kind`: every drawing ezdxf reads merges, with every polyline of
+    the first drawing and those of the second on HA_6292 (or on the layer
+    named with --layer when it has none there), the drawings untouched and
+    nothing left beside them."""
+    site = os.path.join(drive, "images", "site4")
+    os.makedirs(site)
+    for name in ("northcn.dxf", "northha.dxf"):
+        shutil.copy(os.path.join(EXAMPLES, name), site)
+    shutil.copy(path, os.path.join(site, "north%s.dxf" % kind))
+    first, second = (os.path.join(site, "north%s.dxf" % k) for k in ("cn", "ha"))
+    before = {name: open(os.path.join(site, name), "rb").read() for name in os.listdir(site)}
+    command = [tool, "merge", "--convert", "site4", "north", "north", "north"]
+    layer = "HA_6292"
+    if kind == "ha" and readable(path) and not polylines_of(path, "HA_6292"):
+        layers = sorted({found_layer for found_layer, _ in polylines_of(path)})
+        if layers:
+            layer = layers[0]
+            command += ["--layer", layer]
+    run = subprocess.run(command, text=True, capture_output=True,
+                         env=dict(os.environ, QUORVANE_DRIVE_C=drive))
+    left = sorted(set(os.listdir(site)) - set(before) - {"northcnha.dxf"})
+    changed = [name for name, data in before.items()
+               if open(os.path.join(site, name), "rb").read() != data]
+    if changed or left:
+        return "converted", "drawings changed %s, files left %s" % (changed, left)
+    if not readable(path):
+        if run.returncode == 1 and run.stderr.startswith("quorvane_tool: cannot convert"):
+            return "refused by ezdxf and the conversion", None
+        return "converted", "ezdxf cannot read it, but: %d %s" % (run.returncode,
+                                                                 run.stderr.strip())
+    if run.returncode != 0:
+        return "converted", "merge --convert failed: %s" % run.stderr.strip()
+    merged = polylines_of(os.path.join(site, "northcnha.dxf"))
+    want = collections.Counter(v for _, v in polylines_of(first).elements())
+    want.update(v for _, v in polylines_of(second, layer).elements())
+    got = collections.Counter(v for _, v in merged.elements())
+    if got != want:
+        return "converted", "the merged file holds polylines of %s vertices, not %s" % (
+            sorted(got.elements()), sorted(want.elements()))
+    return "converted", None
+
+
 def main():
     if len(sys.argv) != 4:
         print(__doc__)
@@ -225,13 +279,19 @@ def main():
             path = os.path.join(scratch, "drawing%d.dxf" % number)
             write(path)
             for kind, role in ROLES:
-                with tempfile.TemporaryDirectory() as drive:
-                    outcome, problem = run_one(tool, model, path, kind, drive)
-                counts[program]["failed" if problem else outcome.split()[0]] += 1
-                print("%s %s %s as %s: %s" % ("FAIL" if problem else "ok", program, name, role,
-                                              problem or outcome))
-    print("; ".join("%s: %d merged, %d refused, %d failed" % (
-        program, c["merged"], c["refused"], c["failed"]) for program, c in counts.items()))
+                for run in (run_one, run_converted):
+                    with tempfile.TemporaryDirectory() as drive:
+                        if run is run_one:
+                            outcome, problem = run_one(tool, model, path, kind, drive)
+                        else:
+                            outcome, problem = run_converted(tool, path, kind, drive)
+                    counts[program]["failed" if problem else outcome.split()[0]] += 1
+                    print("%s %s %s as %s%s: %s" % (
+                        "FAIL" if problem else "ok", program, name, role,
+                        ", --convert" if run is run_converted else "", problem or outcome))
+    print("; ".join("%s: %d merged, %d refused, %d converted and merged, %d failed" % (
+        program, c["merged"], c["refused"], c["converted"], c["failed"])
+        for program, c in counts.items()))
     return 1 if any(c["failed"] for c in counts.values()) else 0
 
 

@@ -1,0 +1,209 @@
+#include "convert_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "binary_groups.h"
+#include "group_reader.h"
+#include "interrupts.h"
+#include "run.h"
+
+namespace quorvane {
+
+using run::check_console;
+using run::check_output;
+using run::console;
+using run::fail;
+using run::f3;
+
+namespace {
+
+std::unique_ptr<GroupSource> groups;  // the pairs of the drawing being converted
+
+const char* changed_while_converted = ": it changed while it was being converted";
+
+#ifdef _WIN32
+constexpr char kSeparators[] = "/\\";
+#else
+constexpr char kSeparators[] = "/";
+#endif
+
+// The bytes read already to tell what the drawing is, then the rest of it.
+class Replay : public ByteSource {
+ public:
+  Replay(std::string head, ByteSource& rest) : head_(std::move(head)), rest_(rest) {}
+  Result read(char* into, std::size_t size) override {
+    if (given_ == head_.size()) return rest_.read(into, size);
+    const std::size_t count = std::min(size, head_.size() - given_);
+    std::memcpy(into, head_.data() + given_, count);
+    given_ += count;
+    return {count, 0};
+  }
+
+ private:
+  std::string head_;
+  std::size_t given_ = 0;
+  ByteSource& rest_;
+};
+
+// Reads the drawing `file`, named `shown` in messages, and writes it
+// converted into f3; fails the run at a fault of the drawing, a failed read,
+// or a drawing that changed meanwhile. What was written, and left out.
+ConvertReport convert(std::FILE* file, const std::string& shown, const ConvertOptions& options) {
+  static const bool stops = (run::on_failure([] { groups.reset(); }), true);
+  (void)stops;
+  FileStamp stamp;
+  if (!stamp_of(file, stamp)) stamp = FileStamp{};
+  std::setvbuf(file, nullptr, _IONBF, 0);  // the reader reads whole blocks itself
+  FileReader input(file);
+  // Its first bytes tell a binary drawing from one saved as text.
+  std::string head(kBinaryDxf.size(), '\0');
+  std::size_t taken = 0;
+  for (ByteSource::Result got{1, 0}; taken < head.size() && got.count > 0 && got.error == 0;
+       taken += got.count) {
+    got = input.read(head.data() + taken, head.size() - taken);
+  }
+  head.resize(taken);
+  Replay source(head, input);
+  if (head == kBinaryDxf) {
+    groups = std::make_unique<BinaryGroupReader>(source);
+  } else if (stamp.regular) {
+    groups = std::make_unique<GroupsAhead>(source);  // on a thread of its own, beside the conversion
+  } else {
+    groups = std::make_unique<GroupReader>(source);
+  }
+  Converter converter(*groups, options);
+  const bool whole = converter.run(*f3);
+  const int read_error = groups->error();
+  const ReadFault fault = converter.fault();
+  groups.reset();  // a drawing may go on after its EOF: the reading stops here
+  FileStamp now;
+  if (stamp.regular && (!stamp_of(file, now) || !(now == stamp))) {
+    fail("cannot read " + shown + changed_while_converted);
+  }
+  if (read_error != 0) fail("cannot read " + shown + ": " + std::strerror(read_error));
+  if (!whole) {
+    fail("cannot convert " + shown + ": line " + std::to_string(fault.line) + ": " + fault.what);
+  }
+  const ConvertReport& report = converter.report();
+  if (options.layer && report.from_layer == 0) {
+    std::string layers;
+    for (const std::string& layer : report.layers) {
+      layers += (layers.empty() ? "" : ", ") + printable(layer);
+    }
+    if (report.more_layers) layers += ", and more";
+    fail("cannot convert " + shown + ": no polyline of its model space is on layer " +
+         printable(*options.layer) +
+         (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers));
+  }
+  return report;
+}
+
+ConvertOptions options_of(DrawingKind kind, const std::optional<std::string>& layer) {
+  ConvertOptions options;
+  options.kind = kind;
+  options.layer = layer;
+  return options;
+}
+
+}  // namespace
+
+// The converted file is written as the merged file is: under a temporary
+// name, put in place only when whole. Its header carries the drawing's own
+// extents when they can be used; otherwise they are those of the vertices
+// written, put in front of the file once it is written. Into a FIFO or a
+// device the file is made in a temporary file first, then written through.
+void convert_command(const Command& command) {
+  const std::string& input = command.input;
+  int error = 0;
+  std::FILE* file = open_input(input, /*regular_only=*/false, error);
+  if (file == nullptr) fail("cannot open " + input + ": " + std::strerror(error));
+  const int descriptor = named_descriptor(command.output);
+  if (descriptor < 0 && same_file(command.output, input)) {
+    fail("refusing to write " + command.output + ": it is the same file as the drawing to convert, " +
+         input);
+  }
+  // A folder that is not there is named as such, as the merge names it.
+  const std::string folder = command.output.substr(0, command.output.find_last_of(kSeparators));
+  if (descriptor < 0 && folder != command.output && !folder.empty() && !folder_exists(folder)) {
+    fail("cannot create " + command.output + ": there is no folder " + folder);
+  }
+  std::FILE* target = run::open_output(command.output, command.output, "converted file");
+  // The header may be known only at the end: a FIFO or a device, which
+  // cannot be rewritten, is made in a temporary file first.
+  std::FILE* spool = nullptr;
+  if (!run::output.regular()) {
+    spool = temporary_file();
+    if (spool == nullptr) {
+      fail("cannot write " + command.output + ": no temporary file can be made for it: " +
+           std::strerror(errno));
+    }
+  }
+  f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(spool != nullptr ? spool : target),
+                                    LineWriter::kDefaultCapacity,
+                                    /*background=*/run::output.regular());
+  const ConvertOptions options = options_of(
+      command.drawing == "cn" ? DrawingKind::kContours : DrawingKind::kPlots, command.layer);
+  const ConvertReport report = convert(file, input, options);
+  if (spool != nullptr) {
+    // Written through from the temporary file, which goes when closed.
+    check_output(f3->flush());
+    std::vector<char> piece(1 << 20);
+    if (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) {
+      fail("cannot write " + command.output + ": its temporary file cannot be read back: " +
+           std::strerror(errno));
+    }
+    for (std::size_t n; (n = std::fread(piece.data(), 1, piece.size(), spool)) > 0;) {
+      if (std::fwrite(piece.data(), 1, n, target) != n) check_output(errno != 0 ? errno : EIO);
+    }
+    if (std::ferror(spool)) check_output(errno != 0 ? errno : EIO);
+    f3.reset();
+    if (std::fclose(target) != 0) check_output(errno != 0 ? errno : EIO);
+  } else {
+    check_output(f3->close());
+  }
+  // Into standard output itself, the summary goes beside it, to standard error.
+  if (descriptor == 1
+#ifndef _WIN32
+      || same_file(command.output, "/dev/stdout")
+#endif
+  ) {
+    const std::string text = summary(report, options, input, command.output);
+    std::fputs(text.c_str(), stderr);
+  } else {
+    console.write(summary(report, options, input, command.output));
+    console.flush();
+    check_console();
+  }
+  hold_interrupts_to_the_end();
+  run::commit_output();
+}
+
+std::unique_ptr<TemporaryFile> convert_for_merge(std::FILE* file, const std::string& shown,
+                                                 DrawingKind kind,
+                                                 const std::optional<std::string>& layer) {
+  auto converted = std::make_unique<TemporaryFile>();
+  std::FILE* into = converted->create();
+  if (into == nullptr) {
+    fail("cannot convert " + shown + ": no temporary file can be made for it: " +
+         std::strerror(errno));
+  }
+  f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(into), LineWriter::kDefaultCapacity,
+                                    /*background=*/true);
+  const ConvertOptions options = options_of(kind, layer);
+  const ConvertReport report = convert(file, shown, options);
+  if (const int error = f3->close(); error != 0) {
+    fail("cannot convert " + shown + ": " + run::reason(error) +
+         " in the system's temporary folder, where it is converted");
+  }
+  f3.reset();
+  std::fclose(file);
+  console.write(summary(report, options, shown, ""));
+  check_console();
+  return converted;
+}
+
+}  // namespace quorvane
