@@ -179,30 +179,31 @@ class Converter::Held {
   Held(const Held&) = delete;
   Held& operator=(const Held&) = delete;
 
+  /// A point after the others, to be filled in until the next one is asked
+  /// for; null, with `error` the errno value, when the one before cannot be
+  /// written to the file.
+  Point* next(int& error) {
+    error = 0;
+    if (memory_.size() < bound_) return &memory_.emplace_back();
+    if (staged_) error = spill(staging_);  // the one before, beyond the bound
+    staged_ = true;
+    staging_ = Point();
+    return error == 0 ? &staging_ : nullptr;
+  }
   /// Holds `point` after the others; 0 or the errno value of a failed write.
   int add(const Point& point) {
-    if (memory_.size() < bound_ && spilled_ == 0) {
-      memory_.push_back(point);
-      return 0;
-    }
-    if (file_ == nullptr) {
-      errno = 0;
-      file_ = temporary_();
-      if (file_ == nullptr) return errno != 0 ? errno : EIO;
-      buffer_.reserve(kBuffer);
-    }
-    char record[kRecord];
-    std::memcpy(record, &point.x.value, 8);
-    std::memcpy(record + 8, &point.y.value, 8);
-    record[16] = point.bulged ? 1 : 0;
-    buffer_.insert(buffer_.end(), record, record + kRecord);
-    ++spilled_;
-    return buffer_.size() >= kBuffer ? write_out() : 0;
+    int error = 0;
+    if (Point* slot = next(error)) *slot = point;
+    return error;
   }
 
   /// Writes out the points on their way to the file; 0 or the errno value of
   /// a failed write.
   int flush() {
+    if (staged_) {
+      staged_ = false;
+      if (const int error = spill(staging_); error != 0) return error;
+    }
     if (spilled_ == 0) return 0;
     if (const int error = write_out(); error != 0) return error;
     return std::fflush(file_) == 0 ? 0 : errno_or_eio();
@@ -243,6 +244,7 @@ class Converter::Held {
   /// Lets go of the points held; the file, if any, is kept for the next entity.
   void clear() {
     memory_.clear();
+    staged_ = false;
     if (spilled_ != 0) std::fseek(file_, 0, SEEK_SET);
     spilled_ = 0;
     buffer_.clear();
@@ -253,6 +255,21 @@ class Converter::Held {
   static constexpr std::size_t kBuffer = kRecord << 14;
 
   static int errno_or_eio() { return errno != 0 ? errno : EIO; }
+  int spill(const Point& point) {
+    if (file_ == nullptr) {
+      errno = 0;
+      file_ = temporary_();
+      if (file_ == nullptr) return errno_or_eio();
+      buffer_.reserve(kBuffer);
+    }
+    char record[kRecord];
+    std::memcpy(record, &point.x.value, 8);
+    std::memcpy(record + 8, &point.y.value, 8);
+    record[16] = point.bulged ? 1 : 0;
+    buffer_.insert(buffer_.end(), record, record + kRecord);
+    ++spilled_;
+    return buffer_.size() >= kBuffer ? write_out() : 0;
+  }
   int write_out() {
     errno = 0;
     const bool whole = std::fwrite(buffer_.data(), 1, buffer_.size(), file_) == buffer_.size();
@@ -263,6 +280,8 @@ class Converter::Held {
   std::size_t bound_;
   std::FILE* (*temporary_)();
   std::vector<Point> memory_;
+  Point staging_;  // the last point, beyond the bound, until the next one
+  bool staged_ = false;
   std::FILE* file_ = nullptr;
   std::vector<char> buffer_;   // records on their way to the file, or read back from it
   std::uint64_t spilled_ = 0;  // points in the file and the buffer
@@ -385,8 +404,7 @@ struct Converter::Entity {
   bool bulged = false;            // a VERTEX's
   bool has_z = false;
   double extrusion[3] = {0, 0, 1};
-  Held::Point point;  // an LWPOLYLINE's last, not yet held
-  bool has_point = false;
+  Held::Point* point = nullptr;  // an LWPOLYLINE's last, filled in where it is held
 
   // The entity's type, of those read.
   std::string name() const {
@@ -413,7 +431,7 @@ struct Converter::Entity {
     has_z = false;
     extrusion[0] = extrusion[1] = 0;
     extrusion[2] = 1;
-    has_point = false;
+    point = nullptr;
   }
 };
 
@@ -443,9 +461,8 @@ struct Converter::Hatch {
   // The path being read.
   bool in_path = false, polyline = false, closed = false;
   bool spline = false, ellipse = false, sourced = false;  // left out for these
-  // A polyline path: its last vertex, not yet held.
-  Held::Point point;
-  bool has_point = false;
+  // A polyline path: its last vertex, filled in where it is held.
+  Held::Point* point = nullptr;
   // An edge path: the edge being read (1 line, 2 circular arc, 3 elliptic
   // arc, 4 spline; 0 before the first), then the ends of those before.
   std::int32_t edge = 0;
@@ -473,7 +490,8 @@ struct Converter::Hatch {
     in_path = any_path = true;
     polyline = is_polyline;
     closed = !is_polyline;  // an edge path is a loop; a polyline path says
-    spline = ellipse = sourced = has_point = false;
+    spline = ellipse = sourced = false;
+    point = nullptr;
     edge = 0;
     edges = 0;
   }
@@ -741,13 +759,17 @@ void Converter::entity_start(const Group& group) {
   if (kind == Kind::kHatch) *hatch_ = Hatch();
 }
 
+void Converter::name_too_long(const Group& group) {
+  fail(group.line + 1, "a layer name of " + std::to_string(group.value.size()) +
+                           " bytes: no CAD program writes one longer than " +
+                           std::to_string(kLongestName));
+}
+
 bool Converter::layer_or_space(const Group& group) {
   Entity& e = *entity_;
   if (group.code == 8) {
     if (group.value.size() > kLongestName) {
-      fail(group.line + 1, "a layer name of " + std::to_string(group.value.size()) +
-                               " bytes: no CAD program writes one longer than " +
-                               std::to_string(kLongestName));
+      name_too_long(group);
     } else {
       e.layer.assign(group.value);
     }
@@ -778,19 +800,18 @@ void Converter::entity_group(const Group& group) {
       break;
     case 10:
       if (e.kind == Entity::Kind::kLwpolyline) {
-        if (e.has_point && !holding(held_->add(e.point))) break;
-        e.point = Held::Point();
-        e.has_point = true;
-        coordinate(group, e.point.x);
+        int error = 0;
+        e.point = held_->next(error);
+        if (holding(error)) coordinate(group, e.point->x);
       } else {
         coordinate(group, e.x);
       }
       break;
     case 20:
       if (e.kind == Entity::Kind::kLwpolyline) {
-        if (!e.has_point) e.point = Held::Point();
-        e.has_point = true;
-        coordinate(group, e.point.y);
+        int error = 0;
+        if (e.point == nullptr) e.point = held_->next(error);
+        if (holding(error)) coordinate(group, e.point->y);
       } else {
         coordinate(group, e.y);
       }
@@ -803,10 +824,10 @@ void Converter::entity_group(const Group& group) {
       break;
     case 42: {
       double bulge = 0;
-      if (e.kind == Entity::Kind::kLwpolyline && !e.has_point) break;
+      if (e.kind == Entity::Kind::kLwpolyline && e.point == nullptr) break;
       if (!number(group, bulge)) break;
       if (e.kind == Entity::Kind::kLwpolyline) {
-        e.point.bulged = bulge != 0;
+        e.point->bulged = bulge != 0;
       } else {
         e.bulged = bulge != 0;
       }
@@ -955,6 +976,14 @@ void Converter::write_polyline() {
                   !three_d && e.has_z ? &e.z : nullptr, three_d ? nullptr : e.extrusion});
 }
 
+void Converter::beyond_a_double() {
+  const Entity& e = *entity_;
+  fail(e.line, e.kind == Entity::Kind::kVertex
+                   ? "the world coordinates of this VERTEX lie beyond the range of a double"
+                   : "the world coordinates of a vertex of this " + e.name() +
+                         " lie beyond the range of a double");
+}
+
 bool Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, bool bulged) {
   Pending& p = *polyline_;
   if (p.has_elevation) z = p.elevation;  // every vertex of a 2D polyline lies at its elevation
@@ -968,12 +997,7 @@ bool Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, bool bulg
   const bool contours = options_.kind == DrawingKind::kContours;
   if (!contours) z = Coordinate();
   if (!std::isfinite(x.value) || !std::isfinite(y.value) || !std::isfinite(z.value)) {
-    // An elevation or an extrusion took it there.
-    const Entity& e = *entity_;
-    fail(e.line, e.kind == Entity::Kind::kVertex
-                     ? "the world coordinates of this VERTEX lie beyond the range of a double"
-                     : "the world coordinates of a vertex of this " + e.name() +
-                           " lie beyond the range of a double");
+    beyond_a_double();  // an elevation, an extrusion or an arc took it there
     return false;
   }
   if (p.vertices == 0) {  // the polyline is written with its first vertex
@@ -1022,12 +1046,9 @@ void Converter::end_polyline() {
   p.stage = Pending::Stage::kNone;
 }
 
-bool Converter::holding(int error) {
-  if (error != 0) {
-    fail(entity_->line, "cannot hold the vertices of this " + entity_->name() +
-                            " in a temporary file: " + std::strerror(error));
-  }
-  return error == 0;
+void Converter::cannot_hold(int error) {
+  fail(entity_->line, "cannot hold the vertices of this " + entity_->name() +
+                          " in a temporary file: " + std::strerror(error));
 }
 
 void Converter::write_held(const PolylineStart& start) {
@@ -1046,7 +1067,6 @@ void Converter::write_held(const PolylineStart& start) {
 
 void Converter::write_lwpolyline() {
   Entity& e = *entity_;
-  if (e.has_point && !holding(held_->add(e.point))) return;
   // Written as the POLYLINE of the same shape: a 2D one at its elevation.
   write_held({"LWPOLYLINE", e.layer, e.paper, (e.flags & 1) != 0, &e.elevation, e.extrusion});
 }
@@ -1108,20 +1128,21 @@ void Converter::path_group(const Group& group) {
   }
   if (h.polyline) {
     switch (group.code) {
-      case 10:
-        if (h.has_point && !holding(held_->add(h.point))) break;
-        h.point = Held::Point();
-        h.has_point = true;
-        coordinate(group, h.point.x);
+      case 10: {
+        int error = 0;
+        h.point = held_->next(error);
+        if (holding(error)) coordinate(group, h.point->x);
         break;
-      case 20:
-        if (!h.has_point) h.point = Held::Point();
-        h.has_point = true;
-        coordinate(group, h.point.y);
+      }
+      case 20: {
+        int error = 0;
+        if (h.point == nullptr) h.point = held_->next(error);
+        if (holding(error)) coordinate(group, h.point->y);
         break;
+      }
       case 42: {
         double bulge = 0;
-        if (h.has_point && number(group, bulge)) h.point.bulged = bulge != 0;
+        if (h.point != nullptr && number(group, bulge)) h.point->bulged = bulge != 0;
         break;
       }
       case 73:
@@ -1244,9 +1265,7 @@ void Converter::end_path() {
   Hatch& h = *hatch_;
   if (!h.in_path) return;
   h.in_path = false;
-  if (h.polyline) {
-    if (h.has_point) holding(held_->add(h.point));
-  } else {
+  if (!h.polyline) {
     end_edge();
     if (h.edges == 1) hold_end(h.first.x, h.first.y, h.first_arc);
     if (h.edges > 0 && !h.last.meets(h.first)) hold_end(h.last.x, h.last.y, false);

@@ -127,8 +127,16 @@ class Converter {
   void end_path();
   // Reads an entity's layer (8) or space (67); false for any other code.
   bool layer_or_space(const Group& group);
+  // The faults of the paths every group or vertex takes, kept out of them.
+  [[gnu::cold]] void name_too_long(const Group& group);
+  [[gnu::cold]] void beyond_a_double();
   // False, at a fault, after a failed write of the vertices held (`error`).
-  bool holding(int error);
+  bool holding(int error) {
+    if (error != 0) [[unlikely]]
+      cannot_hold(error);
+    return error == 0;
+  }
+  [[gnu::cold]] void cannot_hold(int error);
   void leave_out(const std::string& kind);
   void note_layer(const std::string& name);
   std::string layer_of_polyline(const std::string& stored, bool& named);
