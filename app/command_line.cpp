@@ -20,6 +20,11 @@ Command usage_error(std::string error) {
   return command;
 }
 
+// "1 argument", "2 arguments".
+std::string arguments_counted(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " argument" : " arguments");
+}
+
 // --layer NAME or --layer=NAME at arguments[i], for `name` (convert or merge):
 // true when it is one, i then at its last word; `error` tells a mistake.
 bool layer_option(const std::vector<std::string>& arguments, std::size_t& i, const char* name,
@@ -38,14 +43,20 @@ bool layer_option(const std::vector<std::string>& arguments, std::size_t& i, con
   return true;
 }
 
-// merge [--convert] FOLDER CN HA OUT [--layer NAME], the options anywhere after merge.
+// merge [--convert] FOLDER CN HA OUT [--layer NAME], the options anywhere
+// after merge and before "--".
 Command parse_merge(const std::vector<std::string>& arguments) {
   Command command;
   std::vector<std::string> given;
+  bool options_ended = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     std::string error;
-    if (layer_option(arguments, i, "merge", command, error)) {
+    if (options_ended) {
+      given.push_back(argument);
+    } else if (argument == "--") {
+      options_ended = true;
+    } else if (layer_option(arguments, i, "merge", command, error)) {
       if (!error.empty()) return usage_error(error);
     } else if (argument == "--convert") {
       if (command.convert) return usage_error("merge: --convert is given twice");
@@ -75,14 +86,21 @@ Command parse_merge(const std::vector<std::string>& arguments) {
   return command;
 }
 
-// convert cn|ha INPUT OUTPUT, with --layer NAME (or --layer=NAME) anywhere after convert.
+// convert cn|ha INPUT OUTPUT, with --layer NAME (or --layer=NAME) anywhere
+// after convert; after "--", every argument is a name, even one that begins
+// with "--".
 Command parse_convert(const std::vector<std::string>& arguments) {
   Command command;
   std::vector<std::string> given;
+  bool options_ended = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     std::string error;
-    if (layer_option(arguments, i, "convert", command, error)) {
+    if (options_ended) {
+      given.push_back(argument);
+    } else if (argument == "--") {
+      options_ended = true;
+    } else if (layer_option(arguments, i, "convert", command, error)) {
       if (!error.empty()) return usage_error(error);
     } else if (argument.starts_with("--")) {
       return usage_error("convert: unknown option " + argument);
@@ -92,7 +110,7 @@ Command parse_convert(const std::vector<std::string>& arguments) {
   }
   if (given.size() != 3) {
     return usage_error("convert takes cn or ha, then INPUT and OUTPUT, not " +
-                       std::to_string(given.size()) + " arguments");
+                       arguments_counted(given.size()));
   }
   if (given[0] != "cn" && given[0] != "ha") {
     return usage_error("convert: the drawing is cn (the first of a merge) or ha (the second), not " +
@@ -129,6 +147,7 @@ Command parse_command_line(const std::vector<std::string>& arguments) {
   }
   if (first == "merge") return parse_merge(arguments);
   if (first == "convert") return parse_convert(arguments);
+  if (first.empty()) return usage_error("the command is empty");
   if (first.size() > 1 && first[0] == '-') return usage_error("unknown option " + first);
   return usage_error("unknown command " + first);
 }
@@ -151,7 +170,8 @@ std::string usage() {
          "                                         program, into OUTPUT as the merge reads its\n"
          "                                         first drawing (cn) or its second (ha); with\n"
          "                                         --layer, the polylines of layer NAME go on\n"
-         "                                         HA_6292, the layer the merge keeps\n"
+         "                                         HA_6292, the layer the merge keeps; after\n"
+         "                                         --, INPUT and OUTPUT may begin with --\n"
          "  quorvane_tool --help | -h | /?         shows this\n"
          "  quorvane_tool --version                shows the version\n"
          "\n"

@@ -6,7 +6,8 @@
 //                                          the same, each drawing converted first
 //   quorvane_tool convert cn|ha INPUT OUTPUT [--layer NAME]
 //                                          a drawing of another program made
-//                                          one that the merge reads
+//                                          one that the merge reads ("--" ends
+//                                          the options)
 //   quorvane_tool --help | -h | /?         the usage
 //   quorvane_tool --version                the version
 #ifndef QUORVANE_COMMAND_LINE_H

@@ -90,14 +90,7 @@ ConvertReport convert(std::FILE* file, const std::string& shown, const ConvertOp
   }
   const ConvertReport& report = converter.report();
   if (options.layer && report.from_layer == 0) {
-    std::string layers;
-    for (const std::string& layer : report.layers) {
-      layers += (layers.empty() ? "" : ", ") + printable(layer);
-    }
-    if (report.more_layers) layers += ", and more";
-    fail("cannot convert " + shown + ": no polyline of its model space is on layer " +
-         printable(*options.layer) +
-         (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers));
+    fail("cannot convert " + shown + ": " + no_polyline_on_layer(report, *options.layer));
   }
   return report;
 }

@@ -512,7 +512,7 @@ struct Converter::Hatch {
 
 namespace {
 
-enum class Section { kNone, kNaming, kHeader, kEntities, kOther };
+enum class Section { kNone, kNaming, kHeader, kTables, kEntities, kOther };
 
 }  // namespace
 
@@ -530,12 +530,16 @@ struct Converter::State {
   bool eof = false;
   bool encoding_known = false;
   TextEncoding encoding;
+  std::string table_entry;  // in the TABLES section: the kind of the entry read
+  LayerNaming naming{std::nullopt};
   struct Written {
     std::string bytes;   // the name as the converted file holds it
     bool named = false;  // on HA_6292 as the layer named with --layer
   };
-  static constexpr std::size_t kNames = 4096;  // layers kept in mind
-  std::map<std::string, Written> names;        // by the layer's name as stored
+  // The names of the first layers, by their names as stored, so that their
+  // polylines need not decode them again (`naming` keeps every layer's).
+  static constexpr std::size_t kNames = 4096;
+  std::map<std::string, Written> names;
 };
 
 Converter::Converter(GroupSource& in, const ConvertOptions& options)
@@ -596,6 +600,7 @@ bool Converter::run(LineWriter& out) {
   out_ = &out;
   state_ = std::make_unique<State>();
   State& s = *state_;
+  s.naming = LayerNaming(options_.layer);
   Group group;
   while (!s.eof && !fault_ && in_.next(group)) {
     if (group.code == 999) continue;  // a comment, anywhere
@@ -610,13 +615,15 @@ bool Converter::run(LineWriter& out) {
         s.section = Section::kNone;
       } else if (type == "SECTION" || type == "EOF") {
         if (s.section != Section::kNone) {
-          fail(group.line + 1,
-               "the " + s.section_name + " section has no ENDSEC before this " + std::string(type));
+          fail(group.line + 1, "the " + shown_word(s.section_name) +
+                                   " section has no ENDSEC before this " + std::string(type));
         }
         s.eof = type == "EOF";
         s.section = s.eof ? Section::kNone : Section::kNaming;
       } else if (s.section == Section::kEntities) {
         entity_start(group);
+      } else if (s.section == Section::kTables) {
+        s.table_entry.assign(type);
       } else if (s.section == Section::kNone) {
         fail(group.line + 1, "expected SECTION or EOF, found " + shown(type));
       }
@@ -633,12 +640,20 @@ bool Converter::run(LineWriter& out) {
         }
         s.section_name.assign(trimmed(group.value));
         s.section = s.section_name == "HEADER"     ? Section::kHeader
+                    : s.section_name == "TABLES"   ? Section::kTables
                     : s.section_name == "ENTITIES" ? Section::kEntities
                                                    : Section::kOther;
+        s.table_entry.clear();
         if (s.section == Section::kEntities) reach_entities();
         break;
       case Section::kHeader:
         header_group(group);
+        break;
+      case Section::kTables:
+        // A layer's name in the LAYER table: no other layer is given it.
+        if (s.table_entry == "LAYER" && group.code == 2 && group.value.size() <= kLongestName) {
+          s.naming.reserve(decode_name(group.value, encoding()));
+        }
         break;
       case Section::kEntities:
         entity_group(group);
@@ -659,9 +674,10 @@ bool Converter::run(LineWriter& out) {
     return false;
   }
   if (!s.eof && s.section != Section::kNone) {
-    fail(in_.line(), "the drawing ends inside its " +
-                         (s.section == Section::kNaming ? std::string("last") : s.section_name) +
-                         " section, without ENDSEC and EOF: it may have been cut short");
+    fail(in_.line(),
+         "the drawing ends inside its " +
+             (s.section == Section::kNaming ? std::string("last") : shown_word(s.section_name)) +
+             " section, without ENDSEC and EOF: it may have been cut short");
     return false;
   }
   reach_entities();
@@ -870,7 +886,7 @@ void Converter::entity_end() {
       if (e.follows == 1) polyline_->stage = Pending::Stage::kAttributes;
       break;
     case Entity::Kind::kSkipped:
-      if (!e.type.empty()) leave_out(e.type);
+      if (!e.type.empty()) leave_out(shown_word(e.type));
       break;
   }
   // Until the next entity starts, nothing is read into this one.
@@ -900,35 +916,40 @@ void Converter::note_layer(const std::string& name) {
   }
 }
 
-std::string Converter::layer_of_polyline(const std::string& stored, bool& named) {
+const TextEncoding& Converter::encoding() {
   State& s = *state_;
   if (!s.encoding_known) {
     s.encoding = text_encoding(s.acadver, s.codepage);
     s.encoding_known = true;
+    if (!s.encoding.utf8 && !s.encoding.known_code_page) {
+      report_.unknown_code_page = s.encoding.code_page;
+    }
   }
+  return s.encoding;
+}
+
+std::string Converter::layer_of_polyline(const std::string& stored, bool& named) {
+  State& s = *state_;
   auto cached = s.names.find(stored);
   if (cached != s.names.end()) {
     named = cached->second.named;
     return cached->second.bytes;
   }
-  const std::string name = decode_name(stored, s.encoding);
-  note_layer(name);
-  bool renamed = false;
-  std::string written = written_name(name, renamed);
-  named = options_.layer && same_layer(name, *options_.layer);
-  if (named) {
-    written = CURVE;
-  } else if (renamed) {
-    // Said once a layer: a drawing of more layers than are kept in mind says "and more".
-    if (s.names.size() >= State::kNames) {
-      report_.more_renamed_uncounted = true;
-    } else if (report_.renamed.size() < kListed) {
-      report_.renamed.emplace_back(name, written);
-    } else {
-      ++report_.more_renamed;
+  const std::string name = decode_name(stored, encoding());
+  const LayerNaming::Name given = s.naming.name_of(name);
+  named = given.kept;
+  if (given.first) {
+    note_layer(name);
+    // Said once a layer, the first ones by name.
+    if (!given.kept && given.written != name) {
+      if (report_.renamed.size() < kListed) {
+        report_.renamed.push_back({name, given.written, given.taken});
+      } else {
+        ++report_.more_renamed;
+      }
     }
   }
-  written = windows_1252(written);
+  std::string written = windows_1252(given.written);
   if (s.names.size() < State::kNames) s.names.emplace(stored, State::Written{written, named});
   return written;
 }
@@ -1289,13 +1310,6 @@ std::string plural(std::uint64_t n, const std::string& one, const std::string& m
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// A name as the summary shows it: in double quotes, control characters as '?'.
-std::string quoted(const std::string& name) {
-  std::string text = "\"";
-  for (char c : name) text += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
-  return text + "\"";
-}
-
 // Whose the header's extents are, and why.
 std::string extents_said(const ConvertReport& r, bool contours) {
   using NotOwn = ConvertReport::NotOwn;
@@ -1326,6 +1340,16 @@ std::string extents_said(const ConvertReport& r, bool contours) {
 
 }  // namespace
 
+std::string no_polyline_on_layer(const ConvertReport& report, const std::string& layer) {
+  std::string layers;
+  for (const std::string& name : report.layers) {
+    layers += (layers.empty() ? "" : ", ") + in_quotes(name);
+  }
+  if (report.more_layers) layers += ", and more";
+  return "no polyline of its model space is on layer " + in_quotes(layer) +
+         (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers);
+}
+
 std::string summary(const ConvertReport& r, const ConvertOptions& options, const std::string& input,
                     const std::string& output) {
   const bool contours = options.kind == DrawingKind::kContours;
@@ -1349,16 +1373,23 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
     text += "  arcs: " + plural(r.bulged_segments, "bulged segment", "bulged segments") +
             " written as straight\n";
   }
+  if (!r.unknown_code_page.empty()) {
+    text += "  code page: " + in_quotes(r.unknown_code_page) +
+            " is none that DXF names: names read as Windows-1252\n";
+  }
   if (!r.renamed.empty()) {
     std::string names;
-    for (const auto& [name, written] : r.renamed) {
-      names += (names.empty() ? "" : ", ") + quoted(name) + " as " + written;
+    for (const ConvertReport::Renaming& renaming : r.renamed) {
+      names += (names.empty() ? "" : ", ") + in_quotes(renaming.layer) + " as " +
+               in_quotes(renaming.written);
+      if (renaming.taken.empty()) continue;
+      if (same_layer(renaming.taken, CURVE)) {
+        names += " (HA_6292 holds layer " + in_quotes(options.layer.value_or(CURVE)) + " alone)";
+      } else {
+        names += " (" + in_quotes(renaming.taken) + " is another layer's name)";
+      }
     }
-    if (r.more_renamed_uncounted) {
-      names += ", and more";
-    } else if (r.more_renamed > 0) {
-      names += ", and " + std::to_string(r.more_renamed) + " more";
-    }
+    if (r.more_renamed > 0) names += ", and " + std::to_string(r.more_renamed) + " more";
     text += "  layers renamed: " + names + "\n";
   }
   text += "  extents: " + extents_said(r, contours) + "\n";
@@ -1369,11 +1400,10 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
           "with --layer NAME\n";
     } else {
       text += "  on layer HA_6292, the only layer the merge keeps: " +
-              plural(r.kept, "polyline", "polylines");
-      if (options.layer) {
-        text += ", " + std::to_string(r.from_layer) + " of them of layer " + quoted(*options.layer);
-      }
-      text += "\n";
+              (options.layer ? "the " + plural(r.kept, "polyline", "polylines") + " of layer " +
+                                   in_quotes(*options.layer)
+                             : plural(r.kept, "polyline", "polylines")) +
+              "\n";
     }
   }
   return text;

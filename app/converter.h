@@ -47,10 +47,17 @@ struct ConvertReport {
   std::uint64_t from_layer = 0;       ///< of these, those of the layer named with --layer
   std::uint64_t bulged_segments = 0;  ///< arcs written as straight segments
   std::uint64_t frame_points = 0;     ///< frame control points of fitted polylines
-  std::map<std::string, std::uint64_t> left_out;             ///< entities by kind
-  std::vector<std::pair<std::string, std::string>> renamed;  ///< layer (UTF-8), name written
-  std::uint64_t more_renamed = 0;                            ///< beyond those listed
-  bool more_renamed_uncounted = false;                       ///< beyond the layers kept in mind
+  std::map<std::string, std::uint64_t> left_out;  ///< entities by kind
+  struct Renaming {
+    std::string layer;    ///< UTF-8
+    std::string written;  ///< UTF-8
+    std::string taken;    ///< the name it would have had, which another layer has, if so
+  };
+  std::vector<Renaming> renamed;   ///< the first layers renamed
+  std::uint64_t more_renamed = 0;  ///< beyond those listed
+  /// The $DWGCODEPAGE of a drawing whose names are in a code page that DXF
+  /// does not name, read as Windows-1252; empty for any other.
+  std::string unknown_code_page;
   std::vector<std::string> layers;  ///< layers of the polylines of model space, as named
   bool more_layers = false;         ///< beyond those listed
   bool own_extents = false;         ///< the header's extents are the drawing's own
@@ -139,6 +146,7 @@ class Converter {
   [[gnu::cold]] void cannot_hold(int error);
   void leave_out(const std::string& kind);
   void note_layer(const std::string& name);
+  const TextEncoding& encoding();
   std::string layer_of_polyline(const std::string& stored, bool& named);
   bool number(const Group& group, double& value, bool* shortest = nullptr);
   bool coordinate(const Group& group, Coordinate& value);
@@ -157,6 +165,11 @@ class Converter {
   std::unique_ptr<Pending> polyline_;
   std::unique_ptr<State> state_;
 };
+
+/// Why a conversion with --layer NAME fails when no polyline of model space
+/// is on that layer, the names quoted: no polyline of its model space is on
+/// layer "PLOTS"; its polylines are on "Plot lines", "forêt".
+std::string no_polyline_on_layer(const ConvertReport& report, const std::string& layer);
 
 /// What the command prints once the drawing is converted; without `output`,
 /// for a drawing converted for the merge that runs now.

@@ -24,6 +24,19 @@ constexpr std::size_t kLongestLine = std::size_t{64} << 20;
 constexpr std::string_view kBinarySentinel = "AutoCAD Binary DXF";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
+constexpr const char* kCarriageReturnsAlone =
+    "the lines of this drawing end with a carriage return alone: save it with the line ends of "
+    "Windows (CR LF) or of Linux (LF), then convert that";
+
+// Whether a file begins as UTF-16 text does: with its byte order mark, or
+// with two characters of ASCII, each beside a NUL byte.
+bool utf16_start(std::string_view start) {
+  if (start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF")) return true;
+  if (start.size() < 4) return false;
+  auto nul = [&start](std::size_t i) { return start[i] == '\0'; };
+  return (!nul(0) && nul(1) && !nul(2) && nul(3)) || (nul(0) && !nul(1) && nul(2) && !nul(3));
+}
+
 // Bytes after the end of the bytes at hand that may be read, never used: the
 // search for a line feed looks at eight bytes at a time.
 constexpr std::size_t kPadding = 8;
@@ -60,6 +73,35 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
+std::string in_quotes(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const bool utf8 = valid_utf8(text);
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += static_cast<char>(byte);
+    } else if (byte == '\t' || byte == '\r' || byte == '\n') {
+      out += byte == '\t' ? "\\t" : byte == '\r' ? "\\r" : "\\n";
+    } else if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !utf8)) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else if (byte == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      // U+0080 to U+009F, the control characters beyond ASCII.
+      const auto low = static_cast<unsigned char>(text[++i]);
+      out += "\\u00";
+      out += kHex[low >> 4];
+      out += kHex[low & 0xF];
+    } else {
+      out += static_cast<char>(byte);
+    }
+  }
+  return out + "\"";
+}
+
 std::string printable(std::string_view text) {
   const bool utf8 = valid_utf8(text);
   std::string out;
@@ -75,9 +117,17 @@ std::string shown(std::string_view value) {
   while (cut < value.size() && cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) {
     --cut;  // not inside a character
   }
-  std::string text = printable(value.substr(0, cut));
+  if (value.empty()) return "an empty line";
+  std::string text = in_quotes(value.substr(0, cut));
   if (cut < value.size()) text += "...";
-  return text.empty() ? "an empty line" : text;
+  return text;
+}
+
+std::string shown_word(std::string_view word) {
+  bool plain = !word.empty() && word.size() <= 40;
+  for (const char c : word)
+    plain = plain && ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
+  return plain ? std::string(word) : shown(word);
 }
 
 GroupReader::GroupReader(ByteSource& source, Buffers* buffers)
@@ -104,8 +154,13 @@ bool GroupReader::refill() {
   std::size_t wanted = std::max(room, kBlock);
   if (kept == room && room != 0) {
     if (room >= kLongestLine) {
-      fail(line_ + 1, "a line longer than " + std::to_string(kLongestLine >> 20) +
-                          " MiB: this is not a DXF drawing");
+      // A first line that long, with carriage returns in it: the lines end with CR alone.
+      if (line_ == 0 && std::memchr(at_, '\r', kept) != nullptr) {
+        fail(1, kCarriageReturnsAlone);
+      } else {
+        fail(line_ + 1, "a line longer than " + std::to_string(kLongestLine >> 20) +
+                            " MiB: this is not a DXF drawing");
+      }
       return false;
     }
     wanted = room * 2;
@@ -163,7 +218,8 @@ std::string_view GroupReader::next_line() {
     at_ = end_;
     break;
   }
-  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  // CR LF, and CR CR LF too: a file given the line ends of Windows twice.
+  while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   ++line_;
   return text.data() != nullptr ? text : std::string_view(at_, 0);
 }
@@ -178,6 +234,12 @@ bool GroupReader::next(Group& group) {
     const std::string_view start(at_, static_cast<std::size_t>(end_ - at_));
     if (start.starts_with(kBinarySentinel)) {
       fail(1, "this is a binary DXF drawing: save it as ASCII DXF, then convert that");
+      return false;
+    }
+    if (utf16_start(start)) {
+      fail(1,
+           "this drawing is saved as UTF-16 text (\"Unicode\"): save it again as DXF from the CAD "
+           "program, or as ANSI or UTF-8 in a text editor (Save As, Encoding), then convert that");
       return false;
     }
     if (start.starts_with(kByteOrderMark)) at_ += kByteOrderMark.size();
@@ -205,9 +267,7 @@ bool GroupReader::next(Group& group) {
       if (!more) return false;
     }
     if (line == 1 && code_line.find('\r') != std::string_view::npos) {
-      fail(line,
-           "the lines of this drawing end with a carriage return alone: save it with the "
-           "line ends of Windows (CR LF) or of Linux (LF), then convert that");
+      fail(line, kCarriageReturnsAlone);
     } else {
       fail(line, line == 1
                      ? "this is not a DXF drawing: its first line is not a group code, found " +

@@ -1,5 +1,6 @@
 // Reads a DXF drawing as other programs write it: pairs of lines, a group
-// code then its value, with LF or CR LF line ends. A value is its whole line,
+// code then its value, with LF or CR LF line ends (every CR before the LF
+// dropped). A value is its whole line,
 // spaces included. Unlike the merge's token reader, nothing is read past the
 // end of a line, and every pair knows its line. The input is read a block at
 // a time into one buffer, which grows only for a line longer than a block.
@@ -135,8 +136,20 @@ std::string_view trimmed(std::string_view text);
 /// Text fit for a one-line message: control bytes as '?', and every byte
 /// beyond ASCII too where the text is not UTF-8.
 std::string printable(std::string_view text);
-/// A value shown in a message: printable, at most 40 bytes and "...".
+/// A name or a value as a one-line message shows it, whatever it holds: in
+/// double quotes, a quote and a backslash after a backslash, a tab, CR and
+/// line feed as \t, \r and \n, other control characters as \xHH (\u0085
+/// beyond ASCII), and every byte beyond ASCII as \xHH where the text is not
+/// UTF-8. A trailing blank shows before the closing quote.
+std::string in_quotes(std::string_view text);
+/// A value shown in a message: quoted, at most 40 bytes and "..."; "an
+/// empty line" for none.
 std::string shown(std::string_view value);
+/// A word of DXF (the name of a section, the type of an entity) shown in a
+/// message: as it stands when it is written as DXF writes its words, in
+/// capitals, digits and '_', at most 40 of them (ENTITIES, 3DFACE);
+/// otherwise as shown() shows a value.
+std::string shown_word(std::string_view word);
 
 }  // namespace quorvane
 

@@ -1,16 +1,11 @@
 #include "layer_names.h"
 
-#include "keywords.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <iconv.h>
-#endif
+#include "code_pages.h"
+#include "keywords.h"
 
 namespace quorvane {
 
@@ -71,43 +66,6 @@ std::u32string from_utf8(std::string_view text) {
     i += good ? length : 1;
   }
   return out;
-}
-
-// The text of a single-byte or double-byte code page, in UTF-8; empty when
-// the system cannot decode it.
-std::string from_code_page(std::string_view bytes, unsigned number) {
-#ifdef _WIN32
-  const int size = MultiByteToWideChar(number, MB_ERR_INVALID_CHARS, bytes.data(),
-                                       static_cast<int>(bytes.size()), nullptr, 0);
-  if (size <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(number, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                      wide.data(), size);
-  std::string out;
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    char32_t c = wide[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-        wide[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-    }
-    append_utf8(c, out);
-  }
-  return out;
-#else
-  const std::string name = "CP" + std::to_string(number);
-  iconv_t convert = iconv_open("UTF-8", name.c_str());
-  if (convert == reinterpret_cast<iconv_t>(-1)) return {};
-  std::string in(bytes);
-  std::string out(bytes.size() * 4 + 4, '\0');
-  char* from = in.data();
-  char* to = out.data();
-  std::size_t left = in.size(), room = out.size();
-  const std::size_t done = iconv(convert, &from, &left, &to, &room);
-  iconv_close(convert);
-  if (done == static_cast<std::size_t>(-1) || left != 0) return {};
-  out.resize(out.size() - room);
-  return out;
-#endif
 }
 
 // The byte of a character in Windows-1252, or -1 when it has none.
@@ -178,6 +136,7 @@ TextEncoding text_encoding(std::string_view acadver, std::string_view dwgcodepag
   TextEncoding encoding;
   encoding.utf8 = acadver.size() == 6 && acadver.starts_with("AC") && acadver >= "AC1021";
   if (!dwgcodepage.empty()) encoding.code_page = std::string(dwgcodepage);
+  encoding.known_code_page = find_code_page(encoding.code_page) != nullptr;
   return encoding;
 }
 
@@ -188,31 +147,9 @@ std::string decode_name(std::string_view stored, const TextEncoding& encoding) {
   if (ascii || encoding.utf8) {
     points = from_utf8(stored);
   } else {
-    std::string page = encoding.code_page;
-    for (char& c : page) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    unsigned number = 0;
-    const std::size_t digits = page.find_first_of("0123456789");
-    if (page.starts_with("ANSI_") || page.starts_with("DOS") || page.starts_with("CP")) {
-      for (std::size_t i = digits; i < page.size() && page[i] >= '0' && page[i] <= '9'; ++i) {
-        number = number * 10 + static_cast<unsigned>(page[i] - '0');
-      }
-    }
-    if (number == 1252) {
-      for (char c : stored) {
-        const auto byte = static_cast<unsigned char>(c);
-        points += byte >= 0x80 && byte < 0xA0 ? kWindows1252[byte - 0x80] : char32_t{byte};
-      }
-    } else {
-      const std::string decoded = number != 0 ? from_code_page(stored, number) : std::string();
-      if (!decoded.empty()) {
-        points = from_utf8(decoded);
-      } else {
-        for (char c : stored) {
-          const auto byte = static_cast<unsigned char>(c);
-          points += byte < 0x80 ? char32_t{byte} : kReplacement;
-        }
-      }
-    }
+    const CodePage* page = find_code_page(encoding.code_page);
+    if (page == nullptr) page = find_code_page("ANSI_1252");
+    points = decode(stored, *page);
   }
   std::string out;
   for (char32_t c : unescaped(points)) append_utf8(c, out);
@@ -252,19 +189,85 @@ std::string windows_1252(std::string_view name) {
   return out;
 }
 
+namespace {
+
+// Capitals of Latin-1 and of the letters Windows-1252 adds to it.
+char32_t fold(char32_t c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+  if (c == 0x0153 || c == 0x0161 || c == 0x017E) return c - 1;
+  return c == 0xFF ? 0x0178 : c;
+}
+
+// A layer's name as CAD programs compare it: without case. An empty name is
+// layer 0's.
+std::string without_case(std::string_view name) {
+  std::string out;
+  for (const char32_t c : from_utf8(name.empty() ? std::string_view("0") : name)) {
+    append_utf8(fold(c), out);
+  }
+  return out;
+}
+
+}  // namespace
+
 bool same_layer(std::string_view name, std::string_view operator_name) {
-  // Capitals of Latin-1 and of the letters Windows-1252 adds to it.
-  auto fold = [](char32_t c) -> char32_t {
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-    if (c == 0x0153 || c == 0x0161 || c == 0x017E) return c - 1;
-    return c == 0xFF ? 0x0178 : c;
-  };
   const std::u32string a = from_utf8(name), b = from_utf8(operator_name);
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (fold(a[i]) != fold(b[i])) return false;
   }
   return true;
+}
+
+LayerNaming::LayerNaming(std::optional<std::string> kept) : kept_(std::move(kept)) {
+  // HA_6292 is the layer the merge keeps: the named layer's, or its own.
+  owners_.emplace(without_case(CURVE), without_case(kept_ ? *kept_ : std::string(CURVE)));
+}
+
+void LayerNaming::reserve(std::string_view name) {
+  // The names of a table beyond these are not kept in mind: a layer of one
+  // of them whose name was given before is numbered, as in a drawing without
+  // a table. The names given are all kept: no two layers end on one name.
+  constexpr std::size_t kReserved = std::size_t{4} << 20;
+  if (reserved_ + name.size() > kReserved) return;
+  reserved_ += name.size();
+  const std::string layer = without_case(name);
+  owners_.emplace(layer, layer);
+}
+
+LayerNaming::Name LayerNaming::name_of(std::string_view name) {
+  const auto found = given_.find(std::string(name));
+  if (found != given_.end()) {
+    Name again = found->second;
+    again.first = false;
+    return again;
+  }
+  Name given;
+  given.first = true;
+  const std::string layer = without_case(name);
+  if (kept_ && same_layer(name, *kept_)) {
+    given.written = CURVE;
+    given.kept = true;
+  } else {
+    bool renamed = false;
+    const std::string own = written_name(name, renamed);
+    // Another layer's name, or HA_6292 for a layer not kept: numbered.
+    auto free = [this, &layer](const std::string& candidate) {
+      const auto owner = owners_.find(without_case(candidate));
+      return owner == owners_.end() || owner->second == layer;
+    };
+    given.written = own;
+    if (!free(own)) {
+      // Numbers go on from the last one given after this name: no search starts over.
+      given.taken = own;
+      std::uint64_t& number = numbers_[without_case(own)];
+      do {
+        given.written = own + "_" + std::to_string(++number);
+      } while (!free(given.written));
+    }
+    owners_.emplace(without_case(given.written), layer);
+  }
+  return given_.emplace(std::string(name), given).first->second;
 }
 
 }  // namespace quorvane

@@ -3,8 +3,11 @@
 #ifndef QUORVANE_LAYER_NAMES_H
 #define QUORVANE_LAYER_NAMES_H
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace quorvane {
 
@@ -14,6 +17,9 @@ namespace quorvane {
 struct TextEncoding {
   bool utf8 = false;
   std::string code_page = "ANSI_1252";
+  /// Whether `code_page` is one that DXF names; text in any other is read
+  /// as Windows-1252.
+  bool known_code_page = true;
 };
 
 /// The encoding a drawing's $ACADVER and $DWGCODEPAGE give (their values
@@ -21,7 +27,7 @@ struct TextEncoding {
 TextEncoding text_encoding(std::string_view acadver, std::string_view dwgcodepage);
 
 /// A name as stored, decoded to UTF-8, escapes and all. A byte the encoding
-/// cannot decode becomes U+FFFD.
+/// cannot decode becomes U+FFFD (see code_pages.h).
 std::string decode_name(std::string_view stored, const TextEncoding& encoding);
 
 /// The name a converted drawing gives a layer named `name` (UTF-8):
@@ -38,6 +44,41 @@ std::string windows_1252(std::string_view name);
 /// letters of Windows-1252 compared without case, as CAD programs compare
 /// layer names.
 bool same_layer(std::string_view name, std::string_view operator_name);
+
+/// The names one conversion gives the layers of a drawing, read once from
+/// its start: no two layers end on one name, nor any layer on HA_6292 but
+/// the one the merge is to keep. A layer keeps its name where the merge
+/// reads it (see written_name); where that name is another layer's (a name
+/// of the LAYER table, or one given before, compared without case as CAD
+/// programs compare them), or HA_6292 for a layer the merge is not to keep,
+/// the name is given a number after it, the first one free: HA_6292_1, A_B_2.
+class LayerNaming {
+ public:
+  /// `kept`: the layer named with --layer, which alone goes on HA_6292;
+  /// without one, the layer named exactly HA_6292 keeps that name.
+  explicit LayerNaming(std::optional<std::string> kept);
+
+  /// Takes note of a layer that the drawing's LAYER table names (UTF-8):
+  /// as many as 4 MiB of names hold.
+  void reserve(std::string_view name);
+
+  struct Name {
+    std::string written;  ///< UTF-8; HA_6292 for the layer kept
+    bool kept = false;    ///< the layer named with --layer
+    bool first = false;   ///< the layer was met for the first time
+    std::string taken;    ///< when numbered: the name another layer has
+  };
+  /// The name layer `name` (UTF-8) is written with.
+  Name name_of(std::string_view name);
+
+ private:
+  std::optional<std::string> kept_;
+  std::size_t reserved_ = 0;  // bytes of the names of the LAYER table kept in mind
+  // A name in use, without case, and the layer, without case, that has it.
+  std::unordered_map<std::string, std::string> owners_;
+  std::unordered_map<std::string, Name> given_;             // by the layer's name
+  std::unordered_map<std::string, std::uint64_t> numbers_;  // the last given after a name
+};
 
 }  // namespace quorvane
 

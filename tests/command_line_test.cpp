@@ -25,19 +25,26 @@ TEST(CommandLine, EachFormAndEachMistake) {
       {{"convert", "cn", "a.dxf", "b.dxf"}, Kind::kConvert, ""},
       {{"convert", "ha", "my plots.dxf", "b.dxf", "--layer", "Plot lines"}, Kind::kConvert, ""},
       {{"convert", "--layer=PLOTS", "ha", "-a.dxf", "b.dxf"}, Kind::kConvert, ""},
-      {{"convert", "cn", "a.dxf"}, Kind::kUsageError,
+      {{"convert", "cn", "a.dxf"},
+       Kind::kUsageError,
        "convert takes cn or ha, then INPUT and OUTPUT, not 2 arguments"},
-      {{"convert", "xy", "a.dxf", "b.dxf"}, Kind::kUsageError,
+      {{"convert", "xy", "a.dxf", "b.dxf"},
+       Kind::kUsageError,
        "convert: the drawing is cn (the first of a merge) or ha (the second), not xy"},
-      {{"convert", "cn", "a.dxf", "b.dxf", "--layer", "X"}, Kind::kUsageError,
+      {{"convert", "cn", "a.dxf", "b.dxf", "--layer", "X"},
+       Kind::kUsageError,
        "convert: --layer is for an ha drawing, whose layer the merge keeps"},
-      {{"convert", "ha", "a.dxf", "b.dxf", "--layer"}, Kind::kUsageError,
+      {{"convert", "ha", "a.dxf", "b.dxf", "--layer"},
+       Kind::kUsageError,
        "convert: --layer needs the layer's name"},
-      {{"convert", "ha", "a.dxf", "b.dxf", "--layer="}, Kind::kUsageError,
+      {{"convert", "ha", "a.dxf", "b.dxf", "--layer="},
+       Kind::kUsageError,
        "convert: the layer's name is empty"},
-      {{"convert", "ha", "a.dxf", "b.dxf", "--layer", "A", "--layer", "B"}, Kind::kUsageError,
+      {{"convert", "ha", "a.dxf", "b.dxf", "--layer", "A", "--layer", "B"},
+       Kind::kUsageError,
        "convert: --layer is given twice"},
-      {{"convert", "ha", "a.dxf", "b.dxf", "--force"}, Kind::kUsageError,
+      {{"convert", "ha", "a.dxf", "b.dxf", "--force"},
+       Kind::kUsageError,
        "convert: unknown option --force"},
       {{"convert", "cn", "", "b.dxf"}, Kind::kUsageError, "convert: INPUT is empty"},
       {{"merge"}, Kind::kUsageError, "merge takes 4 arguments, FOLDER CN HA OUT, not 0"},
@@ -61,23 +68,49 @@ TEST(CommandLine, EachFormAndEachMistake) {
       {{"merge", "--fast", "a", "b", "c", "d"}, Kind::kUsageError, "merge: unknown option --fast"},
       {{"--help", "merge"}, Kind::kUsageError, "too many arguments after --help"},
       {{"--version", "-h"}, Kind::kUsageError, "too many arguments after --version"},
+      {{""}, Kind::kUsageError, "the command is empty"},
+      {{"", "site4"}, Kind::kUsageError, "the command is empty"},
+      {{"convert", "ha"},
+       Kind::kUsageError,
+       "convert takes cn or ha, then INPUT and OUTPUT, not 1 argument"},
+      {{"convert"},
+       Kind::kUsageError,
+       "convert takes cn or ha, then INPUT and OUTPUT, not 0 arguments"},
+      {{"convert", "--", "cn", "--a.dxf", "--layer"}, Kind::kConvert, ""},
+      {{"convert", "ha", "--layer", "P", "--", "--a.dxf", "--b.dxf"}, Kind::kConvert, ""},
+      {{"convert", "cn", "--", "a.dxf", "b.dxf", "--"},
+       Kind::kUsageError,
+       "convert takes cn or ha, then INPUT and OUTPUT, not 4 arguments"},
+      {{"convert", "cn", "--a.dxf", "b.dxf"}, Kind::kUsageError, "convert: unknown option --a.dxf"},
+      {{"merge", "--", "--x", "b", "c", "d"}, Kind::kMerge, ""},
+      {{"merge", "--convert", "--", "a", "b", "c", "--layer"}, Kind::kMerge, ""},
+      {{"merge", "a", "b", "c", "--", "--convert"}, Kind::kMerge, ""},
   };
   for (const auto& c : cases) {
+    // The whole command line, each argument in brackets: "[convert] [] [b.dxf]".
+    std::string line = "arguments:";
+    for (const std::string& argument : c.arguments) line += " [" + argument + "]";
+    SCOPED_TRACE(line);
     Command command = parse_command_line(c.arguments);
-    const std::string shown = c.arguments.empty() ? "(none)" : c.arguments[0];
-    EXPECT_EQ(command.kind, c.kind) << shown;
-    EXPECT_EQ(command.error, c.error) << shown;
+    EXPECT_EQ(command.kind, c.kind);
+    EXPECT_EQ(command.error, c.error);
     if (c.kind == Kind::kMerge) {  // the four words, whatever options stand among them
       std::vector<std::string> words;
+      bool convert = false, options_ended = false;
       for (std::size_t i = 1; i < c.arguments.size(); ++i) {
-        if (c.arguments[i] == "--layer") {
+        const std::string& argument = c.arguments[i];
+        if (options_ended || !argument.starts_with("--")) {
+          words.push_back(argument);
+        } else if (argument == "--") {
+          options_ended = true;
+        } else if (argument == "--layer") {
           ++i;
-        } else if (!c.arguments[i].starts_with("--")) {
-          words.push_back(c.arguments[i]);
+        } else {
+          convert = convert || argument == "--convert";
         }
       }
       EXPECT_EQ(command.answers, words);
-      EXPECT_EQ(command.convert, words.size() + 1 < c.arguments.size()) << shown;
+      EXPECT_EQ(command.convert, convert);
     }
   }
   // The names of a conversion, wherever --layer stands.
@@ -87,6 +120,14 @@ TEST(CommandLine, EachFormAndEachMistake) {
   command = parse_command_line({"convert", "--layer=PLOTS", "ha", "-a.dxf", "b.dxf"});
   EXPECT_EQ(command.input + "|" + command.layer.value_or("-"), "-a.dxf|PLOTS");
   EXPECT_FALSE(parse_command_line({"convert", "cn", "a.dxf", "b.dxf"}).layer.has_value());
+  // After "--", names that begin with "--", even --layer.
+  command = parse_command_line({"convert", "--", "cn", "--a.dxf", "--layer"});
+  EXPECT_EQ(command.drawing + "|" + command.input + "|" + command.output + "|" +
+                command.layer.value_or("-"),
+            "cn|--a.dxf|--layer|-");
+  command = parse_command_line({"convert", "ha", "--layer", "P", "--", "--a.dxf", "--b.dxf"});
+  EXPECT_EQ(command.input + "|" + command.output + "|" + command.layer.value_or("-"),
+            "--a.dxf|--b.dxf|P");
   command = parse_command_line({"merge", "a", "b", "--layer", "Plot lines", "c", "d", "--convert"});
   EXPECT_EQ(command.layer.value_or("-"), "Plot lines");
   EXPECT_EQ(version_line().rfind("quorvane_tool 1.2.0", 0), 0u);

@@ -4,6 +4,7 @@
 #include "converter.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <random>
 #include <sstream>
 
+#include "code_pages.h"
 #include "in_memory_merge.h"
 #include "keywords.h"
 #include "layer_names.h"
@@ -291,6 +293,9 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
                               " 10|+1.0|20|  2.50  |  0|ENDSEC|  0|EOF",
                               "\r\n"),
        DrawingKind::kContours, "ext 1,2.5,0 1,2.5,0\nA 8: 1,2.5,0"},
+      {"CR CR LF, the line ends of Windows given twice",
+       pairs(kEntities + "0|LWPOLYLINE|8|HA_6292|10|1|20|2|" + kEnd, "\r\r\n"), DrawingKind::kPlots,
+       "ext 1,2,0 1,2,0\nHA_6292 0: 1,2"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(converted(pairs(c.drawing), c.kind), c.expected) << c.what;
@@ -448,6 +453,10 @@ TEST(Converter, PairsReadAheadAreThoseReadInPlace) {
 }
 
 TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
+  std::string carriage_returns_alone;
+  while (carriage_returns_alone.size() <= (std::size_t{64} << 20)) {
+    carriage_returns_alone += "  0\rLWPOLYLINE\r  8\rA\r 10\r1\r 20\r2\r";
+  }
   const struct {
     std::string drawing;
     std::string expected;
@@ -455,17 +464,18 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
       {std::string("AutoCAD Binary DXF\r\n\x1a\0", 22) + "\x00\x00SECTION",
        "line 1: this is a binary DXF drawing: save it as ASCII DXF, then convert that"},
       {"%PDF-1.4\n%\xE2\xE3\n",
-       "line 1: this is not a DXF drawing: its first line is not a group code, found %PDF-1.4"},
+       "line 1: this is not a DXF drawing: its first line is not a group code, found "
+       "\"%PDF-1.4\""},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1,5|20|2|" + kEnd),
-       "line 10: expected a number for the group code 10, found 1,5"},
+       "line 10: expected a number for the group code 10, found \"1,5\""},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|inf|20|2|" + kEnd),
-       "line 10: the group code 10 holds inf, which is not a finite number"},
+       "line 10: the group code 10 holds \"inf\", which is not a finite number"},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1e400|20|2|" + kEnd),
-       "line 10: the group code 10 holds 1e400, which lies beyond the range of a double"},
+       "line 10: the group code 10 holds \"1e400\", which lies beyond the range of a double"},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|-0.18e+310|" + kEnd),
-       "line 12: the group code 20 holds -0.18e+310, which lies beyond the range of a double"},
+       "line 12: the group code 20 holds \"-0.18e+310\", which lies beyond the range of a double"},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|-nan|" + kEnd),
-       "line 12: the group code 20 holds -nan, which is not a finite number"},
+       "line 12: the group code 20 holds \"-nan\", which is not a finite number"},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|38|1.7e308|10|0|20|1.7e308|210|1|220|0|230|1|" + kEnd),
        "line 5: the world coordinates of a vertex of this LWPOLYLINE lie beyond the range of a "
        "double"},
@@ -492,19 +502,33 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
       {pairs(kEntities + "0|HATCH|8|A|91|1|92|0|72|2|10|1e308|20|0|40|1e308|50|0|51|90|" + kEnd),
        "line 5: the world coordinates of a vertex of this HATCH lie beyond the range of a double"},
       {pairs(kEntities + "0|LWPOLYLINE|70|one|" + kEnd),
-       "line 8: expected an integer for the group code 70, found one"},
+       "line 8: expected an integer for the group code 70, found \"one\""},
+      {pairs(kEntities + "0|LWPOLYLINE|70|one |" + kEnd),
+       "line 8: expected an integer for the group code 70, found \"one \""},
+      {pairs(kEntities + "0|LWPOLYLINE|70|\"one\"\\two\x7F\x1A|" + kEnd),
+       "line 8: expected an integer for the group code 70, found \"\\\"one\\\"\\\\two\\x7F\\x1A\""},
+      {pairs(kEntities + "0|LWPOLYLINE|70|for\xC3\xAAt\xC2\x85|" + kEnd),
+       "line 8: expected an integer for the group code 70, found \"for\xC3\xAAt\\u0085\""},
+      {pairs(kEntities + "0|LWPOLYLINE|70|" + std::string(50, 'x') + "|" + kEnd),
+       "line 8: expected an integer for the group code 70, found \"" + std::string(40, 'x') +
+           "\"..."},
+      {pairs(kEntities + "0|LWPOLYLINE|70||" + kEnd),
+       "line 8: expected an integer for the group code 70, found an empty line"},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|0|LWPOLY"),
        "line 15: the drawing ends inside its ENTITIES section, without ENDSEC and EOF: it may have "
        "been cut short"},
       {pairs(kEntities + "0|LWPOLYLINE|8"),
        "line 8: the drawing ends after the group code 8, without its value"},
       {pairs("0|SECTION|0|ENDSEC"),
-       "line 3: expected the name of the section (group code 2) after SECTION, found ENDSEC"},
+       "line 3: expected the name of the section (group code 2) after SECTION, found "
+       "\"ENDSEC\""},
       {pairs("0|SECTION|2|ENTITIES|0|SECTION|2|HEADER"),
        "line 6: the ENTITIES section has no ENDSEC before this SECTION"},
-      {pairs("0|LINE|0|EOF"), "line 2: expected SECTION or EOF, found LINE"},
+      {pairs("0|SECTION|2|My section\x01|0|SECTION|2|HEADER"),
+       "line 6: the \"My section\\x01\" section has no ENDSEC before this SECTION"},
+      {pairs("0|LINE|0|EOF"), "line 2: expected SECTION or EOF, found \"LINE\""},
       {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|oops|EOF"),
-       "line 7: expected a group code, found oops"},
+       "line 7: expected a group code, found \"oops\""},
       {pairs("0|SECTION|2|ENTITIES|0|ENDSEC") + "\n\n", "ext 0,0,0 0,0,0"},
       {"", "line 1: the file is empty"},
       {pairs("0|SECTION|2|HEADER|0|ENDSEC"),
@@ -517,10 +541,31 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
        "line 8: a layer name of 5000 bytes: no CAD program writes one longer than 4096"},
       {pairs("0|SECTION|2|ENTITIES|0|ENDSEC|\xff\xfe"
              "0\x01|EOF"),
-       "line 7: expected a group code, found ??0?"},
+       "line 7: expected a group code, found \"\\xFF\\xFE0\\x01\""},
+      // UTF-16, with its byte order mark or without, either way round.
+      {std::string("\xFF\xFE \0 \0"
+                   "0\0\r\0\n\0S\0",
+                   14),
+       "line 1: this drawing is saved as UTF-16 text (\"Unicode\"): save it again as DXF from the "
+       "CAD program, or as ANSI or UTF-8 in a text editor (Save As, Encoding), then convert that"},
+      {std::string("\0 \0 \0"
+                   "0\0\r\0\n\0S",
+                   12),
+       "line 1: this drawing is saved as UTF-16 text (\"Unicode\"): save it again as DXF from the "
+       "CAD program, or as ANSI or UTF-8 in a text editor (Save As, Encoding), then convert that"},
+      {std::string("0\0\n\0", 4),
+       "line 1: this drawing is saved as UTF-16 text (\"Unicode\"): save it again as DXF from the "
+       "CAD program, or as ANSI or UTF-8 in a text editor (Save As, Encoding), then convert that"},
+      // Lines ended by CR alone, beyond the longest line read.
+      {carriage_returns_alone,
+       "line 1: the lines of this drawing end with a carriage return alone: save it with the line "
+       "ends of Windows (CR LF) or of Linux (LF), then convert that"},
+      {std::string(std::size_t{65} << 20, ' ') + "\n",
+       "line 1: a line longer than 64 MiB: this is not a DXF drawing"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(converted(c.drawing, DrawingKind::kContours), c.expected) << c.drawing.substr(0, 40);
+    SCOPED_TRACE(in_quotes(c.drawing.substr(0, 60)));
+    EXPECT_EQ(converted(c.drawing, DrawingKind::kContours), c.expected);
   }
 }
 
@@ -550,43 +595,285 @@ TEST(Converter, LayerNamesAreKeptUnlessTheMergeWouldMisreadThem) {
       {"AC1015", "ANSI_1252", "LWPOLYLINE", "LWPOLYLINE_", true},
       {"AC1015", "ANSI_1252", "seqend", "seqend", false},
       {"AC1015", "ANSI_1252", "", "0", true},
+      // The code pages that DXF names, letters without case and '-' as '_'.
+      {"AC1015", "DOS850", "caf\x82", "caf\xE9", false},
+      {"AC1015", "dos850", "caf\x82", "caf\xE9", false},
+      {"AC1015", "ISO8859-2", "\xB9koda", "\x9Akoda", false},
+      {"AC1015", "iso8859_2", "\xB9koda", "\x9Akoda", false},
+      {"AC1015", "MACINTOSH", "caf\x8E", "caf\xE9", false},
+      {"AC1015", "ASCII", "caf\xE9", "caf_", true},
+      // Read as Windows reads them where glibc reads otherwise: no euro sign
+      // in ISO8859-7, an overline in ISO8859-8, no accent joined to its letter
+      // in ANSI_1258, a backslash in JOHAB.
+      {"AC1015", "ISO8859-7", "\xA4", "_", true},
+      {"AC1015", "ISO8859-8", "\xAF", "_", true},
+      {"AC1015", "ANSI_1258", "a\xEC", "a_", true},
+      {"AC1015", "JOHAB", "\\\x88\x61", "\\_", true},
+      // Double-byte code pages, a character at a time: a lead byte without
+      // its trail is one character the name cannot hold.
+      {"AC1015", "ANSI_932", "\x81\x8B", "\xB0", false},
+      {"AC1015", "DOS932", "\x82\xA0\x81\x91", "__", true},
+      {"AC1015", "ANSI_932", "\x81 A\xB1", "__A_", true},
+      {"AC1015", "GB2312", "\xA8\xA4", "\xE0", false},
+      {"AC1015", "ANSI_936", "\x80", "\x80", false},
+      {"AC1015", "BIG5", "\xA4\x40", "_", true},
+      {"AC1015", "KSC5601", "\xB0\xA1", "_", true},
+      {"AC1015", "ANSI_1361", "\x84\x44", "_", true},
+      // Any other value: Windows-1252, whatever the system would make of it.
+      {"AC1015", "ANSI_1", "for\xEAt", "for\xEAt", false},
+      {"AC1015", "ANSI_4294967297", "for\xEAt", "for\xEAt", false},
+      {"AC1015", "ANSI_20127", "for\xEAt", "for\xEAt", false},
+      {"AC1015", "ANSI_1200", "for\xEAt", "for\xEAt", false},
+      {"AC1015", "ANSI_", "for\xEAt", "for\xEAt", false},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.codepage + " " + in_quotes(c.stored));
     bool renamed = false;
     const std::string name = decode_name(c.stored, text_encoding(c.version, c.codepage));
-    EXPECT_EQ(windows_1252(written_name(name, renamed)), c.written) << c.stored;
-    EXPECT_EQ(renamed, c.renamed) << c.stored;
+    EXPECT_EQ(windows_1252(written_name(name, renamed)), c.written);
+    EXPECT_EQ(renamed, c.renamed);
+  }
+  for (const char* page : {"ANSI_1", "ANSI_4294967297", "ANSI_20127", "ANSI_1200", "UTF-8"}) {
+    EXPECT_FALSE(text_encoding("AC1015", page).known_code_page) << page;
+  }
+  for (const std::string_view page : code_page_names()) {
+    EXPECT_TRUE(text_encoding("AC1015", page).known_code_page) << page;
+  }
+  EXPECT_EQ(code_page_names().size(), 43u);
+}
+
+// Each byte beyond ASCII of each code page that DXF names is read as glibc's
+// iconv reads it alone, but where Windows reads it otherwise (the tables
+// follow Windows) and where no name could be written with what either gives.
+TEST(Converter, CodePagesAreReadAsTheSystemsReadThem) {
+  const std::map<std::string, std::map<unsigned, char32_t>> windows = {
+      {"ISO8859-7",
+       {{0xA1, 0x02BD}, {0xA2, 0x02BC}, {0xA4, 0xFFFD}, {0xA5, 0xFFFD}, {0xAA, 0xFFFD}}},
+      {"ISO8859-8", {{0xAF, 0x203E}, {0xFD, 0xFFFD}, {0xFE, 0xFFFD}}},
+      {"MACINTOSH", {{0xBD, 0x2126}, {0xC6, 0x2206}}},
+      {"ANSI_1255", {{0xCA, 0x05BA}}},
+  };
+  for (const std::string_view name : code_page_names()) {
+    std::string glibc(name);
+    if (glibc.starts_with("ISO8859-")) glibc.insert(3, "-");
+    if (glibc.starts_with("DOS") || glibc.starts_with("ANSI_")) {
+      glibc = "CP" + glibc.substr(glibc.find_first_of("0123456789"));
+    }
+    const std::map<std::string, std::string> other = {
+        {"BIG5", "CP950"}, {"KSC5601", "CP949"}, {"GB2312", "CP936"}, {"CP1361", "JOHAB"}};
+    if (other.count(glibc) != 0) glibc = other.at(glibc);
+    iconv_t convert = iconv_open("UTF-32LE", glibc.c_str());
+    ASSERT_NE(convert, reinterpret_cast<iconv_t>(-1)) << glibc;
+    for (unsigned byte = 0x80; byte < 0x100; ++byte) {
+      char in = static_cast<char>(byte);
+      char32_t out[4] = {};
+      char* from = &in;
+      char* to = reinterpret_cast<char*>(out);
+      std::size_t left = 1, room = sizeof out;
+      iconv(convert, nullptr, nullptr, nullptr, nullptr);
+      const bool read =
+          iconv(convert, &from, &left, &to, &room) != static_cast<std::size_t>(-1) &&
+          iconv(convert, nullptr, nullptr, &to, &room) != static_cast<std::size_t>(-1) &&
+          room == sizeof out - 4;
+      char32_t expected = read ? out[0] : 0xFFFD;
+      if ((expected >= 0x80 && expected < 0xA0) || (expected >= 0xE000 && expected < 0xF900)) {
+        expected = 0xFFFD;
+      }
+      const auto page = windows.find(std::string(name));
+      if (page != windows.end() && page->second.count(byte) != 0) expected = page->second.at(byte);
+      EXPECT_EQ(decode(std::string(1, in), *find_code_page(name)), std::u32string(1, expected))
+          << name << " " << std::hex << byte;
+    }
+    iconv_close(convert);
   }
 }
 
+// The layers of model space, each as a polyline of one vertex, at x = 1, 2...
+std::string on_layers(std::initializer_list<std::string> layers) {
+  std::string text;
+  int x = 0;
+  for (const std::string& layer : layers) {
+    text += "0|LWPOLYLINE|8|" + layer + "|10|" + std::to_string(++x) + "|20|0|";
+  }
+  return text;
+}
+
+// A TABLES section whose LAYER table names these layers.
+std::string layer_table(const std::vector<std::string>& layers) {
+  std::string text =
+      "0|SECTION|2|TABLES|0|TABLE|2|LTYPE|0|LTYPE|2|DASHED|0|ENDTAB|0|TABLE|2|LAYER|";
+  for (const std::string& layer : layers)
+    text += "0|LAYER|5|1A|100|AcDbLayerTableRecord|2|" + layer + "|70|0|";
+  return text + "0|ENDTAB|0|ENDSEC|";
+}
+
+// No renaming lands on a name in use: another layer's, of the LAYER table or
+// given before (compared without case), or HA_6292 but for the layer kept.
 TEST(Converter, TheLayerNamedGoesOnTheLayerTheMergeKeeps) {
-  const std::string drawing = pairs(kEntities +
-                                    "0|LWPOLYLINE|8|Plots|10|1|20|1|0|LWPOLYLINE|8|HA_6292|10|2|20|"
-                                    "2|0|LWPOLYLINE|8|PLOTS|10|3|20|3|0|LWPOLYLINE|8|W|10|4|20|4|" +
-                                    kEnd);
+  std::vector<std::string> full_table(1024, std::string(4096, 'X'));  // 4 MiB of names
+  full_table.push_back("A_B");
+  const struct {
+    const char* what;
+    std::string drawing;
+    std::optional<std::string> layer;
+    std::string written;  // each polyline's layer, in order
+    std::string renamed;  // the summary's line, if any
+  } cases[] = {
+      {"--layer: its layer, in any case, and no other on HA_6292",
+       kEntities + on_layers({"Plots", "HA_6292", "PLOTS", "W"}), "plots",
+       "HA_6292 HA_6292_1 HA_6292 W",
+       "\"HA_6292\" as \"HA_6292_1\" (HA_6292 holds layer \"plots\" alone)"},
+      {"--layer HA_6292", kEntities + on_layers({"Plots", "HA_6292", "PLOTS", "W"}), "HA_6292",
+       "Plots HA_6292 PLOTS W", ""},
+      {"a name mended into HA_6292, with --layer", kEntities + on_layers({"HA 6292", "plots"}),
+       "plots", "HA_6292_1 HA_6292",
+       "\"HA 6292\" as \"HA_6292_1\" (HA_6292 holds layer \"plots\" alone)"},
+      {"a name mended into HA_6292, without --layer",
+       kEntities + on_layers({"HA 6292", "HA_6292", "ha_6292"}), std::nullopt,
+       "HA_6292_1 HA_6292 ha_6292",
+       "\"HA 6292\" as \"HA_6292_1\" (HA_6292 holds layer \"HA_6292\" alone)"},
+      {"a name of the LAYER table is not given to another layer",
+       layer_table({"0", "A_B"}) + kEntities + on_layers({"A B", "A_B", "A B"}), std::nullopt,
+       "A_B_1 A_B A_B_1", "\"A B\" as \"A_B_1\" (\"A_B\" is another layer's name)"},
+      {"nor one without case",
+       layer_table({"a_b", "A_B_1"}) + kEntities + on_layers({"A B", "a_b"}), std::nullopt,
+       "A_B_2 a_b", "\"A B\" as \"A_B_2\" (\"A_B\" is another layer's name)"},
+      {"a layer met after its name was given is numbered itself",
+       kEntities + on_layers({"A B", "a_b", "A\tB", "A_B_1"}), std::nullopt,
+       "A_B a_b_1 A_B_2 A_B_1_1",
+       "\"A B\" as \"A_B\", \"a_b\" as \"a_b_1\" (\"a_b\" is another layer's name), \"A\\tB\" as "
+       "\"A_B_2\" (\"A_B\" is another layer's name), \"A_B_1\" as \"A_B_1_1\" (\"A_B_1\" is "
+       "another layer's name)"},
+      {"one layer in two cases is one layer", kEntities + on_layers({"Plot", "PLOT"}), std::nullopt,
+       "Plot PLOT", ""},
+      {"a keyword mended into a name of the table",
+       layer_table({"SEQEND_"}) + kEntities + on_layers({"SEQEND", "SEQEND_"}), std::nullopt,
+       "SEQEND__1 SEQEND_", "\"SEQEND\" as \"SEQEND__1\" (\"SEQEND_\" is another layer's name)"},
+      {"the names of a table are kept in mind up to 4 MiB",
+       layer_table(full_table) + kEntities + on_layers({"A B", "A_B"}), std::nullopt, "A_B A_B_1",
+       "\"A B\" as \"A_B\", \"A_B\" as \"A_B_1\" (\"A_B\" is another layer's name)"},
+      {"names of other tables, and of the tables themselves, are no layers",
+       layer_table({"X"}) + kEntities + on_layers({"DASHED", "LAYER"}), std::nullopt,
+       "DASHED LAYER", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ConvertReport report;
+    const std::string result =
+        converted(pairs(c.drawing + kEnd), DrawingKind::kPlots, c.layer, &report);
+    std::string written;
+    std::istringstream polylines(result.substr(result.find('\n') + 1));
+    for (std::string line; std::getline(polylines, line);) {
+      if (!written.empty()) written += ' ';
+      written.append(line, 0, line.find(' '));
+    }
+    EXPECT_EQ(written, c.written);
+    const std::string text = summary(report, {DrawingKind::kPlots, c.layer}, "in.dxf", "out.dxf");
+    const std::size_t at = text.find("  layers renamed: ");
+    EXPECT_EQ(at == std::string::npos ? "" : text.substr(at + 18, text.find('\n', at) - at - 18),
+              c.renamed);
+  }
+  // The counts: --layer keeps the polylines of its layer alone.
   ConvertReport report;
-  EXPECT_EQ(converted(drawing, DrawingKind::kPlots, "plots", &report),
-            "ext 1,1,0 4,4,0\nHA_6292 0: 1,1\nHA_6292 0: 2,2\nHA_6292 0: 3,3\nW 0: 4,4");
-  EXPECT_EQ(report.kept, 3u);
+  const std::string drawing =
+      pairs(kEntities + on_layers({"Plots", "HA_6292", "PLOTS", "W"}) + kEnd);
+  converted(drawing, DrawingKind::kPlots, "plots", &report);
+  EXPECT_EQ(report.kept, 2u);
   EXPECT_EQ(report.from_layer, 2u);
   converted(drawing, DrawingKind::kPlots, "HA_6292", &report);
   EXPECT_EQ(report.from_layer, 1u);
   EXPECT_EQ(report.layers, (std::vector<std::string>{"Plots", "HA_6292", "PLOTS", "W"}));
+  EXPECT_EQ(summary(report, {DrawingKind::kPlots, "HA_6292"}, "in.dxf", "outha.dxf")
+                .substr(summary(report, {DrawingKind::kPlots, "HA_6292"}, "in.dxf", "outha.dxf")
+                            .find("  on layer")),
+            "  on layer HA_6292, the only layer the merge keeps: the 1 polyline of layer "
+            "\"HA_6292\"\n");
+  // A layer that holds no polyline, and the names of those that do, quoted.
+  converted(pairs("0|SECTION|2|HEADER|9|$ACADVER|1|AC1032|0|ENDSEC|" + kEntities +
+                  on_layers({"Plot lines ", "for\xC3\xAAt\rX"}) + kEnd),
+            DrawingKind::kPlots, std::nullopt, &report);
+  EXPECT_EQ(no_polyline_on_layer(report, "PLOTS\t"),
+            "no polyline of its model space is on layer \"PLOTS\\t\"; its polylines are on "
+            "\"Plot lines \", \"for\xC3\xAAt\\rX\"");
+  converted(pairs(kEntities + kEnd), DrawingKind::kPlots, std::nullopt, &report);
+  EXPECT_EQ(no_polyline_on_layer(report, "PLOTS"),
+            "no polyline of its model space is on layer \"PLOTS\": it has none");
+}
+
+// Whatever the names, with or without --layer: no two layers end on one
+// name, none but the one kept on HA_6292, and each renaming is said.
+TEST(Converter, NoTwoLayersEndOnOneName) {
+  const std::vector<std::string> pieces = {"A",       "a",       "_",       " ",      "1",  "_1",
+                                           "HA_6292", "HA 6292", "ha_6292", "SEQEND", "\t", "B"};
+  std::mt19937 random(11);
+  auto any_name = [&] {
+    std::string name;
+    for (int k = 1 + static_cast<int>(random() % 3); k > 0; --k)
+      name += pieces[random() % pieces.size()];
+    return name;
+  };
+  auto without_case = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::string> table, layers;
+    for (int i = static_cast<int>(random() % 4); i > 0; --i) table.push_back(any_name());
+    for (int i = 1 + static_cast<int>(random() % 12); i > 0; --i) layers.push_back(any_name());
+    std::optional<std::string> kept;
+    if (random() % 2 == 0) kept = layers[random() % layers.size()];
+    std::string drawing = "0|SECTION|2|TABLES|0|TABLE|2|LAYER|";
+    for (const std::string& layer : table) drawing += "0|LAYER|2|" + layer + "|";
+    drawing += "0|ENDTAB|0|ENDSEC|" + kEntities;
+    for (std::size_t i = 0; i < layers.size(); ++i) {
+      drawing += "0|LWPOLYLINE|8|" + layers[i] + "|10|" + std::to_string(i + 1) + "|20|0|";
+    }
+    ConvertReport report;
+    const std::string result = converted(pairs(drawing + kEnd), DrawingKind::kPlots, kept, &report);
+    SCOPED_TRACE(in_quotes(drawing) + " --layer " + kept.value_or("(none)"));
+    std::istringstream polylines(result.substr(result.find('\n') + 1));
+    std::map<std::string, std::string> written_of,
+        layer_of;  // by layer, by name written, without case
+    std::size_t i = 0;
+    for (std::string line; std::getline(polylines, line); ++i) {
+      const std::string& layer = layers.at(i);
+      const std::string written = line.substr(0, line.find(' '));
+      const bool is_kept = kept && without_case(layer) == without_case(*kept);
+      EXPECT_EQ(written == "HA_6292", is_kept || (!kept && layer == "HA_6292")) << layer;
+      if (is_kept) continue;
+      // One name a layer, one layer a name.
+      const auto [given, first] = written_of.emplace(layer, written);
+      EXPECT_EQ(given->second, written) << layer;
+      const auto [owner, fresh] = layer_of.emplace(without_case(written), without_case(layer));
+      EXPECT_EQ(owner->second, without_case(layer)) << layer << " as " << written;
+      // Said, unless kept as it is.
+      if (first && written != layer) {
+        EXPECT_TRUE(std::any_of(report.renamed.begin(), report.renamed.end(),
+                                [&](const ConvertReport::Renaming& r) {
+                                  return r.layer == layer && r.written == written;
+                                }))
+            << layer << " as " << written;
+      }
+    }
+    EXPECT_EQ(i, layers.size());
+  }
 }
 
 TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
   ConvertReport report;
   converted(pairs(kEntities +
                   "0|LWPOLYLINE|8|Plot lines|70|1|10|0|20|0|42|1|10|1|20|0|42|-1|0|INSERT|0|INSERT|"
-                  "0|CIRCLE|0|POLYLINE|70|4|0|VERTEX|70|16|0|VERTEX|70|8|10|5|20|5|0|SEQEND|" +
+                  "0|CIRCLE|0|Odd\tthing|0|POLYLINE|70|4|0|VERTEX|70|16|0|VERTEX|70|8|10|5|20|5|0|"
+                  "SEQEND|" +
                   kEnd),
             DrawingKind::kPlots, std::nullopt, &report);
   EXPECT_EQ(summary(report, {DrawingKind::kPlots, std::nullopt}, "in.dxf", "outha.dxf"),
             "in.dxf converted into outha.dxf, the second drawing (ha) of a merge\n"
             "  written: 2 polylines, 3 vertices\n"
-            "  left out: 1 CIRCLE, 2 INSERT (blocks are not expanded), 1 frame control point\n"
+            "  left out: 1 \"Odd\\tthing\", 1 CIRCLE, 2 INSERT (blocks are not expanded), 1 frame "
+            "control point\n"
             "  arcs: 2 bulged segments written as straight\n"
-            "  layers renamed: \"Plot lines\" as Plot_lines\n"
+            "  layers renamed: \"Plot lines\" as \"Plot_lines\"\n"
             "  extents: of the vertices written: the drawing has none of its own\n"
             "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
             "with --layer NAME\n");
@@ -642,15 +929,30 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
     const std::size_t at = text.find("  extents: ");
     EXPECT_EQ(text.substr(at + 11, text.find('\n', at) - at - 11), c.said) << c.header;
   }
-  // More layers renamed than are kept in mind: said once each, then "and more".
+  // A code page that DXF does not name: said, where the names are in it.
+  const std::string header = "0|SECTION|2|HEADER|9|$ACADVER|1|";
+  const std::string codepage = "|9|$DWGCODEPAGE|3|ANSI_4294967297|0|ENDSEC|";
+  converted(
+      pairs(header + "AC1015" + codepage + kEntities + "0|LWPOLYLINE|8|for\xEAt|10|1|20|1|" + kEnd),
+      DrawingKind::kContours, std::nullopt, &report);
+  EXPECT_EQ(summary(report, {}, "in.dxf", "outcn.dxf"),
+            "in.dxf converted into outcn.dxf, the first drawing (cn) of a merge\n"
+            "  written: 1 polyline, 1 vertex\n"
+            "  code page: \"ANSI_4294967297\" is none that DXF names: names read as Windows-1252\n"
+            "  extents: of the vertices written: the drawing has none of its own\n");
+  converted(pairs(header + "AC1021" + codepage + kEntities +
+                  "0|LWPOLYLINE|8|for\xC3\xAAt|10|1|20|1|" + kEnd),
+            DrawingKind::kContours, std::nullopt, &report);
+  EXPECT_EQ(report.unknown_code_page, "");
+  // More layers renamed than are listed: the first ones said, then how many more.
   std::string many = kEntities;
   for (int i = 0; i < 5000; ++i) {
     many += "0|LWPOLYLINE|8|L " + std::to_string(i) + "|10|1|20|1|0|LWPOLYLINE|8|L " +
             std::to_string(i) + "|10|1|20|1|";
   }
   converted(pairs(many + kEnd), DrawingKind::kContours, std::nullopt, &report);
-  EXPECT_EQ(report.renamed.size() + report.more_renamed, 4096u);
-  EXPECT_TRUE(report.more_renamed_uncounted);
+  EXPECT_EQ(report.renamed.size(), 20u);
+  EXPECT_EQ(report.renamed.size() + report.more_renamed, 5000u);
   EXPECT_EQ(report.polylines, 10000u);
 }
 

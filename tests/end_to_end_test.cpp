@@ -2,6 +2,7 @@
 // merged files, statuses and the files left behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -424,6 +426,10 @@ TEST_F(EndToEnd, TheCommandLine) {
        2,
        "",
        "quorvane_tool: unknown option --x (quorvane_tool --help shows the usage)\n"},
+      {{"", "site4"},
+       2,
+       "",
+       "quorvane_tool: the command is empty (quorvane_tool --help shows the usage)\n"},
   };
   for (const auto& c : cases) {
     options.arguments = c.arguments;
@@ -478,7 +484,7 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
       "  written: 2 polylines, 4 vertices\n"
       "  left out: 1 INSERT (blocks are not expanded)\n"
       "  arcs: 1 bulged segment written as straight\n"
-      "  layers renamed: \"Plot lines\" as Plot_lines\n"
+      "  layers renamed: \"Plot lines\" as \"Plot_lines\"\n"
       "  extents: of the vertices written: the drawing has none of its own\n";
   const struct {
     std::vector<std::string> arguments;
@@ -490,16 +496,25 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
        crlf(cn)},
       {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "FORÊT"}, 0,
        "plan.dxf converted into planha.dxf, the second drawing (ha) of a merge\n" + summary_end +
-           "  on layer HA_6292, the only layer the merge keeps: 1 polyline, 1 of them of layer "
+           "  on layer HA_6292, the only layer the merge keeps: the 1 polyline of layer "
            "\"FORÊT\"\n",
        "", crlf(ha)},
       {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "PLOTS"}, 1, "",
-       "quorvane_tool: cannot convert plan.dxf: no polyline of its model space is on layer PLOTS; "
-       "its polylines are on Plot lines, forêt\n",
+       "quorvane_tool: cannot convert plan.dxf: no polyline of its model space is on layer "
+       "\"PLOTS\"; its polylines are on \"Plot lines\", \"forêt\"\n",
        "an earlier file"},
       {{"convert", "cn", "binary.dxf", "plancn.dxf"}, 1, "",
        "quorvane_tool: cannot convert binary.dxf: line 1: the binary drawing ends inside the value "
        "of the group code 18: it may have been cut short\n",
+       "an earlier file"},
+      {{"convert", "cn", "utf16.dxf", "plancn.dxf"}, 1, "",
+       "quorvane_tool: cannot convert utf16.dxf: line 1: this drawing is saved as UTF-16 text "
+       "(\"Unicode\"): save it again as DXF from the CAD program, or as ANSI or UTF-8 in a text "
+       "editor (Save As, Encoding), then convert that\n",
+       "an earlier file"},
+      {{"convert", "cn", "comma.dxf", "plancn.dxf"}, 1, "",
+       "quorvane_tool: cannot convert comma.dxf: line 36: expected a number for the group code 10, "
+       "found \"1,5\\r \"\n",
        "an earlier file"},
       {{"convert", "cn", "cut.dxf", "plancn.dxf"}, 1, "",
        "quorvane_tool: cannot convert cut.dxf: line 45: the drawing ends inside its ENTITIES "
@@ -519,6 +534,9 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
     here.write("plan.dxf", drawing);
     here.write("binary.dxf", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22) + "\x12\x34");
     here.write("cut.dxf", drawing.substr(0, drawing.find("  0\r\nINSERT")));
+    here.write("utf16.dxf", std::string("\xFF\xFE \0 \0""0\0\r\0\n\0", 12));
+    std::string comma = drawing;
+    here.write("comma.dxf", comma.replace(comma.find("1.5\r\n"), 3, "1,5\r "));
     const std::string output = c.arguments[3].substr(c.arguments[3].find('/') + 1);
     if (output != "plan.dxf" && c.written != "<missing>") here.write(output, "an earlier file");
     RunOptions options(here.path(), drive.path());
@@ -590,8 +608,8 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
                                 drawing_of + "ha.dxf (" +
                                 message_path(drive.path(), kSecond, drawing_of + "ha.dxf") +
                                 ") converted, the second drawing (ha) of this merge\n" + summary_end +
-                                "  on layer HA_6292, the only layer the merge keeps: 1 polyline, "
-                                "1 of them of layer \"forêt\"\n") +
+                                "  on layer HA_6292, the only layer the merge keeps: the 1 "
+                                "polyline of layer \"forêt\"\n") +
                            merged.out);
       EXPECT_EQ(drive.read(kOutput), converted_merge);
     } else {  // the same drawing, not converted, is refused with the way to convert it
@@ -611,6 +629,172 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
                 0);
     }
   }
+}
+
+// The code page a character is read in, as glibc's iconv reads it alone (or
+// U+FFFD), and how a converted file writes it: its byte in Windows-1252, or
+// '_' for a character beyond it, a control character and a blank.
+struct CharacterModel {
+  iconv_t from, to;
+  CharacterModel(const char* page)
+      : from(iconv_open("UTF-32LE", page)), to(iconv_open("CP1252", "UTF-32LE")) {}
+  ~CharacterModel() {
+    iconv_close(from);
+    iconv_close(to);
+  }
+  char written(const std::string& bytes) {
+    char32_t c[4] = {};
+    char* in = const_cast<char*>(bytes.data());
+    char* out = reinterpret_cast<char*>(c);
+    std::size_t left = bytes.size(), room = sizeof c;
+    iconv(from, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(from, &in, &left, &out, &room) == static_cast<std::size_t>(-1) ||
+        iconv(from, nullptr, nullptr, &out, &room) == static_cast<std::size_t>(-1) ||
+        room != sizeof c - 4 || c[0] < 0x20 || (c[0] >= 0x7F && c[0] <= 0xA0)) {
+      return '_';
+    }
+    char byte = '_';
+    in = reinterpret_cast<char*>(c);
+    out = &byte;
+    left = 4;
+    room = 1;
+    return iconv(to, &in, &left, &out, &room) == static_cast<std::size_t>(-1) ? '_' : byte;
+  }
+};
+
+// Each code page that DXF names gives the same converted bytes on Linux and
+// on Windows (these tests run under Wine too): every byte beyond ASCII of a
+// single-byte code page, every pair of a lead byte and a trail byte of a
+// double-byte one, written as glibc's iconv reads it, one character at a time,
+// but where Windows reads it otherwise. A code page that DXF does not name is
+// read as Windows-1252, and said so.
+TEST_F(EndToEnd, EveryCodePageThatDxfNamesConvertsAlikeEverywhere) {
+  const struct {
+    const char* name;
+    const char* glibc;
+    std::vector<std::pair<int, int>> leads = {}, trails = {};  // of a double-byte code page
+  } pages[] = {
+      {"ASCII", "ASCII"},
+      {"ISO8859-1", "ISO-8859-1"},
+      {"ISO8859-2", "ISO-8859-2"},
+      {"ISO8859-3", "ISO-8859-3"},
+      {"ISO8859-4", "ISO-8859-4"},
+      {"ISO8859-5", "ISO-8859-5"},
+      {"ISO8859-6", "ISO-8859-6"},
+      {"ISO8859-7", "ISO-8859-7"},
+      {"ISO8859-8", "ISO-8859-8"},
+      {"ISO8859-9", "ISO-8859-9"},
+      {"DOS437", "CP437"},
+      {"DOS850", "CP850"},
+      {"DOS852", "CP852"},
+      {"DOS855", "CP855"},
+      {"DOS857", "CP857"},
+      {"DOS860", "CP860"},
+      {"DOS861", "CP861"},
+      {"DOS863", "CP863"},
+      {"DOS864", "CP864"},
+      {"DOS865", "CP865"},
+      {"DOS869", "CP869"},
+      {"DOS866", "CP866"},
+      {"MACINTOSH", "MACINTOSH"},
+      {"ANSI_874", "CP874"},
+      {"ANSI_1250", "CP1250"},
+      {"ANSI_1251", "CP1251"},
+      {"ANSI_1252", "CP1252"},
+      {"ANSI_1253", "CP1253"},
+      {"ANSI_1254", "CP1254"},
+      {"ANSI_1255", "CP1255"},
+      {"ANSI_1256", "CP1256"},
+      {"ANSI_1257", "CP1257"},
+      {"ANSI_1258", "CP1258"},
+      {"DOS932", "CP932", {{0x81, 0x9F}, {0xE0, 0xFC}}, {{0x40, 0x7E}, {0x80, 0xFC}}},
+      {"ANSI_932", "CP932", {{0x81, 0x9F}, {0xE0, 0xFC}}, {{0x40, 0x7E}, {0x80, 0xFC}}},
+      {"GB2312", "CP936", {{0x81, 0xFE}}, {{0x40, 0x7E}, {0x80, 0xFE}}},
+      {"ANSI_936", "CP936", {{0x81, 0xFE}}, {{0x40, 0x7E}, {0x80, 0xFE}}},
+      {"KSC5601", "CP949", {{0x81, 0xFE}}, {{0x41, 0x5A}, {0x61, 0x7A}, {0x81, 0xFE}}},
+      {"ANSI_949", "CP949", {{0x81, 0xFE}}, {{0x41, 0x5A}, {0x61, 0x7A}, {0x81, 0xFE}}},
+      {"BIG5", "CP950", {{0x81, 0xFE}}, {{0x40, 0x7E}, {0xA1, 0xFE}}},
+      {"ANSI_950", "CP950", {{0x81, 0xFE}}, {{0x40, 0x7E}, {0xA1, 0xFE}}},
+      {"JOHAB", "JOHAB", {{0x84, 0xD3}, {0xD8, 0xDE}, {0xE0, 0xF9}}, {{0x31, 0x7E}, {0x81, 0xFE}}},
+      {"ANSI_1361",
+       "JOHAB",
+       {{0x84, 0xD3}, {0xD8, 0xDE}, {0xE0, 0xF9}},
+       {{0x31, 0x7E}, {0x81, 0xFE}}},
+      // None that DXF names: Windows-1252.
+      {"ANSI_4294967297", "CP1252"},
+      {"ANSI_1", "CP1252"},
+      {"ANSI_20127", "CP1252"},
+  };
+  // Where glibc reads a byte otherwise than Windows, Windows' reading.
+  const std::map<std::string, std::map<int, char>> windows = {
+      {"ISO8859-7", {{0xA1, '_'}, {0xA2, '_'}, {0xA4, '_'}}}, {"ISO8859-8", {{0xAF, '_'}}}};
+  auto within = [](int byte, const std::vector<std::pair<int, int>>& ranges) {
+    return std::any_of(ranges.begin(), ranges.end(),
+                       [byte](auto range) { return byte >= range.first && byte <= range.second; });
+  };
+  for (const auto& page : pages) {
+    SCOPED_TRACE(page.name);
+    CharacterModel model(page.glibc);
+    // Layers named by a prefix of their own and the characters of the code page.
+    std::vector<std::string> layers(1, "S:"), expected(1, "S:");
+    for (int byte = 0x80; byte < 0x100; ++byte) {
+      if (within(byte, page.leads)) continue;
+      layers[0] += static_cast<char>(byte);
+      const auto found = windows.find(page.name);
+      expected[0] += found != windows.end() && found->second.count(byte) != 0
+                         ? found->second.at(byte)
+                         : model.written(std::string(1, static_cast<char>(byte)));
+    }
+    for (int lead = 0x80; lead < 0x100; ++lead) {
+      if (!within(lead, page.leads)) continue;
+      layers.push_back(std::to_string(lead));  // "129:"
+      layers.back() += ':';
+      expected.push_back(layers.back());
+      for (int trail = 0; trail < 0x100; ++trail) {
+        if (!within(trail, page.trails)) continue;
+        const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+        layers.back() += pair;
+        expected.back() += model.written(pair);
+      }
+    }
+    std::string drawing =
+        "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  9\n$DWGCODEPAGE\n  3\n" +
+        std::string(page.name) + "\n  0\nENDSEC\n  0\nSECTION\n  2\nENTITIES\n";
+    for (const std::string& layer : layers) {
+      drawing += "  0\nLWPOLYLINE\n  8\n" + layer + "\n 10\n1\n 20\n2\n";
+    }
+    here.write("page.dxf", drawing + "  0\nENDSEC\n  0\nEOF\n");
+    RunOptions options(here.path(), drive.path());
+    options.arguments = {"convert", "cn", "page.dxf", "pagecn.dxf"};
+    const ToolRun r = run_tool("", options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const bool named = std::string_view(page.name) != "ANSI_4294967297" &&
+                       std::string_view(page.name) != "ANSI_1" &&
+                       std::string_view(page.name) != "ANSI_20127";
+    EXPECT_EQ(
+        r.out.find("code page: \"" + std::string(page.name) +
+                   "\" is none that DXF names: names read as Windows-1252") != std::string::npos,
+        !named);
+    const std::string written = here.read("pagecn.dxf");
+    std::size_t at = 0;
+    for (const std::string& layer : expected) {
+      at = written.find("POLYLINE\r\n  8\r\n", at);
+      ASSERT_NE(at, std::string::npos);
+      at += 15;
+      EXPECT_EQ(written.substr(at, written.find('\r', at) - at), layer);
+    }
+  }
+  // A layer named in the operator's own letters, whatever the code page.
+  here.write(
+      "plan.dxf",
+      "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  9\n$DWGCODEPAGE\n  3\nANSI_932\n"
+      "  0\nENDSEC\n  0\nSECTION\n  2\nENTITIES\n  0\nLWPOLYLINE\n  8\n\x90\x7D\x96\xCA\n"
+      " 10\n1\n 20\n2\n  0\nENDSEC\n  0\nEOF\n");
+  RunOptions options(here.path(), drive.path());
+  options.arguments = {"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "図面"};
+  const ToolRun r = run_tool("", options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(here.read("planha.dxf").find("POLYLINE\r\n  8\r\nHA_6292\r\n"), std::string::npos);
 }
 
 TEST_F(EndToEnd, TheOutputIsNeverOneOfTheInputs) {

@@ -10,7 +10,8 @@ For each drawing the polylines of model space, and the boundary paths of its
 HATCHes as closed polylines, in file order, must come out of the merge at the
 world coordinates ezdxf computes from the drawing, rounded half up; a first
 drawing keeps its z, a second one gets z 0 and only its polylines of HA_6292
-(or of the layer named by --layer) reach the merged file.
+(or of the layer named by --layer alone; HA_6292 itself is then written as
+HA_6292_1) reach the merged file.
 The converted file itself must hold the same polylines, unrounded, with the
 layer names it was given, read back as they were written; a layer named as
 one of the merge's keywords (model_cli --keywords) gets a "_" after it. The
@@ -332,7 +333,11 @@ def named(layer, chosen):
     if layer == chosen:
         return "HA_6292"
     name = re.sub(r"[\x00-\x20\x7f]", "_", layer)
-    return name + "_" if name in KEYWORDS else name
+    name = name + "_" if name in KEYWORDS else name
+    # HA_6292 holds the layer named with --layer alone, or without, HA_6292 alone.
+    if name.upper() == "HA_6292" and layer.upper() != (chosen or "HA_6292").upper():
+        name += "_1"
+    return name
 
 
 def differ(want, got, within, what):
