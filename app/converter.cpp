@@ -1,14 +1,58 @@
 #include "converter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <string_view>
+
+#include "files.h"
 
 namespace quorvane {
 
 namespace {
+
+// Whether a decimal that std::from_chars finds beyond the range of a double
+// lies below it rather than above it: the power of ten of its first digit
+// other than 0 is negative.
+bool too_small(std::string_view text) {
+  std::size_t i = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
+  std::int64_t whole = 0, first = 0;  // digits before the point; the first non-zero's place
+  bool point = false, found = false;
+  std::int64_t after = 0;  // digits after the point
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.') {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      if (point)
+        ++after;
+      else
+        ++whole;
+      if (!found && c != '0') {
+        found = true;
+        first = point ? -after : whole;  // counted from the point: 1 for units, -1 for tenths
+      }
+    } else {
+      break;
+    }
+  }
+  if (!found) return true;  // zero, whatever its exponent
+  std::int64_t power = first > 0 ? whole - first : first;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    const bool down = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    std::int64_t exponent = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      exponent = std::min<std::int64_t>(exponent * 10 + (text[i] - '0'), 1 << 20);
+    }
+    power += down ? -exponent : exponent;
+  }
+  return power < 0;
+}
 
 // A decimal number as DXF holds it; false when the text is none. With
 // `shortest`, whether std::to_chars writes the value as the text itself: a
@@ -64,7 +108,15 @@ bool parse_number(std::string_view text, double& value, bool* shortest = nullptr
     return true;
   }
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return !text.empty() && error == std::errc{} && end == text.data() + text.size();
+  if (text.empty() || end != text.data() + text.size()) return false;
+  if (error == std::errc::result_out_of_range) {
+    // Beyond the range of a double: 0 below it, as strtod and ezdxf read it;
+    // an infinity above it, which the caller refuses.
+    value = too_small(text) ? 0.0 : HUGE_VAL;
+    if (negative) value = -value;
+    return true;
+  }
+  return error == std::errc{};
 }
 
 // Shortest text that reads back as the same double; -0 is written 0.
@@ -106,6 +158,133 @@ struct Coordinate {
       out += Number(value).view();
     }
   }
+};
+
+// The vertices of one entity, held until it ends: in memory up to a bound,
+// beyond it in a temporary file, as their values alone (the text written of
+// a value is the same), so that memory stays bounded whatever one entity holds.
+class Converter::Held {
+ public:
+  struct Point {
+    Coordinate x, y;
+    bool bulged = false;  // an arc begins here
+  };
+
+  explicit Held(const ConvertOptions& options)
+      : bound_(options.held_in_memory),
+        temporary_(options.temporary != nullptr ? options.temporary : temporary_file) {}
+  ~Held() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+
+  /// A point after the others, to be filled in until the next one is asked
+  /// for; null, with `error` the errno value, when the one before cannot be
+  /// written to the file.
+  Point* next(int& error) {
+    error = 0;
+    if (memory_.size() < bound_) return &memory_.emplace_back();
+    if (staged_) error = spill(staging_);  // the one before, beyond the bound
+    staged_ = true;
+    staging_ = Point();
+    return error == 0 ? &staging_ : nullptr;
+  }
+  /// Holds `point` after the others; 0 or the errno value of a failed write.
+  int add(const Point& point) {
+    int error = 0;
+    if (Point* slot = next(error)) *slot = point;
+    return error;
+  }
+
+  /// Writes out the points on their way to the file; 0 or the errno value of
+  /// a failed write.
+  int flush() {
+    if (staged_) {
+      staged_ = false;
+      if (const int error = spill(staging_); error != 0) return error;
+    }
+    if (spilled_ == 0) return 0;
+    if (const int error = write_out(); error != 0) return error;
+    return std::fflush(file_) == 0 ? 0 : errno_or_eio();
+  }
+
+  /// Calls take(point) for each point held, in order, until it returns false;
+  /// 0 or the errno value of a failed read. After flush().
+  template <class Take>
+  int each(Take take) {
+    for (const Point& point : memory_) {
+      if (!take(point)) return 0;
+    }
+    if (spilled_ == 0) return 0;
+    errno = 0;
+    if (std::fseek(file_, 0, SEEK_SET) != 0) return errno_or_eio();
+    Point point;
+    for (std::uint64_t left = spilled_; left > 0;) {
+      const std::size_t records =
+          static_cast<std::size_t>(std::min<std::uint64_t>(left, kBuffer / kRecord));
+      buffer_.resize(records * kRecord);
+      errno = 0;
+      if (std::fread(buffer_.data(), kRecord, records, file_) != records) return errno_or_eio();
+      left -= records;
+      for (std::size_t i = 0; i < records; ++i) {
+        const char* record = buffer_.data() + i * kRecord;
+        double x, y;
+        std::memcpy(&x, record, 8);
+        std::memcpy(&y, record + 8, 8);
+        point.x = x;
+        point.y = y;
+        point.bulged = record[16] != 0;
+        if (!take(point)) return 0;
+      }
+    }
+    return 0;
+  }
+
+  /// Lets go of the points held; the file, if any, is kept for the next entity.
+  void clear() {
+    memory_.clear();
+    staged_ = false;
+    if (spilled_ != 0) std::fseek(file_, 0, SEEK_SET);
+    spilled_ = 0;
+    buffer_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kRecord = 17;  // x, y, and whether an arc begins there
+  static constexpr std::size_t kBuffer = kRecord << 14;
+
+  static int errno_or_eio() { return errno != 0 ? errno : EIO; }
+  int spill(const Point& point) {
+    if (file_ == nullptr) {
+      errno = 0;
+      file_ = temporary_();
+      if (file_ == nullptr) return errno_or_eio();
+      buffer_.reserve(kBuffer);
+    }
+    char record[kRecord];
+    std::memcpy(record, &point.x.value, 8);
+    std::memcpy(record + 8, &point.y.value, 8);
+    record[16] = point.bulged ? 1 : 0;
+    buffer_.insert(buffer_.end(), record, record + kRecord);
+    ++spilled_;
+    return buffer_.size() >= kBuffer ? write_out() : 0;
+  }
+  int write_out() {
+    errno = 0;
+    const bool whole = std::fwrite(buffer_.data(), 1, buffer_.size(), file_) == buffer_.size();
+    buffer_.clear();
+    return whole ? 0 : errno_or_eio();
+  }
+
+  std::size_t bound_;
+  std::FILE* (*temporary_)();
+  std::vector<Point> memory_;
+  Point staging_;  // the last point, beyond the bound, until the next one
+  bool staged_ = false;
+  std::FILE* file_ = nullptr;
+  std::vector<char> buffer_;   // records on their way to the file, or read back from it
+  std::uint64_t spilled_ = 0;  // points in the file and the buffer
 };
 
 namespace {
@@ -151,6 +330,36 @@ struct Ocs {
   }
 };
 
+// A point of a circle at `degrees`, exact at the quarter turns.
+void on_circle(double cx, double cy, double r, double degrees, double& x, double& y) {
+  double turn = std::fmod(degrees, 360.0);
+  if (turn < 0) turn += 360.0;
+  double c = 1, s = 0;
+  if (turn == 90) {
+    c = 0;
+    s = 1;
+  } else if (turn == 180) {
+    c = -1;
+  } else if (turn == 270) {
+    c = 0;
+    s = -1;
+  } else if (turn != 0) {
+    c = std::cos(turn * (std::numbers::pi / 180));
+    s = std::sin(turn * (std::numbers::pi / 180));
+  }
+  x = cx + r * c;
+  y = cy + r * s;
+}
+
+// The codes of a HATCH's boundary paths, as ezdxf reads them: the paths go
+// on as long as these do.
+bool path_code(std::int32_t code) {
+  return (code >= 10 && code <= 13) || (code >= 20 && code <= 23) || (code >= 30 && code <= 33) ||
+         code == 40 || code == 42 || code == 50 || code == 51 || (code >= 72 && code <= 74) ||
+         (code >= 92 && code <= 97) || code == 330;
+}
+
+constexpr std::size_t kExtentColumns = 24;  // "-2.2250738585072014e-308"
 constexpr std::size_t kListed = 20;         // renamings and layers named in the summary
 constexpr std::size_t kLongestName = 4096;  // bytes of a layer name (AutoCAD's: 255 characters)
 
@@ -167,7 +376,12 @@ std::string converted_header(const Extents& e) {
     const char* codes[3] = {"\r\n 10\r\n", "\r\n 20\r\n", "\r\n 30\r\n"};
     for (int i = 0; i < 3; ++i) {
       text += codes[i];
-      text += Number(values[i]).view();
+      // Right-aligned in the columns of the longest double, so that extents
+      // known only at the end take the place of those written first without
+      // moving the rest of the file.
+      const Number number(values[i]);
+      text.append(kExtentColumns - number.size, ' ');
+      text += number.view();
     }
     text += "\r\n";
   };
@@ -179,25 +393,32 @@ std::string converted_header(const Extents& e) {
 
 // The entity being read: what of its groups the conversion needs.
 struct Converter::Entity {
-  enum class Kind { kPolyline, kVertex, kLwpolyline, kInsert, kSkipped };
-  struct Point {
-    Coordinate x, y;
-    double bulge = 0;
-  };
+  enum class Kind { kPolyline, kVertex, kLwpolyline, kHatch, kInsert, kSkipped };
   Kind kind = Kind::kSkipped;
-  std::string type;  // as counted when left out
+  std::string type;        // as counted when left out
+  std::uint64_t line = 0;  // of its group code 0
   std::string layer = "0";
   bool paper = false;
   std::int32_t flags = 0, follows = 0;
-  Coordinate x, y, z, elevation;
-  double bulge = 0;
+  Coordinate x, y, z, elevation;  // an LWPOLYLINE's elevation (38), a HATCH's (30)
+  bool bulged = false;            // a VERTEX's
   bool has_z = false;
   double extrusion[3] = {0, 0, 1};
-  std::vector<Point> points;  // of an LWPOLYLINE
+  Held::Point* point = nullptr;  // an LWPOLYLINE's last, filled in where it is held
 
-  void start(Kind k, std::string_view name) {
+  // The entity's type, of those read.
+  std::string name() const {
+    return kind == Kind::kPolyline     ? "POLYLINE"
+           : kind == Kind::kVertex     ? "VERTEX"
+           : kind == Kind::kLwpolyline ? "LWPOLYLINE"
+           : kind == Kind::kHatch      ? "HATCH"
+                                       : "entity";
+  }
+
+  void start(Kind k, std::string_view given, std::uint64_t at) {
     kind = k;
-    if (k == Kind::kSkipped) type.assign(name);  // the others are never counted by it
+    line = at;
+    if (k == Kind::kSkipped) type.assign(given);  // the others are never counted by it
     layer.clear();
     layer.push_back('0');  // the layer of an entity that names none
     paper = false;
@@ -206,18 +427,18 @@ struct Converter::Entity {
     y.clear();
     z.clear();
     elevation.clear();
-    bulge = 0;
+    bulged = false;
     has_z = false;
     extrusion[0] = extrusion[1] = 0;
     extrusion[2] = 1;
-    points.clear();
+    point = nullptr;
   }
 };
 
 // The polyline being written, or passed over, between its POLYLINE and its SEQEND.
 struct Converter::Pending {
-  enum class State { kNone, kWritten, kSkipped, kAttributes } state = State::kNone;
-  bool three_d = false, closed = false, has_elevation = false;
+  enum class Stage { kNone, kWritten, kSkipped, kAttributes } stage = Stage::kNone;
+  bool closed = false, has_elevation = false;
   Coordinate elevation;
   Ocs ocs;
   std::string layer;
@@ -227,6 +448,66 @@ struct Converter::Pending {
   std::string header;            // the POLYLINE's lines
   std::string vertex_lines;      // a vertex's lines, up to its x
   std::size_t vertex_start = 0;  // where its x begins
+};
+
+// A HATCH being read. Its codes mean what their place says: before its group
+// code 91 the entity's own (30 its elevation, 210 to 230 its extrusion);
+// then its boundary paths, each from its 92, as long as their codes go on;
+// after them its pattern and seed points, none of which is taken.
+struct Converter::Hatch {
+  enum class Part { kHead, kPaths, kTail } part = Part::kHead;
+  std::uint64_t paths_line = 0;  // of its group code 91
+  bool any_path = false;
+  // The path being read.
+  bool in_path = false, polyline = false, closed = false;
+  bool spline = false, ellipse = false, sourced = false;  // left out for these
+  // A polyline path: its last vertex, filled in where it is held.
+  Held::Point* point = nullptr;
+  // An edge path: the edge being read (1 line, 2 circular arc, 3 elliptic
+  // arc, 4 spline; 0 before the first), then the ends of those before.
+  std::int32_t edge = 0;
+  Coordinate ax, ay, bx, by;  // a line's start and end; an arc's centre in ax, ay
+  double radius = 1, from = 0, to = 360;
+  bool ccw = true;
+  struct End {
+    Coordinate x, y;
+    bool given = false;  // as the drawing gives it, not worked out from an arc
+
+    // One point: within a billionth of their size, as an arc's worked-out
+    // end meets the line after it.
+    bool meets(const End& other) const {
+      const double within = 1e-9 * std::max({1.0, std::abs(x.value), std::abs(y.value),
+                                             std::abs(other.x.value), std::abs(other.y.value)});
+      return std::abs(x.value - other.x.value) <= within &&
+             std::abs(y.value - other.y.value) <= within;
+    }
+  };
+  std::uint64_t edges = 0;
+  End first, last;  // the first edge's start, the last one's end
+  bool first_arc = false;
+
+  void start_path(bool is_polyline) {
+    in_path = any_path = true;
+    polyline = is_polyline;
+    closed = !is_polyline;  // an edge path is a loop; a polyline path says
+    spline = ellipse = sourced = false;
+    point = nullptr;
+    edge = 0;
+    edges = 0;
+  }
+  void start_edge(std::int32_t type) {
+    edge = type;
+    ax.clear();
+    ay.clear();
+    bx.clear();
+    by.clear();
+    radius = 1;  // as ezdxf reads an arc that lacks them
+    from = 0;
+    to = 360;
+    ccw = true;
+    spline = spline || type == 4;
+    ellipse = ellipse || type == 3;
+  }
 };
 
 namespace {
@@ -243,6 +524,8 @@ struct Converter::State {
   double own[6] = {};
   bool own_set[6] = {};
   bool own_bad = false;
+  bool own_usable = false;  // written first in the header, kept if they enclose the vertices
+  Extents own_extents;
   bool entities_reached = false;
   bool eof = false;
   bool encoding_known = false;
@@ -263,6 +546,8 @@ Converter::Converter(GroupSource& in, const ConvertOptions& options)
     : in_(in),
       options_(options),
       entity_(std::make_unique<Entity>()),
+      held_(std::make_unique<Held>(options)),
+      hatch_(std::make_unique<Hatch>()),
       polyline_(std::make_unique<Pending>()) {}
 
 Converter::~Converter() = default;
@@ -280,8 +565,12 @@ bool Converter::number(const Group& group, double& value, bool* shortest) {
     return false;
   }
   if (!std::isfinite(value)) {
-    fail(group.line + 1, "the group code " + std::to_string(group.code) + " holds " +
-                             shown(trimmed(group.value)) + ", which is not a finite number");
+    const std::string_view text = trimmed(group.value);
+    const char lead = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? text[1] : text[0];
+    const bool decimal = (lead >= '0' && lead <= '9') || lead == '.';
+    fail(group.line + 1, "the group code " + std::to_string(group.code) + " holds " + shown(text) +
+                             (decimal ? ", which lies beyond the range of a double"
+                                      : ", which is not a finite number"));
     return false;
   }
   return true;
@@ -393,7 +682,7 @@ bool Converter::run(LineWriter& out) {
   }
   reach_entities();
   out_->text("  0\r\nENDSEC\r\n  0\r\nEOF");
-  if (!report_.own_extents) out_->replace_front(header_.size(), converted_header(report_.extents));
+  end_extents();
   return true;
 }
 
@@ -421,61 +710,104 @@ void Converter::reach_entities() {
   if (s.entities_reached) return;
   s.entities_reached = true;
   const double* v = s.own;
-  bool usable = !s.own_bad && s.own_set[0] && s.own_set[1] && s.own_set[3] && s.own_set[4];
-  for (int i = 0; usable && i < 6; ++i) {
-    // An empty drawing's extents are ±1e20, from its minimum above its maximum.
-    usable = std::isfinite(v[i]) && std::abs(v[i]) < 1e20;
+  const bool plots = options_.kind == DrawingKind::kPlots;
+  using NotOwn = ConvertReport::NotOwn;
+  NotOwn why = NotOwn::kNone;
+  if (!s.own_bad && !s.own_set[0] && !s.own_set[1] && !s.own_set[3] && !s.own_set[4]) {
+    why = NotOwn::kAbsent;
+  } else if (s.own_bad || !s.own_set[0] || !s.own_set[1] || !s.own_set[3] || !s.own_set[4] ||
+             !std::all_of(v, v + 6, [](double d) { return std::isfinite(d); })) {
+    why = NotOwn::kUnreadable;
+  } else if (v[0] > v[3] || v[1] > v[4] || (!plots && v[2] > v[5])) {
+    why = NotOwn::kDisordered;  // an empty drawing's: +1e20 to -1e20
+  } else if (std::any_of(v, v + (plots ? 2 : 6), [](double d) { return std::abs(d) >= 1e20; }) ||
+             (plots && (std::abs(v[3]) >= 1e20 || std::abs(v[4]) >= 1e20))) {
+    why = NotOwn::kBeyond;
   }
-  usable = usable && v[0] <= v[3] && v[1] <= v[4] && v[2] <= v[5];
-  Extents extents;
-  if (usable) {
-    extents = Extents{v[0], v[1], v[2], v[3], v[4], v[5]};
-    if (options_.kind == DrawingKind::kPlots) extents.min_alt = extents.max_alt = 0.0;
+  Extents extents;  // zeros for extents that are made of the vertices at the end
+  if (why == NotOwn::kNone) {
+    extents = Extents{v[0], v[1], plots ? 0.0 : v[2], v[3], v[4], plots ? 0.0 : v[5]};
   }
-  report_.own_extents = usable;
-  header_ = converted_header(extents);  // zeros for extents that are mended at the end
+  s.own_usable = why == NotOwn::kNone;
+  s.own_extents = extents;
+  report_.not_own = why;
+  header_ = converted_header(extents);
   out_->text(std::string_view(header_).substr(0, header_.size() - 2));
+}
+
+void Converter::end_extents() {
+  State& s = *state_;
+  const Extents& o = s.own_extents;
+  const Extents& v = report_.extents;
+  // Compared as doubles, z included (0 for ha).
+  const bool enclosing = report_.vertices == 0 ||
+                         (o.min_x <= v.min_x && o.min_y <= v.min_y && o.min_alt <= v.min_alt &&
+                          v.max_x <= o.max_x && v.max_y <= o.max_y && v.max_alt <= o.max_alt);
+  report_.own_extents = s.own_usable && enclosing;
+  if (report_.own_extents) return;
+  if (s.own_usable) {
+    report_.not_own = ConvertReport::NotOwn::kApart;
+    report_.own = o;
+  }
+  out_->replace_front(header_.size(), converted_header(v));
 }
 
 void Converter::entity_start(const Group& group) {
   const std::string_view type = trimmed(group.value);
   Pending& p = *polyline_;
   using Kind = Entity::Kind;
-  if (p.state == Pending::State::kWritten || p.state == Pending::State::kSkipped) {
-    if (type == "VERTEX") return entity_->start(Kind::kVertex, type);
+  if (p.stage == Pending::Stage::kWritten || p.stage == Pending::Stage::kSkipped) {
+    if (type == "VERTEX") return entity_->start(Kind::kVertex, type, group.line);
     const bool seqend = type == "SEQEND";
     end_polyline();  // without its SEQEND, a polyline ends at the next entity
-    if (seqend) return entity_->start(Kind::kSkipped, {});
-  } else if (p.state == Pending::State::kAttributes) {
-    if (type == "ATTRIB") return entity_->start(Kind::kSkipped, {});
-    p.state = Pending::State::kNone;
-    if (type == "SEQEND") return entity_->start(Kind::kSkipped, {});
+    if (seqend) return entity_->start(Kind::kSkipped, {}, group.line);
+  } else if (p.stage == Pending::Stage::kAttributes) {
+    if (type == "ATTRIB") return entity_->start(Kind::kSkipped, {}, group.line);
+    p.stage = Pending::Stage::kNone;
+    if (type == "SEQEND") return entity_->start(Kind::kSkipped, {}, group.line);
   }
   const Kind kind = type == "POLYLINE"     ? Kind::kPolyline
                     : type == "LWPOLYLINE" ? Kind::kLwpolyline
+                    : type == "HATCH"      ? Kind::kHatch
                     : type == "INSERT"     ? Kind::kInsert
                                            : Kind::kSkipped;
-  entity_->start(kind, type);
+  entity_->start(kind, type, group.line);
+  if (kind == Kind::kHatch) *hatch_ = Hatch();
+}
+
+void Converter::name_too_long(const Group& group) {
+  fail(group.line + 1, "a layer name of " + std::to_string(group.value.size()) +
+                           " bytes: no CAD program writes one longer than " +
+                           std::to_string(kLongestName));
+}
+
+bool Converter::layer_or_space(const Group& group) {
+  Entity& e = *entity_;
+  if (group.code == 8) {
+    if (group.value.size() > kLongestName) {
+      name_too_long(group);
+    } else {
+      e.layer.assign(group.value);
+    }
+    return true;
+  }
+  if (group.code == 67) {
+    std::int32_t space = 0;
+    if (integer(group, space)) e.paper = space == 1;
+    return true;
+  }
+  return false;
 }
 
 void Converter::entity_group(const Group& group) {
   Entity& e = *entity_;
   if (e.kind == Entity::Kind::kSkipped) return;
+  if (e.kind == Entity::Kind::kHatch) return hatch_group(group);
   switch (group.code) {
     case 8:
-      if (group.value.size() > kLongestName) {
-        fail(group.line + 1, "a layer name of " + std::to_string(group.value.size()) +
-                                 " bytes: no CAD program writes one longer than " +
-                                 std::to_string(kLongestName));
-        break;
-      }
-      e.layer.assign(group.value);
+    case 67:
+      layer_or_space(group);
       break;
-    case 67: {
-      std::int32_t space = 0;
-      if (integer(group, space)) e.paper = space == 1;
-      break;
-    }
     case 66:
       integer(group, e.follows);
       break;
@@ -484,16 +816,18 @@ void Converter::entity_group(const Group& group) {
       break;
     case 10:
       if (e.kind == Entity::Kind::kLwpolyline) {
-        e.points.emplace_back();
-        coordinate(group, e.points.back().x);
+        int error = 0;
+        e.point = held_->next(error);
+        if (holding(error)) coordinate(group, e.point->x);
       } else {
         coordinate(group, e.x);
       }
       break;
     case 20:
       if (e.kind == Entity::Kind::kLwpolyline) {
-        if (e.points.empty()) e.points.emplace_back();
-        coordinate(group, e.points.back().y);
+        int error = 0;
+        if (e.point == nullptr) e.point = held_->next(error);
+        if (holding(error)) coordinate(group, e.point->y);
       } else {
         coordinate(group, e.y);
       }
@@ -504,13 +838,17 @@ void Converter::entity_group(const Group& group) {
     case 38:
       coordinate(group, e.elevation);
       break;
-    case 42:
+    case 42: {
+      double bulge = 0;
+      if (e.kind == Entity::Kind::kLwpolyline && e.point == nullptr) break;
+      if (!number(group, bulge)) break;
       if (e.kind == Entity::Kind::kLwpolyline) {
-        if (!e.points.empty()) number(group, e.points.back().bulge);
+        e.point->bulged = bulge != 0;
       } else {
-        number(group, e.bulge);
+        e.bulged = bulge != 0;
       }
       break;
+    }
     case 210:
     case 220:
     case 230:
@@ -525,26 +863,27 @@ void Converter::entity_end() {
   Entity& e = *entity_;
   switch (e.kind) {
     case Entity::Kind::kPolyline:
-      begin_polyline();
+      write_polyline();
       break;
     case Entity::Kind::kVertex:
-      if (polyline_->state != Pending::State::kWritten) break;
+      if (polyline_->stage != Pending::Stage::kWritten) break;
       if (e.flags & 16) {
         ++report_.frame_points;  // the frame of a fitted curve, not a point of it
       } else {
-        write_vertex(e.x, e.y, e.z, e.bulge);
+        write_vertex(e.x, e.y, e.z, e.bulged);
       }
       break;
     case Entity::Kind::kLwpolyline:
-      if (e.paper) {
-        leave_out("LWPOLYLINE in paper space");
-      } else {
-        write_lwpolyline();
-      }
+      write_lwpolyline();
+      break;
+    case Entity::Kind::kHatch:
+      if (hatch_->part == Hatch::Part::kPaths) end_path();
+      if (!hatch_->any_path)
+        leave_out(e.paper ? "HATCH in paper space" : "HATCH without boundary paths");
       break;
     case Entity::Kind::kInsert:
       leave_out("INSERT");
-      if (e.follows == 1) polyline_->state = Pending::State::kAttributes;
+      if (e.follows == 1) polyline_->stage = Pending::Stage::kAttributes;
       break;
     case Entity::Kind::kSkipped:
       if (!e.type.empty()) leave_out(shown_word(e.type));
@@ -589,9 +928,8 @@ const TextEncoding& Converter::encoding() {
   return s.encoding;
 }
 
-std::string Converter::layer_of_polyline(bool& named) {
+std::string Converter::layer_of_polyline(const std::string& stored, bool& named) {
   State& s = *state_;
-  const std::string& stored = entity_->layer;
   auto cached = s.names.find(stored);
   if (cached != s.names.end()) {
     named = cached->second.named;
@@ -616,22 +954,21 @@ std::string Converter::layer_of_polyline(bool& named) {
   return written;
 }
 
-void Converter::begin_polyline() {
-  Entity& e = *entity_;
+bool Converter::begin_polyline(const PolylineStart& start) {
   Pending& p = *polyline_;
-  p.state = Pending::State::kSkipped;
-  if (e.paper) return leave_out("POLYLINE in paper space");
-  if (e.flags & 64) return leave_out("polyface mesh");
-  if (e.flags & 16) return leave_out("polygon mesh");
-  p.state = Pending::State::kWritten;
-  p.three_d = (e.flags & 8) != 0;
-  p.closed = (e.flags & 1) != 0;
-  p.has_elevation = e.has_z;
-  p.elevation = e.z;
-  p.ocs = p.three_d ? Ocs() : Ocs(e.extrusion);
+  p.stage = Pending::Stage::kSkipped;
+  if (start.paper) {
+    leave_out(std::string(start.type) + " in paper space");
+    return false;
+  }
+  p.stage = Pending::Stage::kWritten;
+  p.closed = start.closed;
+  p.has_elevation = start.elevation != nullptr;
+  if (p.has_elevation) p.elevation = *start.elevation;
+  p.ocs = Ocs(start.extrusion);
   p.vertices = 0;
   p.last_bulged = false;
-  p.layer = layer_of_polyline(p.named);
+  p.layer = layer_of_polyline(start.layer, p.named);
   // The polyline's lines wait for its first vertex: one without any is left out.
   const bool contours = options_.kind == DrawingKind::kContours;
   p.header = "  0\r\nPOLYLINE\r\n  8\r\n" + p.layer + "\r\n  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70";
@@ -643,19 +980,46 @@ void Converter::begin_polyline() {
   p.vertex_lines = "  0\r\nVERTEX\r\n  8\r\n" + p.layer +
                    (contours ? "\r\n 70\r\n    32\r\n 10\r\n" : "\r\n 70\r\n     0\r\n 10\r\n");
   p.vertex_start = p.vertex_lines.size();
+  return true;
 }
 
-void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge) {
+void Converter::write_polyline() {
+  const Entity& e = *entity_;
+  const char* mesh = (e.flags & 64) ? "polyface mesh" : (e.flags & 16) ? "polygon mesh" : nullptr;
+  if (mesh != nullptr && !e.paper) {
+    polyline_->stage = Pending::Stage::kSkipped;  // and its vertices with it
+    return leave_out(mesh);
+  }
+  // A 3D polyline's vertices are in world coordinates, each at its own z;
+  // a 2D one's at its elevation, when it gives one, in the system of its extrusion.
+  const bool three_d = (e.flags & 8) != 0;
+  begin_polyline({"POLYLINE", e.layer, e.paper, (e.flags & 1) != 0,
+                  !three_d && e.has_z ? &e.z : nullptr, three_d ? nullptr : e.extrusion});
+}
+
+void Converter::beyond_a_double() {
+  const Entity& e = *entity_;
+  fail(e.line, e.kind == Entity::Kind::kVertex
+                   ? "the world coordinates of this VERTEX lie beyond the range of a double"
+                   : "the world coordinates of a vertex of this " + e.name() +
+                         " lie beyond the range of a double");
+}
+
+bool Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, bool bulged) {
   Pending& p = *polyline_;
-  if (!p.three_d) {
-    if (p.has_elevation) z = p.elevation;  // every vertex of a 2D polyline lies at its elevation
-    if (p.ocs.transform) {
-      double wx = x.value, wy = y.value, wz = z.value;
-      p.ocs.to_world(wx, wy, wz);
-      x = wx;
-      y = wy;
-      z = wz;
-    }
+  if (p.has_elevation) z = p.elevation;  // every vertex of a 2D polyline lies at its elevation
+  if (p.ocs.transform) {
+    double wx = x.value, wy = y.value, wz = z.value;
+    p.ocs.to_world(wx, wy, wz);
+    x = wx;
+    y = wy;
+    z = wz;
+  }
+  const bool contours = options_.kind == DrawingKind::kContours;
+  if (!contours) z = Coordinate();
+  if (!std::isfinite(x.value) || !std::isfinite(y.value) || !std::isfinite(z.value)) {
+    beyond_a_double();  // an elevation, an extrusion or an arc took it there
+    return false;
   }
   if (p.vertices == 0) {  // the polyline is written with its first vertex
     ++report_.polylines;
@@ -664,10 +1028,8 @@ void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
     out_->text(p.header);
   }
   if (p.vertices > 0 && p.last_bulged) ++report_.bulged_segments;
-  p.last_bulged = bulge != 0;
+  p.last_bulged = bulged;
   ++p.vertices;
-  const bool contours = options_.kind == DrawingKind::kContours;
-  if (!contours) z = Coordinate();
   Extents& e = report_.extents;
   if (report_.vertices++ == 0) {
     e = Extents{x.value, y.value, z.value, x.value, y.value, z.value};
@@ -690,36 +1052,290 @@ void Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, double bu
     z.append_to(lines);
   }
   out_->text(lines);
+  return true;
 }
 
 void Converter::end_polyline() {
   Pending& p = *polyline_;
-  if (p.state == Pending::State::kWritten && p.vertices == 0) {
+  if (p.stage == Pending::Stage::kWritten && p.vertices == 0) {
     leave_out("polyline without vertices");  // which readers would not all show
-  } else if (p.state == Pending::State::kWritten) {
+  } else if (p.stage == Pending::Stage::kWritten) {
     if (p.closed && p.last_bulged && p.vertices > 1) ++report_.bulged_segments;
     out_->text("  0\r\nSEQEND\r\n  8");
     out_->text(p.layer);
   }
-  p.state = Pending::State::kNone;
+  p.stage = Pending::Stage::kNone;
+}
+
+void Converter::cannot_hold(int error) {
+  fail(entity_->line, "cannot hold the vertices of this " + entity_->name() +
+                          " in a temporary file: " + std::strerror(error));
+}
+
+void Converter::write_held(const PolylineStart& start) {
+  if (holding(held_->flush()) && begin_polyline(start)) {
+    const int error = held_->each([this](const Held::Point& point) {
+      return write_vertex(point.x, point.y, Coordinate(), point.bulged);
+    });
+    if (error != 0) {
+      fail(entity_->line, "cannot read back the vertices of this " + entity_->name() +
+                              " from a temporary file: " + std::strerror(error));
+    }
+    if (!fault_) end_polyline();
+  }
+  held_->clear();
 }
 
 void Converter::write_lwpolyline() {
   Entity& e = *entity_;
   // Written as the POLYLINE of the same shape: a 2D one at its elevation.
-  e.has_z = true;
-  e.z = e.elevation;
-  e.flags &= 1;
-  begin_polyline();
-  for (const Entity::Point& point : e.points)
-    write_vertex(point.x, point.y, Coordinate(), point.bulge);
-  end_polyline();
+  write_held({"LWPOLYLINE", e.layer, e.paper, (e.flags & 1) != 0, &e.elevation, e.extrusion});
+}
+
+void Converter::hatch_group(const Group& group) {
+  Entity& e = *entity_;
+  Hatch& h = *hatch_;
+  if (h.part == Hatch::Part::kPaths) {
+    if (path_code(group.code)) return path_group(group);
+    end_path();
+    h.part = Hatch::Part::kTail;
+  }
+  if (h.part == Hatch::Part::kTail) {
+    // What the paths were written with cannot change after them.
+    if (group.code == 8 || group.code == 67 || (group.code >= 210 && group.code <= 230)) {
+      fail(group.line, "the group code " + std::to_string(group.code) +
+                           " of this HATCH comes after its boundary paths (group code 91 at "
+                           "line " +
+                           std::to_string(h.paths_line) + "): it belongs before them");
+    }
+    return;
+  }
+  if (layer_or_space(group)) return;
+  switch (group.code) {
+    case 30:  // of its elevation point, whose x and y are 0
+      coordinate(group, e.elevation);
+      break;
+    case 210:
+    case 220:
+    case 230:
+      number(group, e.extrusion[group.code / 10 - 21]);
+      break;
+    case 91:
+      h.part = Hatch::Part::kPaths;
+      h.paths_line = group.line;
+      if (e.paper) {
+        leave_out("HATCH in paper space");
+        e.kind = Entity::Kind::kSkipped;  // and its paths are not read
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void Converter::path_group(const Group& group) {
+  Hatch& h = *hatch_;
+  std::int32_t value = 0;
+  if (group.code == 92) {
+    end_path();
+    if (integer(group, value)) h.start_path((value & 2) != 0);
+    return;
+  }
+  if (!h.in_path) {
+    return fail(group.line,
+                "expected a boundary path (group code 92) after the group code 91 of this HATCH, "
+                "found the group code " +
+                    std::to_string(group.code));
+  }
+  if (h.polyline) {
+    switch (group.code) {
+      case 10: {
+        int error = 0;
+        h.point = held_->next(error);
+        if (holding(error)) coordinate(group, h.point->x);
+        break;
+      }
+      case 20: {
+        int error = 0;
+        if (h.point == nullptr) h.point = held_->next(error);
+        if (holding(error)) coordinate(group, h.point->y);
+        break;
+      }
+      case 42: {
+        double bulge = 0;
+        if (h.point != nullptr && number(group, bulge)) h.point->bulged = bulge != 0;
+        break;
+      }
+      case 73:
+        if (integer(group, value)) h.closed = value != 0;
+        break;
+      case 97:
+        if (integer(group, value)) h.sourced = value > 0;
+        break;
+      default:  // 72 (bulges or not), 93 (vertex count), 330 (the sources)
+        break;
+    }
+    return;
+  }
+  if (group.code == 72) {
+    end_edge();
+    if (!integer(group, value)) return;
+    if (value < 1 || value > 4) {
+      return fail(group.line + 1, "a HATCH edge of type " + std::to_string(value) +
+                                      ": expected 1 (line), 2 (circular arc), 3 (elliptic arc) "
+                                      "or 4 (spline)");
+    }
+    return h.start_edge(value);
+  }
+  if (group.code == 93 || group.code == 330) return;  // the edge count, the sources
+  if (group.code == 97 && h.edge != 4) {              // in a spline, its fit points
+    if (integer(group, value)) h.sourced = value > 0;
+    return;
+  }
+  if (h.edge == 0) {
+    return fail(group.line,
+                "expected an edge (group code 72) in this HATCH's boundary path, found the group "
+                "code " +
+                    std::to_string(group.code));
+  }
+  if (h.edge == 1 || h.edge == 2) {
+    switch (group.code) {
+      case 10:
+        coordinate(group, h.ax);
+        break;
+      case 20:
+        coordinate(group, h.ay);
+        break;
+      case 11:
+        if (h.edge == 1) coordinate(group, h.bx);
+        break;
+      case 21:
+        if (h.edge == 1) coordinate(group, h.by);
+        break;
+      case 40:
+        if (h.edge == 2) number(group, h.radius);
+        break;
+      case 50:
+        if (h.edge == 2) number(group, h.from);
+        break;
+      case 51:
+        if (h.edge == 2) number(group, h.to);
+        break;
+      case 73:
+        if (h.edge == 2 && integer(group, value)) h.ccw = value != 0;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void Converter::end_edge() {
+  Hatch& h = *hatch_;
+  const bool arc = h.edge == 2;
+  if (h.edge == 0 || h.spline || h.ellipse) return;  // a path left out holds nothing more
+  h.edge = 0;
+  Hatch::End start{h.ax, h.ay, true}, end{h.bx, h.by, true};
+  if (arc) {
+    // A clockwise arc's angles are kept as their complements: it runs from
+    // -from to -to.
+    const double sign = h.ccw ? 1 : -1;
+    double x, y;
+    on_circle(h.ax.value, h.ay.value, h.radius, sign * h.from, x, y);
+    start = {Coordinate(), Coordinate(), false};
+    start.x = x;
+    start.y = y;
+    on_circle(h.ax.value, h.ay.value, h.radius, sign * h.to, x, y);
+    end = {Coordinate(), Coordinate(), false};
+    end.x = x;
+    end.y = y;
+  }
+  if (h.edges++ == 0) {  // held once the next edge tells which way it runs
+    h.first = start;
+    h.last = end;
+    h.first_arc = arc;
+    return;
+  }
+  // An edge written the other way round, as ezdxf joins them: the first
+  // one when only its start meets the second, any other when only its end
+  // meets the one before.
+  if (h.edges == 2) {
+    if (!h.last.meets(start) && !h.last.meets(end) &&
+        (h.first.meets(start) || h.first.meets(end))) {
+      std::swap(h.first, h.last);
+    }
+    if (!hold_end(h.first.x, h.first.y, h.first_arc)) return;
+  }
+  if (!h.last.meets(start) && h.last.meets(end)) std::swap(start, end);
+  // Where an edge meets the one before, one vertex: as the drawing gives it
+  // if it does. An arc is written as its chord, from the vertex where it starts.
+  if (h.last.meets(start)) {
+    const Hatch::End& at = start.given || !h.last.given ? start : h.last;
+    hold_end(at.x, at.y, arc);
+  } else if (hold_end(h.last.x, h.last.y, false)) {
+    hold_end(start.x, start.y, arc);
+  }
+  h.last = end;
+}
+
+bool Converter::hold_end(const Coordinate& x, const Coordinate& y, bool bulged) {
+  return holding(held_->add({x, y, bulged}));
+}
+
+void Converter::end_path() {
+  Hatch& h = *hatch_;
+  if (!h.in_path) return;
+  h.in_path = false;
+  if (!h.polyline) {
+    end_edge();
+    if (h.edges == 1) hold_end(h.first.x, h.first.y, h.first_arc);
+    if (h.edges > 0 && !h.last.meets(h.first)) hold_end(h.last.x, h.last.y, false);
+  }
+  const char* left = h.spline    ? "HATCH path with a spline edge"
+                     : h.sourced ? "associative HATCH path"
+                     : h.ellipse ? "HATCH path with an ellipse edge"
+                                 : nullptr;
+  if (fault_ || left != nullptr) {
+    if (!fault_) leave_out(left);
+    held_->clear();
+    return;
+  }
+  const Entity& e = *entity_;
+  write_held({"HATCH", e.layer, false, h.closed, &e.elevation, e.extrusion});
 }
 
 namespace {
 
 std::string plural(std::uint64_t n, const std::string& one, const std::string& many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Whose the header's extents are, and why.
+std::string extents_said(const ConvertReport& r, bool contours) {
+  using NotOwn = ConvertReport::NotOwn;
+  if (r.own_extents) return "the drawing's own";
+  std::string why = "of the vertices written: ";
+  switch (r.not_own) {
+    case NotOwn::kNone:
+    case NotOwn::kAbsent:
+      return why + "the drawing has none of its own";
+    case NotOwn::kUnreadable:
+      return why + "the drawing's own are incomplete or not numbers";
+    case NotOwn::kDisordered:
+      return why + "the drawing's own have a minimum above their maximum";
+    case NotOwn::kBeyond:
+      return why + "the drawing's own lie beyond 1e20";
+    case NotOwn::kApart:
+      break;
+  }
+  const Extents& e = r.own;
+  auto span = [](const char* axis, double from, double to) {
+    return std::string(axis) + " " + std::string(Number(from).view()) + " to " +
+           std::string(Number(to).view());
+  };
+  return why + "the drawing's own (" + span("x", e.min_x, e.max_x) + ", " +
+         span("y", e.min_y, e.max_y) + (contours ? ", " + span("z", e.min_alt, e.max_alt) : "") +
+         ") do not enclose them";
 }
 
 }  // namespace
@@ -776,9 +1392,7 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
     if (r.more_renamed > 0) names += ", and " + std::to_string(r.more_renamed) + " more";
     text += "  layers renamed: " + names + "\n";
   }
-  text +=
-      "  extents: " + std::string(r.own_extents ? "the drawing's own" : "of the vertices written") +
-      "\n";
+  text += "  extents: " + extents_said(r, contours) + "\n";
   if (!contours) {
     if (r.kept == 0) {
       text +=

@@ -10,10 +10,12 @@
 #define QUORVANE_CONVERTER_H
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -31,6 +33,11 @@ struct Coordinate;
 struct ConvertOptions {
   DrawingKind kind = DrawingKind::kContours;
   std::optional<std::string> layer;  ///< ha: the layer whose polylines go on HA_6292
+  /// Vertices of one entity held in memory until it ends; those beyond go to
+  /// a temporary file.
+  std::size_t held_in_memory = std::size_t{1} << 16;
+  /// Where they go: temporary_file() when null.
+  std::FILE* (*temporary)() = nullptr;
 };
 
 /// What a conversion wrote and what it left out.
@@ -54,11 +61,18 @@ struct ConvertReport {
   std::vector<std::string> layers;  ///< layers of the polylines of model space, as named
   bool more_layers = false;         ///< beyond those listed
   bool own_extents = false;         ///< the header's extents are the drawing's own
-  Extents extents;                  ///< of the vertices written (z 0 for ha)
+  /// Otherwise, why not: the drawing has none, they cannot be read, their
+  /// minimum lies above their maximum, they lie beyond 1e20, or they do not
+  /// enclose every vertex written.
+  enum class NotOwn { kNone, kAbsent, kUnreadable, kDisordered, kBeyond, kApart };
+  NotOwn not_own = NotOwn::kNone;
+  Extents own;      ///< the drawing's own, when they do not enclose the vertices (z 0 for ha)
+  Extents extents;  ///< of the vertices written (z 0 for ha)
 };
 
 /// The HEADER and the opening of the ENTITIES section of a converted drawing,
-/// every line ended by CR LF.
+/// every line ended by CR LF; its extents right-aligned in 24 columns, so
+/// that the header has one size whatever they are.
 std::string converted_header(const Extents& extents);
 
 class Converter {
@@ -67,9 +81,9 @@ class Converter {
   ~Converter();
 
   /// Reads the drawing to its end and writes it converted into `out`. Its
-  /// header carries the drawing's own extents when usable; otherwise those of
-  /// the vertices written, put in front once they are known, so `out` must
-  /// take replace_front. False at a fault or a failed read; a failed write is
+  /// header carries the drawing's own extents when they enclose every vertex
+  /// written; otherwise those of the vertices, put in front once they are
+  /// known, so `out` must take replace_front. False at a fault or a failed read; a failed write is
   /// kept by `out`.
   bool run(LineWriter& out);
   /// Where the drawing cannot be converted, if it cannot.
@@ -78,8 +92,19 @@ class Converter {
 
  private:
   struct Entity;
+  class Held;
   struct Pending;
+  struct Hatch;
   struct State;
+  /// What a polyline is written with, as its entity gives it.
+  struct PolylineStart {
+    std::string_view type;     // the entity, as counted when it is left out
+    const std::string& layer;  // as stored
+    bool paper = false;        // left out, and counted
+    bool closed = false;
+    const Coordinate* elevation = nullptr;  // the z of every vertex; null: each its own
+    const double* extrusion = nullptr;      // of the object coordinate system; null: world
+  };
 
   void header_group(const Group& group);
   void section_start(const Group& group);
@@ -87,14 +112,42 @@ class Converter {
   void entity_group(const Group& group);
   void entity_end();
   void reach_entities();
-  void begin_polyline();
-  void write_vertex(Coordinate x, Coordinate y, Coordinate z, double bulge);
+  // Keeps the drawing's own extents in the header when they enclose every
+  // vertex written; otherwise puts those of the vertices in front.
+  void end_extents();
+  // False when the polyline is left out.
+  bool begin_polyline(const PolylineStart& start);
+  void write_polyline();
+  // False at a fault.
+  bool write_vertex(Coordinate x, Coordinate y, Coordinate z, bool bulged);
   void end_polyline();
+  // Writes the vertices held as one polyline, then lets them go.
+  void write_held(const PolylineStart& start);
   void write_lwpolyline();
+  // A HATCH's groups: its own, then those of its boundary paths, each path
+  // written as a closed polyline when it ends.
+  void hatch_group(const Group& group);
+  void path_group(const Group& group);
+  void end_edge();
+  // Holds a vertex of a HATCH's edge path; false at a fault.
+  bool hold_end(const Coordinate& x, const Coordinate& y, bool bulged);
+  void end_path();
+  // Reads an entity's layer (8) or space (67); false for any other code.
+  bool layer_or_space(const Group& group);
+  // The faults of the paths every group or vertex takes, kept out of them.
+  [[gnu::cold]] void name_too_long(const Group& group);
+  [[gnu::cold]] void beyond_a_double();
+  // False, at a fault, after a failed write of the vertices held (`error`).
+  bool holding(int error) {
+    if (error != 0) [[unlikely]]
+      cannot_hold(error);
+    return error == 0;
+  }
+  [[gnu::cold]] void cannot_hold(int error);
   void leave_out(const std::string& kind);
   void note_layer(const std::string& name);
   const TextEncoding& encoding();
-  std::string layer_of_polyline(bool& named);
+  std::string layer_of_polyline(const std::string& stored, bool& named);
   bool number(const Group& group, double& value, bool* shortest = nullptr);
   bool coordinate(const Group& group, Coordinate& value);
   bool integer(const Group& group, std::int32_t& value);
@@ -107,6 +160,8 @@ class Converter {
   std::string header_;  // as written first
   ReadFault fault_;
   std::unique_ptr<Entity> entity_;
+  std::unique_ptr<Held> held_;
+  std::unique_ptr<Hatch> hatch_;
   std::unique_ptr<Pending> polyline_;
   std::unique_ptr<State> state_;
 };

@@ -8,8 +8,10 @@
 // and whether both merged files are the same bytes; then the conversion of
 // the first drawing (convert cn): its wall time (best of three), MB/s of its
 // input and peak resident memory. The pairs are generated in <folder>
-// (default /tmp/quorvane-bench) on first use and kept. Last, a first drawing
-// refused after a billion blank lines (1 GB): wall time and peak memory.
+// (default /tmp/quorvane-bench) on first use and kept. Then one LWPOLYLINE of
+// ten million vertices, its extrusion after them, converted (best of three):
+// wall time and peak memory. Last, a first drawing refused after a billion
+// blank lines (1 GB): wall time and peak memory.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -118,7 +120,8 @@ int main(int argc, char** argv) {
     Measure conversion;
     double conversion_peak = 0;
     for (int round = 0; round < 3; ++round) {
-      Measure m = run({QUORVANE_TOOL_EXE, "convert", "cn", first.string(), converted.string()}, "", "");
+      Measure m =
+          run({QUORVANE_TOOL_EXE, "convert", "cn", first.string(), converted.string()}, "", "");
       if (m.status != 0) {
         std::fprintf(stderr, "the tool failed to convert %s\n", first.c_str());
         return 1;
@@ -136,6 +139,39 @@ int main(int argc, char** argv) {
     fs::remove(baseline_output);
   }
 
+  // One LWPOLYLINE of ten million vertices (about 120 MB), whose extrusion
+  // comes after them: converted in bounded memory.
+  const fs::path long_one = folder / "images" / "bench" / "lwpolyline10m.dxf";
+  if (!fs::exists(long_one)) {
+    std::ofstream out(long_one, std::ios::binary);
+    out << "0\nSECTION\n2\nENTITIES\n0\nLWPOLYLINE\n8\nL\n90\n10000000\n70\n0\n";
+    std::string piece;
+    for (int i = 0; i < 10000000; ++i) {
+      piece += "10\n" + std::to_string(i % 1000) + "\n20\n" + std::to_string(i / 1000 % 100) + "\n";
+      if (piece.size() > (1 << 20)) {
+        out << piece;
+        piece.clear();
+      }
+    }
+    out << piece << "210\n0\n220\n0\n230\n1\n0\nENDSEC\n0\nEOF\n";
+  }
+  const fs::path long_converted = folder / "images" / "bench" / "lwpolyline10mcn.dxf";
+  Measure long_best;
+  double long_peak = 0;
+  for (int round = 0; round < 3; ++round) {
+    Measure m = run(
+        {QUORVANE_TOOL_EXE, "convert", "cn", long_one.string(), long_converted.string()}, "", "");
+    if (m.status != 0) {
+      std::fprintf(stderr, "the tool failed to convert %s\n", long_one.c_str());
+      return 1;
+    }
+    if (round == 0 || m.seconds < long_best.seconds) long_best = m;
+    long_peak = std::max(long_peak, m.peak_mib);
+  }
+  fs::remove(long_converted);
+  std::printf("\none LWPOLYLINE of 1e7 vertices (%.1f MB): convert %.3f s, peak %.1f MiB\n",
+              static_cast<double>(fs::file_size(long_one)) / 1e6, long_best.seconds, long_peak);
+
   // A fault after a billion blank lines: refused in constant memory.
   const fs::path blank = folder / "images" / "bench" / "blankcn.dxf";
   if (!fs::exists(blank)) {
@@ -147,7 +183,7 @@ int main(int argc, char** argv) {
     std::ofstream(folder / "images" / "bench" / "blankha.dxf", std::ios::binary) << "SEQEND\n";
   }
   Measure refused = run({QUORVANE_TOOL_EXE}, "bench\nblank\nblank\nblank\n", folder.string());
-  std::printf("\nrefused after 1e9 blank lines: status %d, %.3f s, peak %.1f MiB\n", refused.status,
+  std::printf("refused after 1e9 blank lines: status %d, %.3f s, peak %.1f MiB\n", refused.status,
               refused.seconds, refused.peak_mib);
   return refused.status == 1 ? 0 : 1;
 }

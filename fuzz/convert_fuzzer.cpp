@@ -2,7 +2,8 @@
 // writes a drawing that the merge takes without refusing it, as the first
 // drawing (cn) or the second (ha) as the first byte says, the tool's passes and
 // the plain model alike, with the same console text and merged bytes. Anything
-// else aborts.
+// else aborts. The first byte also says whether an entity's vertices beyond
+// the first two go to a temporary file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.kind =
       data[0] % 2 == 0 ? quorvane::DrawingKind::kContours : quorvane::DrawingKind::kPlots;
   if (data[0] % 4 == 3) options.layer = "0";
+  if (data[0] % 8 >= 4) options.held_in_memory = 2;
   quorvane::MemorySource source(bytes);
   quorvane::GroupReader reader(source);
   quorvane::Converter converter(reader, options);

@@ -7,7 +7,10 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <random>
 #include <sstream>
 
@@ -85,14 +88,19 @@ void expect_merged_whole(const std::string& bytes, DrawingKind kind) {
 
 // What a converted drawing holds, in short: "ext <min> <max>", then per
 // polyline "<layer> <flags>:" and its vertices "x,y[,z]"; or the fault.
+// With `held`, the vertices of an entity held in memory before the rest go
+// to a temporary file (that of `temporary`, when given).
 std::string converted(const std::string& drawing, DrawingKind kind,
                       std::optional<std::string> layer = std::nullopt,
-                      ConvertReport* report = nullptr) {
+                      ConvertReport* report = nullptr, std::size_t held = 0,
+                      std::FILE* (*temporary)() = nullptr) {
   MemorySource source(drawing);
   GroupReader reader(source);
   ConvertOptions options;
   options.kind = kind;
   options.layer = std::move(layer);
+  if (held != 0) options.held_in_memory = held;
+  options.temporary = temporary;
   Converter converter(reader, options);
   std::string bytes;
   {
@@ -123,9 +131,9 @@ std::string converted(const std::string& drawing, DrawingKind kind,
     } else if (number == 70 && variable == "POLYLINE") {
       shown += value.substr(value.find_first_not_of(' ')) + ":";
     } else if (number == 10 && variable != "$ACADVER") {
-      shown += (variable == "VERTEX" ? " " : "") + value;
+      shown += (variable == "VERTEX" ? " " : "") + value.substr(value.find_first_not_of(' '));
     } else if ((number == 20 || number == 30) && variable != "$ACADVER") {
-      shown += "," + value;
+      shown += "," + value.substr(value.find_first_not_of(' '));
     }
   }
   return shown;
@@ -192,6 +200,49 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
       {"a POLYLINE without SEQEND ends at the next entity",
        kEntities + "0|POLYLINE|8|A|0|VERTEX|10|1|20|1|0|LINE|0|LWPOLYLINE|8|B|10|2|20|2|" + kEnd,
        DrawingKind::kContours, "ext 1,1,0 2,2,0\nA 8: 1,1,0\nB 8: 2,2,0"},
+      {"a HATCH's polyline paths at its elevation, in the system of its extrusion; not its seeds",
+       kEntities +
+           "0|HATCH|8|P|100|AcDbHatch|10|0|20|0|30|5|210|0|220|0|230|-1|2|SOLID|70|1|71|0|91|2|"
+           "92|2|72|1|73|1|93|3|10|1|20|2|42|0.5|10|3|20|4|42|0|10|5|20|6|42|0|97|0|"
+           "92|3|72|0|73|0|93|2|10|7|20|8|10|9|20|10|97|0|75|0|76|1|98|1|10|99|20|99|" +
+           kEnd,
+       DrawingKind::kContours,
+       "ext -9,2,-5 -1,10,-5\nP 9: -1,2,-5 -3,4,-5 -5,6,-5\nP 8: -7,8,-5 -9,10,-5"},
+      {"a HATCH's edge path: each vertex once, as the drawing gives it where it does",
+       kEntities +
+           "0|HATCH|8|E|91|1|92|1|93|4|72|1|10|0|20|0|11|5|21|0|72|2|10|5|20|2|40|2|50|-90|51|"
+           "90|73|1|72|1|10|5|20|4|11|0|21|4|72|1|10|0|20|4|11|0|21|0|97|0|75|1|" +
+           kEnd,
+       DrawingKind::kContours, "ext 0,0,0 5,4,0\nE 9: 0,0,0 5,0,0 5,4,0 0,4,0"},
+      {"HATCH edges: a clockwise arc, a gap, a whole circle, an arc at an angle",
+       kEntities +
+           "0|HATCH|8|E|91|4|92|0|93|1|72|2|10|0|20|0|40|1|50|0|51|90|73|0|97|0|"
+           "92|0|93|2|72|1|10|0|20|0|11|1|21|0|72|1|10|2|20|0|11|2|21|1|97|0|"
+           "92|0|93|1|72|2|10|3|20|3|40|1|50|0|51|360|73|1|97|0|"
+           "92|0|93|1|72|2|10|0|20|0|40|2|50|60|51|120|73|1|97|0|" +
+           kEnd,
+       DrawingKind::kPlots,
+       "ext -0.9999999999999996,-1,0 4,3,0\nE 1: 1,0 0,-1\nE 1: 0,0 1,0 2,0 2,1\nE 1: 4,3\n"
+       "E 1: 1.0000000000000002,1.7320508075688772 -0.9999999999999996,1.7320508075688774"},
+      {"HATCH edges written the other way round, as ezdxf joins them: the first, a later one, an "
+       "arc",
+       kEntities +
+           "0|HATCH|8|R|91|3|92|0|72|1|10|1|20|0|11|0|21|0|72|1|10|1|20|0|11|1|21|1|72|1|10|1|20|"
+           "1|11|0|21|0|92|0|72|1|10|0|20|0|11|1|21|0|72|1|10|1|20|1|11|1|21|0|72|1|10|1|20|1|11|0|"
+           "21|0|92|0|72|1|10|-1|20|0|11|1|21|0|72|2|10|0|20|0|40|1|50|180|51|360|73|1|" +
+           kEnd,
+       DrawingKind::kPlots, "ext -1,0,0 1,1,0\nR 1: 0,0 1,0 1,1\nR 1: 0,0 1,0 1,1\nR 1: -1,0 1,0"},
+      {"HATCH paths left out: associative, with an ellipse or a spline edge, in paper space, "
+       "or none at all",
+       kEntities +
+           "0|HATCH|8|A|91|4|92|3|72|0|73|1|93|2|10|0|20|0|10|1|20|1|97|1|330|2F|"
+           "92|1|93|2|72|1|10|0|20|0|11|1|21|0|72|3|10|0|20|0|11|1|21|0|40|0.5|50|0|51|360|73|1|"
+           "97|0|92|1|93|1|72|4|94|3|73|0|74|0|95|8|96|4|40|0|40|0|40|0|40|0|40|1|40|1|40|1|40|1|"
+           "10|0|20|0|10|1|20|1|10|2|20|0|10|3|20|3|97|2|11|0|21|0|11|3|21|3|12|1|22|0|13|1|23|0|"
+           "97|0|92|2|72|0|73|1|93|1|10|7|20|7|97|0|75|1|"
+           "0|HATCH|8|A|67|1|91|1|92|2|10|9|20|9|97|0|0|HATCH|8|A|0|HATCH|8|A|91|0|" +
+           kEnd,
+       DrawingKind::kContours, "ext 7,7,0 7,7,0\nA 9: 7,7,0"},
       {"the second drawing: x and y only, closed or not",
        kEntities +
            "0|LWPOLYLINE|8|HA_6292|70|1|38|5|10|1.5|20|2|10|3|20|4|0|POLYLINE|8|W|"
@@ -202,11 +253,39 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
        "0|SECTION|2|HEADER|9|$EXTMIN|10|-5|20|-6|30|-7|9|$EXTMAX|10|50|20|60|30|70|0|ENDSEC|" +
            kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|" + kEnd,
        DrawingKind::kContours, "ext -5,-6,-7 50,60,70\nA 8: 1,2,0"},
+      {"the drawing's own extents enclose a vertex on their edge",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|-5|20|-6|30|-7|9|$EXTMAX|10|50|20|60|30|70|0|ENDSEC|" +
+           kEntities + "0|LWPOLYLINE|8|A|38|70|10|50|20|-6|" + kEnd,
+       DrawingKind::kContours, "ext -5,-6,-7 50,60,70\nA 8: 50,-6,70"},
+      {"LibreCAD's 0,0,0 to 0,0,0 enclose nothing: those of the vertices",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|0|20|0|30|0|9|$EXTMAX|10|0|20|0|30|0|0|ENDSEC|" +
+           kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|10|0|20|0|" + kEnd,
+       DrawingKind::kContours, "ext 0,0,0 1,2,0\nA 8: 1,2,0 0,0,0"},
+      {"GDAL's z of 0 to 0 misses contours at 100 and 180: those of the vertices",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|0|20|0|30|0|9|$EXTMAX|10|10|20|10|30|0|0|ENDSEC|" +
+           kEntities + "0|LWPOLYLINE|8|A|38|100|10|1|20|2|0|LWPOLYLINE|8|A|38|180|10|3|20|4|" +
+           kEnd,
+       DrawingKind::kContours, "ext 1,2,100 3,4,180\nA 8: 1,2,100\nA 8: 3,4,180"},
+      {"a vertex beyond them by the least double: those of the vertices",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|0|20|0|9|$EXTMAX|10|1|20|1|0|ENDSEC|" + kEntities +
+           "0|LWPOLYLINE|8|A|10|1.0000000000000002|20|1|" + kEnd,
+       DrawingKind::kContours,
+       "ext 1.0000000000000002,1,0 1.0000000000000002,1,0\nA 8: 1.0000000000000002,1,0"},
+      {"the second drawing: the drawing's own x and y, whatever their z",
+       "0|SECTION|2|HEADER|9|$EXTMIN|10|-5|20|-6|30|7|9|$EXTMAX|10|50|20|60|30|3|0|ENDSEC|" +
+           kEntities + "0|LWPOLYLINE|8|A|38|99|10|1|20|2|" + kEnd,
+       DrawingKind::kPlots, "ext -5,-6,0 50,60,0\nA 0: 1,2"},
       {"an empty drawing's markers are not extents",
        "0|SECTION|2|HEADER|9|$EXTMIN|10|1e+20|20|1e+20|30|1e+20|9|$EXTMAX|10|-1e+20|20|-1e+20|30|"
        "-1e+20|0|ENDSEC|" +
            kEntities + "0|LWPOLYLINE|8|A|10|1|20|2|" + kEnd,
        DrawingKind::kContours, "ext 1,2,0 1,2,0\nA 8: 1,2,0"},
+      {"numbers below the range of a double read as 0, as strtod and ezdxf read them",
+       kEntities + "0|LWPOLYLINE|8|A|10|1e-400|20|-0.00e-999|10|2.5e-320|20|-1E-400|" + kEnd,
+       DrawingKind::kContours, "ext 0,0,0 2.5e-320,0,0\nA 8: 0,0,0 2.5e-320,0,0"},
+      {"the second drawing: a z beyond the range of a double is not written",
+       kEntities + "0|LWPOLYLINE|8|A|38|1.7e308|10|0|20|1.7e308|210|1|220|0|230|1|" + kEnd,
+       DrawingKind::kPlots, "ext 0,0,0 0,0,0\nA 0: 0,0"},
       {"no entities at all", "0|SECTION|2|HEADER|0|ENDSEC|0|EOF", DrawingKind::kContours,
        "ext 0,0,0 0,0,0"},
       {"CR LF, a byte order mark, padded codes and comments",
@@ -220,6 +299,64 @@ TEST(Converter, WritesEachPolylineOfModelSpaceAtItsWorldCoordinates) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(converted(pairs(c.drawing), c.kind), c.expected) << c.what;
+    // The same, each entity's vertices beyond the first in a temporary file.
+    EXPECT_EQ(converted(pairs(c.drawing), c.kind, std::nullopt, nullptr, 1), c.expected) << c.what;
+  }
+  // The header has one size whatever its extents, each right-aligned in 24
+  // columns: those known only at the end take the place of the first ones
+  // without moving the file.
+  const std::size_t size = converted_header(Extents{}).size();
+  for (double v : {-2.2250738585072014e-308, -4.9406564584124654e-324, 1e300, -1234.5678}) {
+    EXPECT_EQ(converted_header(Extents{v, v, v, v, v, v}).size(), size) << v;
+  }
+  EXPECT_NE(
+      converted_header(Extents{1.5, 0, 0, 0, 0, 0}).find("\r\n 10\r\n                     1.5\r\n"),
+      std::string::npos);
+}
+
+// An entity's vertices beyond those held in memory go to a temporary file, in
+// blocks, and come back in order; a file that cannot be made or written stops
+// the conversion at the entity's line.
+TEST(Converter, VerticesBeyondThoseHeldInMemoryGoToATemporaryFile) {
+  std::string many = kEntities + "0|LWPOLYLINE|8|A|";
+  std::string expected = "\nA 8:";
+  for (int i = 0; i < 40000; ++i) {  // beyond a block of the file
+    const std::string x = std::to_string(i % 977) + "." + std::to_string(i % 7);
+    const std::string y = std::to_string(-i);
+    many.append("10|").append(x).append("|20|").append(y).append(i % 3 == 0 ? "|42|1|" : "|42|0|");
+    char written[32];
+    expected += ' ';
+    expected.append(written, std::to_chars(written, written + 32, std::stod(x)).ptr);
+    expected.append(",").append(y).append(",-2.5");
+  }
+  many += "38|-2.5|0|LWPOLYLINE|8|A|10|0|20|0|10|1|20|1|" + kEnd;  // and a file used again
+  expected += "\nA 8: 0,0,0 1,1,0";
+  ConvertReport report;
+  const std::string result =
+      converted(pairs(many), DrawingKind::kContours, std::nullopt, &report, 1000);
+  EXPECT_EQ(result.substr(result.find('\n')), expected);
+  EXPECT_EQ(report.bulged_segments, 13333u);
+  const struct {
+    std::FILE* (*temporary)();
+    std::string expected;
+  } cases[] = {
+      {[]() -> std::FILE* {
+         errno = ENOSPC;
+         return nullptr;
+       },
+       "line 5: cannot hold the vertices of this LWPOLYLINE in a temporary file: " +
+           std::string(std::strerror(ENOSPC))},
+      {[]() { return std::fopen("/dev/null", "rb"); },  // takes no write
+       "line 5: cannot hold the vertices of this LWPOLYLINE in a temporary file: " +
+           std::string(std::strerror(EBADF))},
+      {[]() { return std::fopen("/dev/null", "wb"); },  // gives nothing back
+       "line 5: cannot read back the vertices of this LWPOLYLINE from a temporary file: " +
+           std::string(std::strerror(EBADF))},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(converted(pairs(kEntities + "0|LWPOLYLINE|8|A|10|0|20|0|10|1|20|1|10|2|20|2|" + kEnd),
+                        DrawingKind::kContours, std::nullopt, nullptr, 1, c.temporary),
+              c.expected);
   }
 }
 
@@ -333,6 +470,37 @@ TEST(Converter, DrawingsThatCannotBeReadAreRefusedAtTheirLine) {
        "line 10: expected a number for the group code 10, found \"1,5\""},
       {pairs(kEntities + "0|LWPOLYLINE|8|A|10|inf|20|2|" + kEnd),
        "line 10: the group code 10 holds \"inf\", which is not a finite number"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1e400|20|2|" + kEnd),
+       "line 10: the group code 10 holds \"1e400\", which lies beyond the range of a double"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|-0.18e+310|" + kEnd),
+       "line 12: the group code 20 holds \"-0.18e+310\", which lies beyond the range of a double"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|10|1|20|-nan|" + kEnd),
+       "line 12: the group code 20 holds \"-nan\", which is not a finite number"},
+      {pairs(kEntities + "0|LWPOLYLINE|8|A|38|1.7e308|10|0|20|1.7e308|210|1|220|0|230|1|" + kEnd),
+       "line 5: the world coordinates of a vertex of this LWPOLYLINE lie beyond the range of a "
+       "double"},
+      {pairs(kEntities +
+             "0|POLYLINE|8|A|30|1.7e308|210|1|220|0|230|1|0|VERTEX|10|0|20|1|0|VERTEX|10|0|20|"
+             "1.7e308|0|SEQEND|" +
+             kEnd),
+       "line 23: the world coordinates of this VERTEX lie beyond the range of a double"},
+      {pairs(kEntities + "0|HATCH|8|A|91|1|92|0|93|1|72|5|" + kEnd),
+       "line 16: a HATCH edge of type 5: expected 1 (line), 2 (circular arc), 3 (elliptic arc) or "
+       "4 (spline)"},
+      {pairs(kEntities + "0|HATCH|8|A|91|1|10|0|20|0|" + kEnd),
+       "line 11: expected a boundary path (group code 92) after the group code 91 of this HATCH, "
+       "found the group code 10"},
+      {pairs(kEntities + "0|HATCH|8|A|91|1|92|1|93|1|10|0|20|0|" + kEnd),
+       "line 15: expected an edge (group code 72) in this HATCH's boundary path, found the group "
+       "code 10"},
+      {pairs(kEntities + "0|HATCH|91|1|92|2|10|0|20|0|97|0|75|1|8|A|" + kEnd),
+       "line 19: the group code 8 of this HATCH comes after its boundary paths (group code 91 at "
+       "line 7): it belongs before them"},
+      {pairs(kEntities + "0|HATCH|8|A|30|1.7e308|210|1|220|0|230|1|91|1|92|2|10|0|20|1.7e308|" +
+             kEnd),
+       "line 5: the world coordinates of a vertex of this HATCH lie beyond the range of a double"},
+      {pairs(kEntities + "0|HATCH|8|A|91|1|92|0|72|2|10|1e308|20|0|40|1e308|50|0|51|90|" + kEnd),
+       "line 5: the world coordinates of a vertex of this HATCH lie beyond the range of a double"},
       {pairs(kEntities + "0|LWPOLYLINE|70|one|" + kEnd),
        "line 8: expected an integer for the group code 70, found \"one\""},
       {pairs(kEntities + "0|LWPOLYLINE|70|one |" + kEnd),
@@ -706,9 +874,61 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
             "control point\n"
             "  arcs: 2 bulged segments written as straight\n"
             "  layers renamed: \"Plot lines\" as \"Plot_lines\"\n"
-            "  extents: of the vertices written\n"
+            "  extents: of the vertices written: the drawing has none of its own\n"
             "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
             "with --layer NAME\n");
+  // A HATCH's paths: those left out, by why; arcs and bulges written as chords.
+  converted(pairs(kEntities +
+                  "0|HATCH|8|A|91|5|92|3|72|0|73|1|93|2|10|0|20|0|10|1|20|1|97|1|330|2F|"
+                  "92|1|93|1|72|3|10|0|20|0|11|1|21|0|40|0.5|50|0|51|360|73|1|97|0|"
+                  "92|1|93|1|72|4|94|3|73|0|74|0|95|0|96|0|97|0|97|0|"
+                  "92|1|93|2|72|2|10|0|20|0|40|1|50|0|51|180|73|1|72|1|10|-1|20|0|11|1|21|0|97|0|"
+                  "92|2|72|1|73|1|93|2|10|0|20|0|42|1|10|1|20|1|42|0|97|0|"
+                  "0|HATCH|67|1|91|1|92|2|10|9|20|9|97|0|0|HATCH|8|A|" +
+                  kEnd),
+            DrawingKind::kContours, std::nullopt, &report);
+  EXPECT_EQ(summary(report, {DrawingKind::kContours, std::nullopt}, "in.dxf", "out.dxf"),
+            "in.dxf converted into out.dxf, the first drawing (cn) of a merge\n"
+            "  written: 2 polylines, 4 vertices\n"
+            "  left out: 1 HATCH in paper space, 1 HATCH path with a spline edge, 1 HATCH path "
+            "with an ellipse edge, 1 HATCH without boundary paths, 1 associative HATCH path\n"
+            "  arcs: 2 bulged segments written as straight\n"
+            "  extents: of the vertices written: the drawing has none of its own\n");
+  // Whose the extents are, and why.
+  const std::string point = kEntities + "0|LWPOLYLINE|8|A|38|5|10|1|20|2|" + kEnd;
+  const struct {
+    std::string header;
+    DrawingKind kind;
+    std::string said;
+  } extents[] = {
+      {"9|$EXTMIN|10|0|20|0|30|0|9|$EXTMAX|10|9|20|9|30|9|", DrawingKind::kContours,
+       "the drawing's own"},
+      {"9|$EXTMIN|10|0|20|0|30|0|9|$EXTMAX|10|0|20|0|30|0|", DrawingKind::kContours,
+       "of the vertices written: the drawing's own (x 0 to 0, y 0 to 0, z 0 to 0) do not enclose "
+       "them"},
+      {"9|$EXTMIN|10|0|20|0|30|5|9|$EXTMAX|10|1|20|1.5|30|5|", DrawingKind::kPlots,
+       "of the vertices written: the drawing's own (x 0 to 1, y 0 to 1.5) do not enclose them"},
+      {"9|$ACADVER|1|AC1015|", DrawingKind::kContours,
+       "of the vertices written: the drawing has none of its own"},
+      {"9|$EXTMIN|10|0|20|0|30|0|", DrawingKind::kContours,
+       "of the vertices written: the drawing's own are incomplete or not numbers"},
+      {"9|$EXTMIN|10|0|20|0,5|9|$EXTMAX|10|9|20|9|", DrawingKind::kContours,
+       "of the vertices written: the drawing's own are incomplete or not numbers"},
+      {"9|$EXTMIN|10|1e+20|20|1e+20|30|1e+20|9|$EXTMAX|10|-1e+20|20|-1e+20|30|-1e+20|",
+       DrawingKind::kContours,
+       "of the vertices written: the drawing's own have a minimum above their maximum"},
+      {"9|$EXTMIN|10|0|20|0|30|9|9|$EXTMAX|10|9|20|9|30|0|", DrawingKind::kPlots,
+       "the drawing's own"},
+      {"9|$EXTMIN|10|0|20|-1e20|9|$EXTMAX|10|9|20|9|", DrawingKind::kContours,
+       "of the vertices written: the drawing's own lie beyond 1e20"},
+  };
+  for (const auto& c : extents) {
+    converted(pairs("0|SECTION|2|HEADER|" + c.header + "0|ENDSEC|" + point), c.kind, std::nullopt,
+              &report);
+    const std::string text = summary(report, {c.kind, std::nullopt}, "in.dxf", "out.dxf");
+    const std::size_t at = text.find("  extents: ");
+    EXPECT_EQ(text.substr(at + 11, text.find('\n', at) - at - 11), c.said) << c.header;
+  }
   // A code page that DXF does not name: said, where the names are in it.
   const std::string header = "0|SECTION|2|HEADER|9|$ACADVER|1|";
   const std::string codepage = "|9|$DWGCODEPAGE|3|ANSI_4294967297|0|ENDSEC|";
@@ -719,7 +939,7 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
             "in.dxf converted into outcn.dxf, the first drawing (cn) of a merge\n"
             "  written: 1 polyline, 1 vertex\n"
             "  code page: \"ANSI_4294967297\" is none that DXF names: names read as Windows-1252\n"
-            "  extents: of the vertices written\n");
+            "  extents: of the vertices written: the drawing has none of its own\n");
   converted(pairs(header + "AC1021" + codepage + kEntities +
                   "0|LWPOLYLINE|8|for\xC3\xAAt|10|1|20|1|" + kEnd),
             DrawingKind::kContours, std::nullopt, &report);

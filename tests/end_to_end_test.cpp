@@ -467,12 +467,16 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
       "  0\nINSERT\n  2\nB\n"
       "  0\nLWPOLYLINE\n  8\nfor\xEAt\n 10\n7\n 20\n8\n 10\n9\n 20\n10\n"
       "  0\nENDSEC\n  0\nEOF\n");
+  // The header's extents right-aligned in 24 columns.
+  auto extent = [](const std::string& value) { return std::string(24 - value.size(), ' ') + value; };
   const std::string header =
       "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1009\n  9\n$DWGCODEPAGE\n  3\nANSI_1252\n"
-      "  9\n$EXTMIN\n 10\n-3\n 20\n2.25\n 30\n0\n  9\n$EXTMAX\n 10\n9\n 20\n10\n 30\n";
+      "  9\n$EXTMIN\n 10\n" +
+      extent("-3") + "\n 20\n" + extent("2.25") + "\n 30\n" + extent("0") +
+      "\n  9\n$EXTMAX\n 10\n" + extent("9") + "\n 20\n" + extent("10") + "\n 30\n";
   const std::string entities = "  0\nSECTION\n  2\nENTITIES\n";
   const std::string cn =
-      header + "4.5\n  0\nENDSEC\n" + entities +
+      header + extent("4.5") + "\n  0\nENDSEC\n" + entities +
       "  0\nPOLYLINE\n  8\nPlot_lines\n  6\nBYLAYER\n 66\n     1\n 70\n     9\n 62\n   256\n"
       "  0\nVERTEX\n  8\nPlot_lines\n 70\n    32\n 10\n1.5\n 20\n2.25\n 30\n4.5\n"
       "  0\nVERTEX\n  8\nPlot_lines\n 70\n    32\n 10\n-3\n 20\n4\n 30\n4.5\n"
@@ -482,7 +486,7 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
       "  0\nVERTEX\n  8\nfor\xEAt\n 70\n    32\n 10\n9\n 20\n10\n 30\n0\n"
       "  0\nSEQEND\n  8\nfor\xEAt\n  0\nENDSEC\n  0\nEOF\n";
   const std::string ha =
-      header + "0\n  0\nENDSEC\n" + entities +
+      header + extent("0") + "\n  0\nENDSEC\n" + entities +
       "  0\nPOLYLINE\n  8\nPlot_lines\n  6\nBYLAYER\n 66\n     1\n 70\n     1\n"
       "  0\nVERTEX\n  8\nPlot_lines\n 70\n     0\n 10\n1.5\n 20\n2.25\n"
       "  0\nVERTEX\n  8\nPlot_lines\n 70\n     0\n 10\n-3\n 20\n4\n"
@@ -496,7 +500,7 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
       "  left out: 1 INSERT (blocks are not expanded)\n"
       "  arcs: 1 bulged segment written as straight\n"
       "  layers renamed: \"Plot lines\" as \"Plot_lines\"\n"
-      "  extents: of the vertices written\n";
+      "  extents: of the vertices written: the drawing has none of its own\n";
   const struct {
     std::vector<std::string> arguments;
     int status;

@@ -1,18 +1,24 @@
 #!/usr/bin/python3
-"""Converts drawings that other programs write, ezdxf (R12 to R2018), GDAL
-(ogr2ogr -f DXF from GeoJSON lines, 2D and 3D, and from the contours
-gdal_contour -3d draws of a grid) and dxflib (R12 and R2000),
+"""Converts drawings that other programs write, ezdxf (R12 to R2018, and
+HATCHes), GDAL (ogr2ogr -f DXF from GeoJSON lines, 2D and 3D, from polygons
+with holes, which it writes as HATCHes, and from the contours gdal_contour -3d
+draws of a grid) and dxflib (R12 and R2000),
 with `convert cn` and `convert ha`, then merges each converted drawing with the
 sample companion of site4 and reads the result back with ezdxf, GDAL and dxflib.
 
-For each drawing the polylines of model space, in file order, must come out
-of the merge at the world coordinates ezdxf computes from the drawing, rounded
-half up; a first drawing keeps its z, a second one gets z 0 and only its
-polylines of HA_6292 (or of the layer named by --layer alone; HA_6292 itself is
-then written as HA_6292_1) reach the merged file.
+For each drawing the polylines of model space, and the boundary paths of its
+HATCHes as closed polylines, in file order, must come out of the merge at the
+world coordinates ezdxf computes from the drawing, rounded half up; a first
+drawing keeps its z, a second one gets z 0 and only its polylines of HA_6292
+(or of the layer named by --layer alone; HA_6292 itself is then written as
+HA_6292_1) reach the merged file.
 The converted file itself must hold the same polylines, unrounded, with the
 layer names it was given, read back as they were written; a layer named as
-one of the merge's keywords (model_cli --keywords) gets a "_" after it.
+one of the merge's keywords (model_cli --keywords) gets a "_" after it. The
+converted file's header extents enclose each of its vertices, and the merged
+file's those of a first drawing, within the unit its truncation toward zero
+may cost (its lowest z is 0, whatever the drawing's: it encloses a drawing
+above 0, such as the contours of a hill).
 
   converted_drawings.py <tool> <model_cli> <dxflib_writer> <dxflib_reader>
 
@@ -30,11 +36,13 @@ import tempfile
 
 try:
     import ezdxf
+    import ezdxf.path
     from ezdxf import recover
-    from ezdxf.math import OCS, Vec3
+    from ezdxf.entities.boundary_paths import BoundaryPathType, EdgeType
+    from ezdxf.math import OCS, Vec2, Vec3
 except ImportError:
     ezdxf = None
-from other_programs import gdal_contours
+from other_programs import gdal_contours, ogr_to_dxf
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
                         "images", "site4")
@@ -100,6 +108,65 @@ def by_gdal(path, dimensions):
                    capture_output=True)
 
 
+def by_gdal_polygons(path):
+    """Polygons with holes, 3D and 2D, and a multipolygon: GDAL writes each as a
+    HATCH, its rings as polyline paths, the first ring repeated at the end."""
+    ring = [[x, y] for x, y in PLAN]
+    hole = [[-500.5, 10.25], [300.75, 20.5], [10.5, -300.25]]
+    flat = lambda points, z=None: [p + ([z] if z is not None else []) for p in points + points[:1]]
+    shapes = [
+        ("PARCELS", {"type": "Polygon", "coordinates": [flat(ring, 112.5), flat(hole, 112.5)]}),
+        ("PARCELS", {"type": "MultiPolygon", "coordinates": [
+            [flat([[x + 5000.25, y] for x, y in ring])],
+            [flat([[x, y + 4000.5] for x, y in ring]), flat([[x, y + 4000.5] for x, y in hole])]]}),
+        ("Roads", {"type": "Polygon", "coordinates": [flat(hole)]}),
+    ]
+    ogr_to_dxf(path, [{"type": "Feature", "properties": {"Layer": layer}, "geometry": geometry}
+                      for layer, geometry in shapes])
+
+
+def by_ezdxf_hatches(path):
+    """HATCHes: polyline paths with bulges and a hole, edge paths of lines and
+    arcs both ways round, a hole of two arcs, in object coordinate systems at
+    their elevations; an associative path, paths with an ellipse or a spline
+    edge, a HATCH in paper space, which are left out."""
+    doc = ezdxf.new("R2010")
+    msp = doc.modelspace()
+    plots = msp.add_hatch(dxfattribs={"layer": "PARCELS", "elevation": (0, 0, 7.25),
+                                       "extrusion": (0, 0, -1)})
+    plots.paths.add_polyline_path([p + (b,) for p, b in zip(PLAN, BULGES)], flags=1)
+    plots.paths.add_polyline_path([(0.5, 0.5), (20.5, 0.5), (20.5, 30.25)], flags=0)  # a hole
+    edges = msp.add_hatch(dxfattribs={"layer": "PARCELS", "elevation": (0, 0, -3.5),
+                                       "extrusion": ARBITRARY})
+    loop = edges.paths.add_edge_path(flags=1)  # clockwise, its second arc so
+    loop.add_line((0.5, 0.25), (0.5, 10.25))
+    loop.add_arc((5.5, 10.25), 5, 0, 180, ccw=False)  # from (0.5, 10.25) over the top
+    loop.add_line((10.5, 10.25), (10.5, 0.25))
+    loop.add_line((0.5, 0.25), (10.5, 0.25))  # written the other way round
+    hole = edges.paths.add_edge_path(flags=0)
+    hole.add_arc((5.5, 5.25), 2, 30, 210)
+    hole.add_arc((5.5, 5.25), 2, 210, 390)
+    ccw = msp.add_hatch(dxfattribs={"layer": "Roads"})
+    road = ccw.paths.add_edge_path()
+    road.add_line((100.5, 100.5), (200.25, 100.5))
+    road.add_arc((200.25, 150.5), 50, -90, 90)
+    road.add_line((200.25, 200.5), (100.5, 100.5))
+    boundary = msp.add_lwpolyline([(0.5, 0.5), (9.5, 0.5), (9.5, 9.5)], close=True,
+                                  dxfattribs={"layer": "PARCELS"})
+    linked = msp.add_hatch(dxfattribs={"layer": "PARCELS"})
+    linked.dxf.associative = 1
+    linked.associate(linked.paths.add_polyline_path([(0.5, 0.5), (9.5, 0.5), (9.5, 9.5)]),
+                     [boundary])
+    curved = linked.paths.add_edge_path()
+    curved.add_line((0.5, 0.5), (4.5, 0.5))
+    curved.add_ellipse((2.5, 0.5), (2, 0), 0.5, 0, 180)
+    spline = msp.add_hatch(dxfattribs={"layer": "Roads"}).paths.add_edge_path()
+    spline.add_spline(fit_points=[(0.5, 0.5), (5.5, 3.5), (9.5, 0.5)])
+    spline.add_line((9.5, 0.5), (0.5, 0.5))
+    doc.layout().add_hatch(dxfattribs={"layer": "PARCELS"}).paths.add_polyline_path(PLAN)
+    doc.saveas(path)
+
+
 WRITER = READER = None  # the dxflib writer and reader, from the command line
 KEYWORDS = set()  # the merge's, from model_cli
 # name, writer, --layer for `convert ha`, the reason each kind is refused for, as a
@@ -115,6 +182,8 @@ DRAWINGS = [
     ("GDAL 2D", lambda p: by_gdal(p, 2), "Plot lines", None),
     ("GDAL 3D", lambda p: by_gdal(p, 3), "VERTEX", None),
     ("GDAL contours", gdal_contours, "CN110", None),
+    ("GDAL polygons as HATCHes", by_gdal_polygons, "PARCELS", None),
+    ("ezdxf HATCHes", by_ezdxf_hatches, "PARCELS", None),
     ("dxflib r12 contours", lambda p: subprocess.run([WRITER, p, "r12", "cn"], check=True),
      "CN1", None),
     ("dxflib r2000 contours", lambda p: subprocess.run([WRITER, p, "r2000", "cn"], check=True),
@@ -134,11 +203,83 @@ DRAWINGS = [
 ]
 
 
+def meets(a, b):
+    """Whether two ends of a HATCH's edges are one point, as the tool takes them."""
+    within = 1e-9 * max(1, abs(a.x), abs(a.y), abs(b.x), abs(b.y))
+    return abs(a.x - b.x) <= within and abs(a.y - b.y) <= within
+
+
+def edge_vertices(edges):
+    """The vertices of an edge path of lines and arcs, each arc as its chord:
+    where edges meet, one vertex; an edge that runs the other way round (the
+    first when only its start meets the second, any other when only its end
+    meets the one before) turned, as ezdxf joins them."""
+    def ends(edge):
+        if edge.type == EdgeType.LINE:
+            return Vec2(edge.start), Vec2(edge.end)
+        # ezdxf keeps an arc counter-clockwise; a clockwise one runs from its end.
+        return (edge.start_point, edge.end_point) if edge.ccw else (edge.end_point,
+                                                                    edge.start_point)
+    out, first, last = [], None, None
+    for k, edge in enumerate(edges):
+        start, end = ends(edge)
+        if k == 0:
+            first, last = start, end
+            continue
+        if k == 1:
+            if not meets(last, start) and not meets(last, end) and (
+                    meets(first, start) or meets(first, end)):
+                first, last = last, first
+            out.append(first)
+        if not meets(last, start) and meets(last, end):
+            start, end = end, start
+        if not meets(last, start):
+            out.append(last)
+        out.append(start)
+        last = end
+    if len(edges) == 1:
+        out.append(first)
+    if edges and not meets(last, first):
+        out.append(last)
+    return out
+
+
+def hatch_paths(entity):
+    """(layer, closed, world vertices) of each boundary path of a HATCH that the
+    tool converts: not those that name their source entities, nor those with
+    an ellipse or a spline edge. The vertices of an edge path are checked
+    against ezdxf's own joining of its edges."""
+    ocs, elevation = OCS(entity.dxf.extrusion), entity.dxf.elevation.z
+    found = []
+    for path in entity.paths:
+        if path.source_boundary_objects:
+            continue
+        if path.type == BoundaryPathType.POLYLINE:
+            points, closed = [Vec2(x, y) for x, y, _ in path.vertices], bool(path.is_closed)
+        elif all(e.type in (EdgeType.LINE, EdgeType.ARC) for e in path.edges):
+            points, closed = edge_vertices(path.edges), True
+            joined = ezdxf.path.from_hatch_boundary_path(path, ocs, elevation)
+            on = [joined.start] + [command.end for command in joined]
+            for point in points:
+                world = ocs.to_wcs(Vec3(point.x, point.y, elevation))
+                if not any(world.isclose(p, abs_tol=1e-6) for p in on):
+                    raise AssertionError("vertex %r of a HATCH path is not on ezdxf's path %r" %
+                                         (world, on))
+        else:
+            continue
+        found.append((entity.dxf.layer, closed,
+                      [ocs.to_wcs(Vec3(p.x, p.y, elevation)) for p in points]))
+    return found
+
+
 def expected(path):
-    """(layer, closed, world vertices) of each model-space polyline, in file order."""
+    """(layer, closed, world vertices) of each model-space polyline and HATCH
+    boundary path, in file order."""
     doc = ezdxf.readfile(path)
     found = []
     for entity in doc.modelspace():
+        if entity.dxftype() == "HATCH":
+            found += hatch_paths(entity)
         if entity.dxftype() == "LWPOLYLINE":
             found.append((entity.dxf.layer, entity.closed, list(entity.vertices_in_wcs())))
         elif entity.dxftype() == "POLYLINE" and not (entity.is_polygon_mesh or
@@ -166,6 +307,25 @@ def held(path):
             str(e.message) for e in auditor.errors[:3]))
     return [(p.dxf.layer, p.is_closed, [v.dxf.location for v in p.vertices])
             for p in doc.modelspace().query("POLYLINE")], None
+
+
+def header_extents(path):
+    """The $EXTMIN and $EXTMAX of a drawing's header."""
+    header = ezdxf.readfile(path).header
+    return Vec3(header["$EXTMIN"]), Vec3(header["$EXTMAX"])
+
+
+def outside(polylines, path, within, what, lowest_z=True):
+    """Why the header extents of `path` do not enclose every vertex of
+    `polylines` to `within` (without the lowest z: the merge writes 0), or None."""
+    low, high = header_extents(path)
+    low = low if lowest_z else low.replace(z=-math.inf)
+    for k, (_, _, points) in enumerate(polylines):
+        for n, p in enumerate(points):
+            if any(v < a - within or v > b + within for v, a, b in zip(p, low, high)):
+                return "%s: vertex %d of polyline %d, %r, lies outside its header's extents " \
+                       "%r to %r" % (what, n + 1, k + 1, p, low, high)
+    return None
 
 
 def named(layer, chosen):
@@ -226,7 +386,8 @@ def run_one(tool, source, kind, chosen, refusal, want, drive):
     written = [(named(layer, chosen), closed, [flat(p) for p in points])
                for layer, closed, points in want]
     got, problem = held(converted)
-    problem = problem or differ(written, got, 1e-3, "the converted file")
+    problem = problem or differ(written, got, 1e-3, "the converted file") or outside(
+        got, converted, 0, "the converted file")
     if problem:
         return problem
     merged_in = [w for w in written if kind == "cn" or w[0] == "HA_6292"]
@@ -251,6 +412,12 @@ def run_one(tool, source, kind, chosen, refusal, want, drive):
         return problem
     if kind == "ha" and any(p.z != 0 for _, _, points in ours for p in points):
         return "a vertex of the second drawing keeps a z in the merged file"
+    # The merged header's extents are those of the first drawing truncated
+    # toward zero, its lowest z 0 whatever the drawing's.
+    problem = outside(ours, merged, 1, "the merged file", lowest_z=all(
+        p.z >= 0 for _, _, points in ours for p in points)) if kind == "cn" else None
+    if problem:
+        return problem
     seen = gdal_features(merged)
     if seen != len(got):
         return "GDAL reads %s features of the merged file's %d polylines" % (seen, len(got))
