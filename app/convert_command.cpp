@@ -89,8 +89,9 @@ ConvertReport convert(std::FILE* file, const std::string& shown, const ConvertOp
     fail("cannot convert " + shown + ": line " + std::to_string(fault.line) + ": " + fault.what);
   }
   const ConvertReport& report = converter.report();
-  if (options.layer && report.from_layer == 0) {
-    fail("cannot convert " + shown + ": " + no_polyline_on_layer(report, *options.layer));
+  // A second drawing that gives the merge nothing is no drawing to merge.
+  if (options.kind == DrawingKind::kPlots && (options.layer ? report.from_layer : report.kept) == 0) {
+    fail("cannot convert " + shown + ": " + gives_the_merge_nothing(report, options.layer));
   }
   return report;
 }

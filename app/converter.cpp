@@ -361,6 +361,7 @@ bool path_code(std::int32_t code) {
 
 constexpr std::size_t kExtentColumns = 24;  // "-2.2250738585072014e-308"
 constexpr std::size_t kListed = 20;         // renamings and layers named in the summary
+constexpr std::size_t kUnlisted = ~std::size_t{0};  // a layer beyond those kListed
 constexpr std::size_t kLongestName = 4096;  // bytes of a layer name (AutoCAD's: 255 characters)
 
 }  // namespace
@@ -445,6 +446,7 @@ struct Converter::Pending {
   std::uint64_t vertices = 0;
   bool last_bulged = false;
   bool named = false;            // on HA_6292 as the layer named with --layer
+  std::size_t listed = 0;        // its layer in the report's list, or kUnlisted
   std::string header;            // the POLYLINE's lines
   std::string vertex_lines;      // a vertex's lines, up to its x
   std::size_t vertex_start = 0;  // where its x begins
@@ -535,6 +537,7 @@ struct Converter::State {
   struct Written {
     std::string bytes;   // the name as the converted file holds it
     bool named = false;  // on HA_6292 as the layer named with --layer
+    std::size_t listed;  // where the report lists it, or kUnlisted
   };
   // The names of the first layers, by their names as stored, so that their
   // polylines need not decode them again (`naming` keeps every layer's).
@@ -905,15 +908,16 @@ void Converter::leave_out(const std::string& kind) {
   }
 }
 
-void Converter::note_layer(const std::string& name) {
-  for (const std::string& known : report_.layers) {
-    if (known == name) return;
+std::size_t Converter::note_layer(const std::string& name) {
+  for (std::size_t i = 0; i < report_.layers.size(); ++i) {
+    if (report_.layers[i].name == name) return i;
   }
   if (report_.layers.size() < kListed) {
-    report_.layers.push_back(name);
-  } else {
-    report_.more_layers = true;
+    report_.layers.push_back({name, 0});
+    return report_.layers.size() - 1;
   }
+  report_.more_layers = true;
+  return kUnlisted;
 }
 
 const TextEncoding& Converter::encoding() {
@@ -928,18 +932,20 @@ const TextEncoding& Converter::encoding() {
   return s.encoding;
 }
 
-std::string Converter::layer_of_polyline(const std::string& stored, bool& named) {
+std::string Converter::layer_of_polyline(const std::string& stored, bool& named,
+                                         std::size_t& listed) {
   State& s = *state_;
   auto cached = s.names.find(stored);
   if (cached != s.names.end()) {
     named = cached->second.named;
+    listed = cached->second.listed;
     return cached->second.bytes;
   }
   const std::string name = decode_name(stored, encoding());
   const LayerNaming::Name given = s.naming.name_of(name);
   named = given.kept;
+  listed = note_layer(name);
   if (given.first) {
-    note_layer(name);
     // Said once a layer, the first ones by name.
     if (!given.kept && given.written != name) {
       if (report_.renamed.size() < kListed) {
@@ -950,7 +956,7 @@ std::string Converter::layer_of_polyline(const std::string& stored, bool& named)
     }
   }
   std::string written = windows_1252(given.written);
-  if (s.names.size() < State::kNames) s.names.emplace(stored, State::Written{written, named});
+  if (s.names.size() < State::kNames) s.names.emplace(stored, State::Written{written, named, listed});
   return written;
 }
 
@@ -968,7 +974,7 @@ bool Converter::begin_polyline(const PolylineStart& start) {
   p.ocs = Ocs(start.extrusion);
   p.vertices = 0;
   p.last_bulged = false;
-  p.layer = layer_of_polyline(start.layer, p.named);
+  p.layer = layer_of_polyline(start.layer, p.named, p.listed);
   // The polyline's lines wait for its first vertex: one without any is left out.
   const bool contours = options_.kind == DrawingKind::kContours;
   p.header = "  0\r\nPOLYLINE\r\n  8\r\n" + p.layer + "\r\n  6\r\nBYLAYER\r\n 66\r\n     1\r\n 70";
@@ -1025,6 +1031,7 @@ bool Converter::write_vertex(Coordinate x, Coordinate y, Coordinate z, bool bulg
     ++report_.polylines;
     if (p.layer == CURVE) ++report_.kept;
     if (p.named) ++report_.from_layer;
+    if (p.listed != kUnlisted) ++report_.layers[p.listed].polylines;
     out_->text(p.header);
   }
   if (p.vertices > 0 && p.last_bulged) ++report_.bulged_segments;
@@ -1340,14 +1347,21 @@ std::string extents_said(const ConvertReport& r, bool contours) {
 
 }  // namespace
 
-std::string no_polyline_on_layer(const ConvertReport& report, const std::string& layer) {
+std::string gives_the_merge_nothing(const ConvertReport& report,
+                                    const std::optional<std::string>& layer) {
   std::string layers;
-  for (const std::string& name : report.layers) {
-    layers += (layers.empty() ? "" : ", ") + in_quotes(name);
+  for (const ConvertReport::Layer& held : report.layers) {
+    layers += (layers.empty() ? "" : ", ") + in_quotes(held.name) + " (" +
+              std::to_string(held.polylines) + ")";
   }
   if (report.more_layers) layers += ", and more";
-  return "no polyline of its model space is on layer " + in_quotes(layer) +
-         (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers);
+  if (layer) {
+    return "no polyline of its model space is on layer " + in_quotes(*layer) +
+           (layers.empty() ? std::string(": it has none") : "; its polylines are on " + layers);
+  }
+  return "none of its polylines is on layer HA_6292, the only layer the merge keeps" +
+         (layers.empty() ? std::string(": it has none")
+                         : "; they are on " + layers + ": name the layer to keep with --layer NAME");
 }
 
 std::string summary(const ConvertReport& r, const ConvertOptions& options, const std::string& input,
@@ -1394,11 +1408,7 @@ std::string summary(const ConvertReport& r, const ConvertOptions& options, const
   }
   text += "  extents: " + extents_said(r, contours) + "\n";
   if (!contours) {
-    if (r.kept == 0) {
-      text +=
-          "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
-          "with --layer NAME\n";
-    } else {
+    if (r.kept > 0) {
       text += "  on layer HA_6292, the only layer the merge keeps: " +
               (options.layer ? "the " + plural(r.kept, "polyline", "polylines") + " of layer " +
                                    in_quotes(*options.layer)

@@ -58,8 +58,13 @@ struct ConvertReport {
   /// The $DWGCODEPAGE of a drawing whose names are in a code page that DXF
   /// does not name, read as Windows-1252; empty for any other.
   std::string unknown_code_page;
-  std::vector<std::string> layers;  ///< layers of the polylines of model space, as named
-  bool more_layers = false;         ///< beyond those listed
+  struct Layer {
+    std::string name;             ///< as named (UTF-8)
+    std::uint64_t polylines = 0;  ///< written from it
+    bool operator==(const Layer&) const = default;
+  };
+  std::vector<Layer> layers;  ///< the first layers that hold polylines of model space
+  bool more_layers = false;   ///< beyond those listed
   bool own_extents = false;         ///< the header's extents are the drawing's own
   /// Otherwise, why not: the drawing has none, they cannot be read, their
   /// minimum lies above their maximum, they lie beyond 1e20, or they do not
@@ -145,9 +150,9 @@ class Converter {
   }
   [[gnu::cold]] void cannot_hold(int error);
   void leave_out(const std::string& kind);
-  void note_layer(const std::string& name);
+  std::size_t note_layer(const std::string& name);
   const TextEncoding& encoding();
-  std::string layer_of_polyline(const std::string& stored, bool& named);
+  std::string layer_of_polyline(const std::string& stored, bool& named, std::size_t& listed);
   bool number(const Group& group, double& value, bool* shortest = nullptr);
   bool coordinate(const Group& group, Coordinate& value);
   bool integer(const Group& group, std::int32_t& value);
@@ -169,7 +174,12 @@ class Converter {
 /// Why a conversion with --layer NAME fails when no polyline of model space
 /// is on that layer, the names quoted: no polyline of its model space is on
 /// layer "PLOTS"; its polylines are on "Plot lines", "forêt".
-std::string no_polyline_on_layer(const ConvertReport& report, const std::string& layer);
+
+/// Why a conversion for the second drawing of a merge gives it nothing:
+/// `layer` named with --layer holds no polyline, or (without it) none is on
+/// HA_6292; the layers that hold polylines, with their counts, are named.
+std::string gives_the_merge_nothing(const ConvertReport& report,
+                                    const std::optional<std::string>& layer);
 
 /// What the command prints once the drawing is converted; without `output`,
 /// for a drawing converted for the merge that runs now.

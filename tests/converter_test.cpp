@@ -782,7 +782,8 @@ TEST(Converter, TheLayerNamedGoesOnTheLayerTheMergeKeeps) {
   EXPECT_EQ(report.from_layer, 2u);
   converted(drawing, DrawingKind::kPlots, "HA_6292", &report);
   EXPECT_EQ(report.from_layer, 1u);
-  EXPECT_EQ(report.layers, (std::vector<std::string>{"Plots", "HA_6292", "PLOTS", "W"}));
+  EXPECT_EQ(report.layers, (std::vector<ConvertReport::Layer>{
+                               {"Plots", 1}, {"HA_6292", 1}, {"PLOTS", 1}, {"W", 1}}));
   EXPECT_EQ(summary(report, {DrawingKind::kPlots, "HA_6292"}, "in.dxf", "outha.dxf")
                 .substr(summary(report, {DrawingKind::kPlots, "HA_6292"}, "in.dxf", "outha.dxf")
                             .find("  on layer")),
@@ -792,12 +793,19 @@ TEST(Converter, TheLayerNamedGoesOnTheLayerTheMergeKeeps) {
   converted(pairs("0|SECTION|2|HEADER|9|$ACADVER|1|AC1032|0|ENDSEC|" + kEntities +
                   on_layers({"Plot lines ", "for\xC3\xAAt\rX"}) + kEnd),
             DrawingKind::kPlots, std::nullopt, &report);
-  EXPECT_EQ(no_polyline_on_layer(report, "PLOTS\t"),
+  EXPECT_EQ(gives_the_merge_nothing(report, "PLOTS\t"),
             "no polyline of its model space is on layer \"PLOTS\\t\"; its polylines are on "
-            "\"Plot lines \", \"for\xC3\xAAt\\rX\"");
+            "\"Plot lines \" (1), \"for\xC3\xAAt\\rX\" (1)");
+  // Without --layer, a second drawing without HA_6292 gives the merge nothing.
+  EXPECT_EQ(gives_the_merge_nothing(report, std::nullopt),
+            "none of its polylines is on layer HA_6292, the only layer the merge keeps; they are "
+            "on \"Plot lines \" (1), \"for\xC3\xAAt\\rX\" (1): name the layer to keep with "
+            "--layer NAME");
   converted(pairs(kEntities + kEnd), DrawingKind::kPlots, std::nullopt, &report);
-  EXPECT_EQ(no_polyline_on_layer(report, "PLOTS"),
+  EXPECT_EQ(gives_the_merge_nothing(report, "PLOTS"),
             "no polyline of its model space is on layer \"PLOTS\": it has none");
+  EXPECT_EQ(gives_the_merge_nothing(report, std::nullopt),
+            "none of its polylines is on layer HA_6292, the only layer the merge keeps: it has none");
 }
 
 // Whatever the names, with or without --layer: no two layers end on one
@@ -874,9 +882,7 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
             "control point\n"
             "  arcs: 2 bulged segments written as straight\n"
             "  layers renamed: \"Plot lines\" as \"Plot_lines\"\n"
-            "  extents: of the vertices written: the drawing has none of its own\n"
-            "  none is on layer HA_6292, the only layer the merge keeps: name the layer to keep "
-            "with --layer NAME\n");
+            "  extents: of the vertices written: the drawing has none of its own\n");
   // A HATCH's paths: those left out, by why; arcs and bulges written as chords.
   converted(pairs(kEntities +
                   "0|HATCH|8|A|91|5|92|3|72|0|73|1|93|2|10|0|20|0|10|1|20|1|97|1|330|2F|"

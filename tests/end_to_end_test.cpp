@@ -516,7 +516,12 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
        "", crlf(ha)},
       {{"convert", "ha", "plan.dxf", "planha.dxf", "--layer", "PLOTS"}, 1, "",
        "quorvane_tool: cannot convert plan.dxf: no polyline of its model space is on layer "
-       "\"PLOTS\"; its polylines are on \"Plot lines\", \"forêt\"\n",
+       "\"PLOTS\"; its polylines are on \"Plot lines\" (1), \"forêt\" (1)\n",
+       "an earlier file"},
+      {{"convert", "ha", "plan.dxf", "planha.dxf"}, 1, "",
+       "quorvane_tool: cannot convert plan.dxf: none of its polylines is on layer HA_6292, the "
+       "only layer the merge keeps; they are on \"Plot lines\" (1), \"forêt\" (1): name the "
+       "layer to keep with --layer NAME\n",
        "an earlier file"},
       {{"convert", "cn", "binary.dxf", "plancn.dxf"}, 1, "",
        "quorvane_tool: cannot convert binary.dxf: line 1: the binary drawing ends inside the value "
