@@ -22,6 +22,9 @@ above 0, such as the contours of a hill).
 
   converted_drawings.py <tool> <model_cli> <dxflib_writer> <dxflib_reader>
 
+With $QUORVANE_WINE_TOOL, each drawing is converted by the Windows executable
+under Wine too, which must write the same bytes.
+
 Exits 77 (skipped) when ezdxf, ogr2ogr or a dxflib program is missing,
 unless QUORVANE_REQUIRE_READERS is set.
 """
@@ -365,6 +368,25 @@ def gdal_features(path):
     return len(json.loads(out.stdout)["features"]) if out.returncode == 0 else None
 
 
+def same_under_wine(source, kind, layer_option, converted, drive):
+    """With $QUORVANE_WINE_TOOL, the Windows executable run by Wine
+    ($QUORVANE_WINE) must write the bytes the tool wrote: None, or why not."""
+    windows_tool = os.environ.get("QUORVANE_WINE_TOOL")
+    if not windows_tool:
+        return None
+    on_windows = os.path.join(drive, "windows.dxf")
+    run = subprocess.run([os.environ.get("QUORVANE_WINE", "wine64"), windows_tool, "convert", kind,
+                          source, on_windows] + layer_option, capture_output=True,
+                         env=dict(os.environ, WINEDEBUG="-all"))
+    if run.returncode != 0:
+        return "under Wine, convert failed: %r" % run.stderr
+    with open(converted, "rb") as linux, open(on_windows, "rb") as windows:
+        if linux.read() != windows.read():
+            return "under Wine, convert wrote other bytes than on Linux"
+    os.remove(on_windows)
+    return None
+
+
 def run_one(tool, source, kind, chosen, refusal, want, drive):
     """Why a conversion and merge of `source` as `kind` is not as it should be, or None."""
     site = os.path.join(drive, "images", "site4")
@@ -381,6 +403,9 @@ def run_one(tool, source, kind, chosen, refusal, want, drive):
         return "%s is left" % converted if os.path.exists(converted) else None
     if run.returncode != 0:
         return "convert failed, status %d: %s" % (run.returncode, run.stderr.strip())
+    problem = same_under_wine(source, kind, layer_option, converted, drive)
+    if problem:
+        return problem
     chosen = chosen if kind == "ha" else None
     flat = (lambda p: Vec3(p.x, p.y, 0)) if kind == "ha" else (lambda p: p)
     written = [(named(layer, chosen), closed, [flat(p) for p in points])
