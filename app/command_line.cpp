@@ -43,11 +43,12 @@ bool layer_option(const std::vector<std::string>& arguments, std::size_t& i, con
   return true;
 }
 
-// merge [--convert] FOLDER CN HA OUT [--layer NAME], the options anywhere
-// after merge and before "--".
-Command parse_merge(const std::vector<std::string>& arguments) {
-  Command command;
-  std::vector<std::string> given;
+// The words after the command's name `name`, its options taken out:
+// --layer NAME (or --layer=NAME) and, for merge, --convert, anywhere before
+// "--", after which every argument is a word, even one that begins with
+// "--". A usage error, or "".
+std::string take_options(const std::vector<std::string>& arguments, const std::string& name,
+                         Command& command, std::vector<std::string>& given) {
   bool options_ended = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -56,16 +57,26 @@ Command parse_merge(const std::vector<std::string>& arguments) {
       given.push_back(argument);
     } else if (argument == "--") {
       options_ended = true;
-    } else if (layer_option(arguments, i, "merge", command, error)) {
-      if (!error.empty()) return usage_error(error);
-    } else if (argument == "--convert") {
-      if (command.convert) return usage_error("merge: --convert is given twice");
+    } else if (layer_option(arguments, i, name.c_str(), command, error)) {
+      if (!error.empty()) return error;
+    } else if (argument == "--convert" && name == "merge") {
+      if (command.convert) return "merge: --convert is given twice";
       command.convert = true;
     } else if (argument.starts_with("--")) {
-      return usage_error("merge: unknown option " + argument);
+      return name + ": unknown option " + argument;
     } else {
       given.push_back(argument);
     }
+  }
+  return "";
+}
+
+// merge [--convert] FOLDER CN HA OUT [--layer NAME].
+Command parse_merge(const std::vector<std::string>& arguments) {
+  Command command;
+  std::vector<std::string> given;
+  if (std::string error = take_options(arguments, "merge", command, given); !error.empty()) {
+    return usage_error(error);
   }
   if (given.size() != 4) {
     return usage_error("merge takes 4 arguments, FOLDER CN HA OUT, not " +
@@ -86,27 +97,12 @@ Command parse_merge(const std::vector<std::string>& arguments) {
   return command;
 }
 
-// convert cn|ha INPUT OUTPUT, with --layer NAME (or --layer=NAME) anywhere
-// after convert; after "--", every argument is a name, even one that begins
-// with "--".
+// convert cn|ha INPUT OUTPUT [--layer NAME].
 Command parse_convert(const std::vector<std::string>& arguments) {
   Command command;
   std::vector<std::string> given;
-  bool options_ended = false;
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    std::string error;
-    if (options_ended) {
-      given.push_back(argument);
-    } else if (argument == "--") {
-      options_ended = true;
-    } else if (layer_option(arguments, i, "convert", command, error)) {
-      if (!error.empty()) return usage_error(error);
-    } else if (argument.starts_with("--")) {
-      return usage_error("convert: unknown option " + argument);
-    } else {
-      given.push_back(argument);
-    }
+  if (std::string error = take_options(arguments, "convert", command, given); !error.empty()) {
+    return usage_error(error);
   }
   if (given.size() != 3) {
     return usage_error("convert takes cn or ha, then INPUT and OUTPUT, not " +

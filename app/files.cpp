@@ -144,6 +144,24 @@ std::FILE* temporary_file() {
 
 #ifdef _WIN32
 
+namespace {
+
+// A stream of the C library over `handle`, which it then owns; null with
+// errno set, the handle closed, when none can be made.
+std::FILE* stream_of_handle(HANDLE handle, int access, const char* mode) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), access | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    errno = EIO;
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, mode);
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
+}  // namespace
+
 TemporaryFile::~TemporaryFile() {
   if (handle_ != nullptr) CloseHandle(handle_);
 }
@@ -178,15 +196,7 @@ std::FILE* TemporaryFile::create() {
     errno = EIO;
     return nullptr;
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(writing), _O_RDWR | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(writing);
-    errno = EIO;
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(fd, "w+b");
-  if (file == nullptr) _close(fd);
-  return file;
+  return stream_of_handle(writing, _O_RDWR, "w+b");
 }
 
 std::FILE* TemporaryFile::open_reading() const {
@@ -197,15 +207,7 @@ std::FILE* TemporaryFile::open_reading() const {
     errno = EACCES;
     return nullptr;
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(reading), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(reading);
-    errno = EIO;
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(fd, "rb");
-  if (file == nullptr) _close(fd);
-  return file;
+  return stream_of_handle(reading, _O_RDONLY, "rb");
 }
 
 namespace {

@@ -438,23 +438,15 @@ bool renamed_over(const std::string& target, const struct stat& file) {
 }  // namespace
 
 std::FILE* OutputFile::open(const std::string& host, int& error) {
-  // An open descriptor is written through, at its position.
-  if (const int named = named_descriptor(host); named >= 0) {
-    const int fd = fcntl(named, F_DUPFD_CLOEXEC, 3);
-    if (fd < 0) {
-      error = errno;
-      return nullptr;
-    }
-    target_ = host;
-    kind_ = Kind::kWriteThrough;
-    opened_ = true;
-    return stream_of(fd, "wb", error);
-  }
-  // A FIFO or a device is reached as the system reaches it: /dev/tty leads
-  // to the terminal through a link that names no file.
+  // An open descriptor is written through, at its position; a FIFO or a
+  // device is reached as the system reaches it (/dev/tty leads to the
+  // terminal through a link that names no file), and written through.
+  const int named = named_descriptor(host);
   struct stat direct {};
-  if (stat(host.c_str(), &direct) == 0 && !S_ISREG(direct.st_mode) && !S_ISDIR(direct.st_mode)) {
-    int fd = ::open(host.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (named >= 0 ||
+      (stat(host.c_str(), &direct) == 0 && !S_ISREG(direct.st_mode) && !S_ISDIR(direct.st_mode))) {
+    const int fd = named >= 0 ? fcntl(named, F_DUPFD_CLOEXEC, 3)
+                              : ::open(host.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
       error = errno;
       return nullptr;

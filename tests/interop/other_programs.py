@@ -183,14 +183,20 @@ def merged_whole(first, second, merged):
     return None if seen == want else "GDAL sees %d polylines of %d" % (seen, want)
 
 
-def run_one(tool, model, path, kind, drive):
-    """(outcome, problem or None) of a merge with the drawing at `path` as `kind`."""
+def site_with(path, kind, drive):
+    """The folder site4 of `drive` with the sample drawings, the drawing at
+    `path` in place of the one of `kind`; the folder and the two drawings."""
     site = os.path.join(drive, "images", "site4")
     os.makedirs(site)
     for name in ("northcn.dxf", "northha.dxf"):
         shutil.copy(os.path.join(EXAMPLES, name), site)
     shutil.copy(path, os.path.join(site, "north%s.dxf" % kind))
-    first, second = (os.path.join(site, "north%s.dxf" % k) for k in ("cn", "ha"))
+    return (site,) + tuple(os.path.join(site, "north%s.dxf" % k) for k in ("cn", "ha"))
+
+
+def run_one(tool, model, path, kind, drive):
+    """(outcome, problem or None) of a merge with the drawing at `path` as `kind`."""
+    site, first, second = site_with(path, kind, drive)
     expected = subprocess.run([model, first, second], capture_output=True, text=True,
                               check=True).stdout.split()
     run = subprocess.run([tool], input="site4 north north north\n", text=True,
@@ -226,12 +232,7 @@ def run_converted(tool, path, kind, drive):
     the first drawing and those of the second on HA_6292 (or on the layer
     named with --layer when it has none there), the drawings untouched and
     nothing left beside them."""
-    site = os.path.join(drive, "images", "site4")
-    os.makedirs(site)
-    for name in ("northcn.dxf", "northha.dxf"):
-        shutil.copy(os.path.join(EXAMPLES, name), site)
-    shutil.copy(path, os.path.join(site, "north%s.dxf" % kind))
-    first, second = (os.path.join(site, "north%s.dxf" % k) for k in ("cn", "ha"))
+    site, first, second = site_with(path, kind, drive)
     before = {name: open(os.path.join(site, name), "rb").read() for name in os.listdir(site)}
     command = [tool, "merge", "--convert", "site4", "north", "north", "north"]
     layer = "HA_6292"
