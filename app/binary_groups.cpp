@@ -23,7 +23,9 @@ Kind kind_of(std::int32_t code) {
       within(code, 370, 389) || within(code, 400, 409) || within(code, 1060, 1070)) {
     return Kind::kInt16;
   }
-  if (within(code, 90, 99) || within(code, 420, 459) || code == 1071) return Kind::kInt32;
+  if (within(code, 90, 99) || within(code, 420, 429) || within(code, 440, 459) || code == 1071) {
+    return Kind::kInt32;  // 430 to 439 are text
+  }
   if (within(code, 160, 169)) return Kind::kInt64;
   if (within(code, 10, 59) || within(code, 110, 149) || within(code, 210, 239) ||
       within(code, 460, 469) || within(code, 1010, 1059)) {
@@ -58,7 +60,7 @@ BinaryGroupReader::BinaryGroupReader(ByteSource& source) : source_(source) {
   if (variable != std::string_view::npos) {
     std::size_t version = variable + 10;  // after its NUL and a one-byte code
     if (version < first.size() && first[version] != 'A') ++version;
-    short_codes_ = first.substr(version, 6) <= "AC1009";
+    short_codes_ = version >= first.size() || first.substr(version, 6) <= "AC1009";
   }
   if (first.substr(0, kBinaryDxf.size()) == kBinaryDxf) {
     at_ = kBinaryDxf.size();

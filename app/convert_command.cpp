@@ -112,27 +112,29 @@ ConvertOptions options_of(DrawingKind kind, const std::optional<std::string>& la
 // device the file is made in a temporary file first, then written through.
 void convert_command(const Command& command) {
   const std::string& input = command.input;
+  // As messages name them: a name may hold a line feed, which would break the line.
+  const std::string input_shown = printable(input), output_shown = printable(command.output);
   int error = 0;
   std::FILE* file = open_input(input, /*regular_only=*/false, error);
-  if (file == nullptr) fail("cannot open " + input + ": " + std::strerror(error));
+  if (file == nullptr) fail("cannot open " + input_shown + ": " + std::strerror(error));
   const int descriptor = named_descriptor(command.output);
-  if (descriptor < 0 && same_file(command.output, input)) {
-    fail("refusing to write " + command.output + ": it is the same file as the drawing to convert, " +
-         input);
+  if (descriptor < 0 ? same_file(command.output, input) : same_file(descriptor, input)) {
+    fail("refusing to write " + output_shown + ": it is the same file as the drawing to convert, " +
+         input_shown);
   }
   // A folder that is not there is named as such, as the merge names it.
   const std::string folder = command.output.substr(0, command.output.find_last_of(kSeparators));
   if (descriptor < 0 && folder != command.output && !folder.empty() && !folder_exists(folder)) {
-    fail("cannot create " + command.output + ": there is no folder " + folder);
+    fail("cannot create " + output_shown + ": there is no folder " + printable(folder));
   }
-  std::FILE* target = run::open_output(command.output, command.output, "converted file");
+  std::FILE* target = run::open_output(command.output, output_shown, "converted file");
   // The header may be known only at the end: a FIFO or a device, which
   // cannot be rewritten, is made in a temporary file first.
   std::FILE* spool = nullptr;
   if (!run::output.regular()) {
     spool = temporary_file();
     if (spool == nullptr) {
-      fail("cannot write " + command.output + ": no temporary file can be made for it: " +
+      fail("cannot write " + output_shown + ": no temporary file can be made for it: " +
            std::strerror(errno));
     }
   }
@@ -141,13 +143,13 @@ void convert_command(const Command& command) {
                                     /*background=*/run::output.regular());
   const ConvertOptions options = options_of(
       command.drawing == "cn" ? DrawingKind::kContours : DrawingKind::kPlots, command.layer);
-  const ConvertReport report = convert(file, input, options);
+  const ConvertReport report = convert(file, input_shown, options);
   if (spool != nullptr) {
     // Written through from the temporary file, which goes when closed.
     check_output(f3->flush());
     std::vector<char> piece(1 << 20);
     if (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) {
-      fail("cannot write " + command.output + ": its temporary file cannot be read back: " +
+      fail("cannot write " + output_shown + ": its temporary file cannot be read back: " +
            std::strerror(errno));
     }
     for (std::size_t n; (n = std::fread(piece.data(), 1, piece.size(), spool)) > 0;) {
@@ -165,10 +167,10 @@ void convert_command(const Command& command) {
       || same_file(command.output, "/dev/stdout")
 #endif
   ) {
-    const std::string text = summary(report, options, input, command.output);
+    const std::string text = summary(report, options, input_shown, output_shown);
     std::fputs(text.c_str(), stderr);
   } else {
-    console.write(summary(report, options, input, command.output));
+    console.write(summary(report, options, input_shown, output_shown));
     console.flush();
     check_console();
   }

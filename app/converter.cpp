@@ -655,7 +655,7 @@ bool Converter::run(LineWriter& out) {
       case Section::kTables:
         // A layer's name in the LAYER table: no other layer is given it.
         if (s.table_entry == "LAYER" && group.code == 2 && group.value.size() <= kLongestName) {
-          s.naming.reserve(decode_name(group.value, encoding()));
+          s.naming.reserve(decode_name(group.value, encoding()), group.value);
         }
         break;
       case Section::kEntities:
@@ -942,7 +942,7 @@ std::string Converter::layer_of_polyline(const std::string& stored, bool& named,
     return cached->second.bytes;
   }
   const std::string name = decode_name(stored, encoding());
-  const LayerNaming::Name given = s.naming.name_of(name);
+  const LayerNaming::Name given = s.naming.name_of(name, stored);
   named = given.kept;
   listed = note_layer(name);
   if (given.first) {
@@ -1256,6 +1256,10 @@ void Converter::end_edge() {
     end = {Coordinate(), Coordinate(), false};
     end.x = x;
     end.y = y;
+    // An end beyond a double would meet any point: refused, not joined.
+    for (const double v : {start.x.value, start.y.value, end.x.value, end.y.value}) {
+      if (!std::isfinite(v)) return beyond_a_double();
+    }
   }
   if (h.edges++ == 0) {  // held once the next edge tells which way it runs
     h.first = start;

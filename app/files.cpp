@@ -232,11 +232,27 @@ bool same_file(const std::string& a, const std::string& b) {
          first.nFileIndexLow == second.nFileIndexLow;
 }
 
+bool same_file(int descriptor, const std::string& path) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
+         GetFileInformationByHandle(handle, &first) && identify(path, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
 #else
 
 bool same_file(const std::string& a, const std::string& b) {
   struct stat first, second;
   return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool same_file(int descriptor, const std::string& path) {
+  struct stat first, second;
+  return fstat(descriptor, &first) == 0 && stat(path.c_str(), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 

@@ -55,6 +55,8 @@ bool folder_exists(const std::string& host);
 /// True when both paths exist and lead to the same file, through links or
 /// not: same device and inode, or same volume and file index on Windows.
 bool same_file(const std::string& a, const std::string& b);
+/// The same for the file an open descriptor of this process leads to.
+bool same_file(int descriptor, const std::string& path);
 
 /// What tells that an open file has changed: which file it is, its size and
 /// when it was last written.

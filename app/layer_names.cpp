@@ -208,6 +208,22 @@ std::string without_case(std::string_view name) {
   return out;
 }
 
+// Where decoding lost bytes of a name (U+FFFD in their place), its stored
+// bytes tell it apart: `name` with them after a NUL.
+std::string with_lost_bytes(std::string name, std::string_view stored) {
+  if (name.find("\xEF\xBF\xBD") != std::string::npos) {
+    name += '\0';
+    name.append(stored);
+  }
+  return name;
+}
+
+// A layer as CAD programs tell layers apart: its name without case, and its
+// stored bytes too where decoding lost some of them.
+std::string identity(std::string_view name, std::string_view stored) {
+  return with_lost_bytes(without_case(name), stored);
+}
+
 }  // namespace
 
 bool same_layer(std::string_view name, std::string_view operator_name) {
@@ -224,19 +240,20 @@ LayerNaming::LayerNaming(std::optional<std::string> kept) : kept_(std::move(kept
   owners_.emplace(without_case(CURVE), without_case(kept_ ? *kept_ : std::string(CURVE)));
 }
 
-void LayerNaming::reserve(std::string_view name) {
+void LayerNaming::reserve(std::string_view name, std::string_view stored) {
   // The names of a table beyond these are not kept in mind: a layer of one
   // of them whose name was given before is numbered, as in a drawing without
   // a table. The names given are all kept: no two layers end on one name.
   constexpr std::size_t kReserved = std::size_t{4} << 20;
   if (reserved_ + name.size() > kReserved) return;
   reserved_ += name.size();
-  const std::string layer = without_case(name);
-  owners_.emplace(layer, layer);
+  owners_.emplace(without_case(name), identity(name, stored));
 }
 
-LayerNaming::Name LayerNaming::name_of(std::string_view name) {
-  const auto found = given_.find(std::string(name));
+LayerNaming::Name LayerNaming::name_of(std::string_view name, std::string_view stored) {
+  const std::string layer = identity(name, stored);
+  const std::string spelt = with_lost_bytes(std::string(name), stored);
+  const auto found = given_.find(spelt);
   if (found != given_.end()) {
     Name again = found->second;
     again.first = false;
@@ -244,7 +261,6 @@ LayerNaming::Name LayerNaming::name_of(std::string_view name) {
   }
   Name given;
   given.first = true;
-  const std::string layer = without_case(name);
   if (kept_ && same_layer(name, *kept_)) {
     given.written = CURVE;
     given.kept = true;
@@ -267,7 +283,7 @@ LayerNaming::Name LayerNaming::name_of(std::string_view name) {
     }
     owners_.emplace(without_case(given.written), layer);
   }
-  return given_.emplace(std::string(name), given).first->second;
+  return given_.emplace(spelt, given).first->second;
 }
 
 }  // namespace quorvane

@@ -58,9 +58,9 @@ class LayerNaming {
   /// without one, the layer named exactly HA_6292 keeps that name.
   explicit LayerNaming(std::optional<std::string> kept);
 
-  /// Takes note of a layer that the drawing's LAYER table names (UTF-8):
-  /// as many as 4 MiB of names hold.
-  void reserve(std::string_view name);
+  /// Takes note of a layer that the drawing's LAYER table names (UTF-8,
+  /// decoded from `stored`): as many as 4 MiB of names hold.
+  void reserve(std::string_view name, std::string_view stored);
 
   struct Name {
     std::string written;  ///< UTF-8; HA_6292 for the layer kept
@@ -68,8 +68,10 @@ class LayerNaming {
     bool first = false;   ///< the layer was met for the first time
     std::string taken;    ///< when numbered: the name another layer has
   };
-  /// The name layer `name` (UTF-8) is written with.
-  Name name_of(std::string_view name);
+  /// The name layer `name` (UTF-8, decoded from `stored`) is written with.
+  /// Names whose decoding lost bytes (U+FFFD in their place) are told apart
+  /// by their stored bytes: "Zone\x81" and "Zone\x8d" are two layers.
+  Name name_of(std::string_view name, std::string_view stored);
 
  private:
   std::optional<std::string> kept_;

@@ -3,12 +3,13 @@
 // drawing (cn) or the second (ha) as the first byte says, the tool's passes and
 // the plain model alike, with the same console text and merged bytes. Anything
 // else aborts. The first byte also says whether an entity's vertices beyond
-// the first two go to a temporary file.
+// the first two go to a temporary file. Binary drawings are read as binary.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "binary_groups.h"
 #include "converter.h"
 #include "in_memory_merge.h"
 #include "reference_model.h"
@@ -22,8 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (data[0] % 4 == 3) options.layer = "0";
   if (data[0] % 8 >= 4) options.held_in_memory = 2;
   quorvane::MemorySource source(bytes);
-  quorvane::GroupReader reader(source);
-  quorvane::Converter converter(reader, options);
+  // A binary drawing is read as such, as the command reads it.
+  std::unique_ptr<quorvane::GroupSource> reader;
+  if (bytes.starts_with(quorvane::kBinaryDxf)) {
+    reader = std::make_unique<quorvane::BinaryGroupReader>(source);
+  } else {
+    reader = std::make_unique<quorvane::GroupReader>(source);
+  }
+  quorvane::Converter converter(*reader, options);
   std::string converted;
   {
     quorvane::LineWriter out(std::make_unique<quorvane::StringSink>(converted), 4096);

@@ -568,6 +568,13 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
     EXPECT_EQ(here.read(output), c.written) << c.arguments[2];
     EXPECT_EQ(hidden_files(here.path()), "") << c.arguments[2];
   }
+  // A name that holds a line feed does not break the line that names it.
+  if (!under_wine()) {
+    RunOptions options(here.path(), drive.path());
+    options.arguments = {"convert", "cn", "no\nne.dxf", "x.dxf"};
+    EXPECT_EQ(run_tool("", options).err,
+              "quorvane_tool: cannot open no?ne.dxf: No such file or directory\n");
+  }
   // Into standard output, through a pipe or appended to a file a shell
   // opened, the summary goes to standard error: the file is written at its
   // position, never replaced.
@@ -587,6 +594,13 @@ TEST_F(EndToEnd, ConvertsADrawingOfAnotherProgramIntoOneTheMergeReads) {
     r = run_tool("", options);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(here.read("log.txt"), "HEADER\n" + crlf(cn));
+    // Never over the drawing itself, through a descriptor either.
+    options.stdout_appended_to = here.path() + "/plan.dxf";
+    r = run_tool("", options);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quorvane_tool: refusing to write " + output +
+                         ": it is the same file as the drawing to convert, plan.dxf\n");
+    EXPECT_EQ(here.read("plan.dxf"), drawing);
   }
   // Each converted file merges, and gives what the merge of such drawings gives.
   ToolRun merged;
