@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include <charconv>
+
 namespace quorvane {
 
 namespace {
@@ -25,30 +27,38 @@ std::string arguments_counted(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " argument" : " arguments");
 }
 
-// --layer NAME or --layer=NAME at arguments[i], for `name` (convert or merge):
-// true when it is one, i then at its last word; `error` tells a mistake.
-bool layer_option(const std::vector<std::string>& arguments, std::size_t& i, const char* name,
-                  Command& command, std::string& error) {
+// The option `option` (--layer, --preview, --size) at arguments[i], as
+// `option VALUE` or `option=VALUE`, for the command `name`: true when it is
+// that option, i then at its last word, its value in `value`; `error` tells
+// a mistake.
+bool valued_option(const std::vector<std::string>& arguments, std::size_t& i,
+                   const std::string& option, const std::string& name,
+                   std::optional<std::string>& value, std::string& error) {
   const std::string& argument = arguments[i];
-  if (argument != "--layer" && !argument.starts_with("--layer=")) return false;
-  const std::string named = std::string(name) + ": ";
-  if (command.layer) {
-    error = named + "--layer is given twice";
-  } else if (argument == "--layer" && i + 1 == arguments.size()) {
-    error = named + "--layer needs the layer's name";
+  if (argument != option && !argument.starts_with(option + "=")) return false;
+  const std::string named = name + ": ";
+  const std::string what = option == "--layer"  ? "the layer's name"
+                           : option == "--size" ? "the picture's width"
+                                                : "the picture's name";
+  if (value) {
+    error = named + option + " is given twice";
+  } else if (argument == option && i + 1 == arguments.size()) {
+    error = named + option + " needs " + what;
   } else {
-    command.layer = argument == "--layer" ? arguments[++i] : argument.substr(8);
-    if (command.layer->empty()) error = named + "the layer's name is empty";
+    value = argument == option ? arguments[++i] : argument.substr(option.size() + 1);
+    if (value->empty()) error = named + what + " is empty";
   }
   return true;
 }
 
-// The words after the command's name `name`, its options taken out:
-// --layer NAME (or --layer=NAME) and, for merge, --convert, anywhere before
-// "--", after which every argument is a word, even one that begins with
-// "--". A usage error, or "".
+// The words after the command's name `name`, its options taken out, anywhere
+// before "--", after which every argument is a word, even one that begins
+// with "--": --layer NAME (merge, convert), --convert and --preview PICTURE
+// (merge), --size WIDTH (preview). A usage error, or "".
 std::string take_options(const std::vector<std::string>& arguments, const std::string& name,
                          Command& command, std::vector<std::string>& given) {
+  const bool merge = name == "merge";
+  std::optional<std::string> size;
   bool options_ended = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -57,9 +67,12 @@ std::string take_options(const std::vector<std::string>& arguments, const std::s
       given.push_back(argument);
     } else if (argument == "--") {
       options_ended = true;
-    } else if (layer_option(arguments, i, name.c_str(), command, error)) {
+    } else if ((name != "preview" &&
+                valued_option(arguments, i, "--layer", name, command.layer, error)) ||
+               (merge && valued_option(arguments, i, "--preview", name, command.preview, error)) ||
+               (name == "preview" && valued_option(arguments, i, "--size", name, size, error))) {
       if (!error.empty()) return error;
-    } else if (argument == "--convert" && name == "merge") {
+    } else if (argument == "--convert" && merge) {
       if (command.convert) return "merge: --convert is given twice";
       command.convert = true;
     } else if (argument.starts_with("--")) {
@@ -67,6 +80,15 @@ std::string take_options(const std::vector<std::string>& arguments, const std::s
     } else {
       given.push_back(argument);
     }
+  }
+  if (size) {
+    int width = 0;
+    const auto [end, failed] = std::from_chars(size->data(), size->data() + size->size(), width);
+    if (failed != std::errc{} || end != size->data() + size->size() || width < 200 ||
+        width > 20000) {
+      return "preview: --size is a width of 200 to 20000 pixels, not " + *size;
+    }
+    command.width = width;
   }
   return "";
 }
@@ -94,6 +116,27 @@ Command parse_merge(const std::vector<std::string>& arguments) {
   }
   command.kind = Command::Kind::kMerge;
   command.answers = given;
+  return command;
+}
+
+// preview DRAWING PICTURE [--size WIDTH].
+Command parse_preview(const std::vector<std::string>& arguments) {
+  Command command;
+  std::vector<std::string> given;
+  if (std::string error = take_options(arguments, "preview", command, given); !error.empty()) {
+    return usage_error(error);
+  }
+  if (given.size() != 2) {
+    return usage_error("preview takes DRAWING and PICTURE, not " + arguments_counted(given.size()));
+  }
+  for (std::size_t i = 0; i < 2; ++i) {
+    if (given[i].empty()) {
+      return usage_error(std::string("preview: ") + (i == 0 ? "DRAWING" : "PICTURE") + " is empty");
+    }
+  }
+  command.kind = Command::Kind::kPreview;
+  command.input = given[0];
+  command.output = given[1];
   return command;
 }
 
@@ -143,6 +186,7 @@ Command parse_command_line(const std::vector<std::string>& arguments) {
   }
   if (first == "merge") return parse_merge(arguments);
   if (first == "convert") return parse_convert(arguments);
+  if (first == "preview") return parse_preview(arguments);
   if (first.empty()) return usage_error("the command is empty");
   if (first.size() > 1 && first[0] == '-') return usage_error("unknown option " + first);
   return usage_error("unknown command " + first);
@@ -168,6 +212,11 @@ std::string usage() {
          "                                         --layer, the polylines of layer NAME go on\n"
          "                                         HA_6292, the layer the merge keeps; after\n"
          "                                         --, INPUT and OUTPUT may begin with --\n"
+         "  quorvane_tool preview DRAWING PICTURE [--size WIDTH]\n"
+         "                                         draws DRAWING (merged, converted, or laid\n"
+         "                                         out as the merge reads it) as an SVG\n"
+         "                                         picture, WIDTH pixels wide (1600)\n"
+         "  merge ... --preview PICTURE            draws the merged file too\n"
          "  quorvane_tool --help | -h | /?         shows this\n"
          "  quorvane_tool --version                shows the version\n"
          "\n"

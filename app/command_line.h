@@ -8,6 +8,8 @@
 //                                          a drawing of another program made
 //                                          one that the merge reads ("--" ends
 //                                          the options)
+//   quorvane_tool preview DRAWING PICTURE [--size WIDTH]
+//                                          an SVG picture of a drawing
 //   quorvane_tool --help | -h | /?         the usage
 //   quorvane_tool --version                the version
 #ifndef QUORVANE_COMMAND_LINE_H
@@ -20,12 +22,14 @@
 namespace quorvane {
 
 struct Command {
-  enum class Kind { kDialogue, kMerge, kConvert, kHelp, kVersion, kUsageError };
+  enum class Kind { kDialogue, kMerge, kConvert, kPreview, kHelp, kVersion, kUsageError };
   Kind kind = Kind::kDialogue;
   std::vector<std::string> answers;  ///< merge: the folder and the three base names
   bool convert = false;              ///< merge --convert: both drawings converted first
   std::string drawing;               ///< convert: cn or ha
-  std::string input, output;         ///< convert: paths of this system
+  std::string input, output;         ///< convert, preview: paths of this system
+  std::optional<std::string> preview;  ///< merge --preview PICTURE: its picture drawn at the end
+  int width = 1600;                  ///< preview --size: the picture's width in pixels
   std::optional<std::string> layer;  ///< convert ha, merge --convert: --layer NAME
   std::string error;                 ///< a usage error, in a few words
 };

@@ -1,5 +1,7 @@
 #include "merge_engine.h"
 
+#include <cstdio>
+
 #include "group_codes.h"
 #include "rounding.h"
 
@@ -23,6 +25,7 @@ struct Copy {
   Working& w;
   const char* entity = POLYLINE;     // the entity being copied, for the faults
   SurveyShadow* shadow = nullptr;  // told the strings the survey reads as tokens
+  double x_read = 0;               // the vertex's x, until its y comes
 
   /// The code 8 that introduces the layer.
   template <std::size_t N>
@@ -77,8 +80,16 @@ struct Copy {
     return int_value(value_lead);
   }
   /// The codes 10, 20 and 30 and their coordinates, rounded half up.
-  bool x() { return code<10>(" ") && coordinate(); }
-  bool y() { return code<20>(" ") && coordinate(); }
+  bool x() {
+    if (!(code<10>(" ") && coordinate())) return false;
+    x_read = w.dval;
+    return true;
+  }
+  bool y() {
+    if (!(code<20>(" ") && coordinate())) return false;
+    w.drawn.take(x_read, w.dval);
+    return true;
+  }
   bool z() { return code<30>(" ") && coordinate(); }
   /// The code 0 that ends the entity and introduces the next one.
   template <std::size_t N>
@@ -434,6 +445,7 @@ void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& cons
                       SurveyShadow* shadow) {
   w.segm = 0;
   w.fault = Fault{};
+  w.drawn = Box{};
   if (shadow != nullptr) shadow->begin();
   console.write("\n\n\tNew Lecture\n\n");
   Copy copy{f1, f3, w};
@@ -516,6 +528,7 @@ bool lwpolyline_on_curve(TokenStream& f2) {
 void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& console) {
   w.segm = 0;
   w.fault = Fault{};
+  w.drawn = Box{};
   console.write("\n\n\tReading the second file \n\n");
   Copy copy{f2, f3, w};
   if (!copy.text_drawing()) return;
@@ -580,6 +593,35 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
     }
   }
   copy.refuse_end(open);
+}
+
+std::string overlap_warning(const Extents& e, const Box& first, const Box& curves,
+                            const std::string& first_name, const std::string& second_name) {
+  if (curves.empty()) return "";
+  Box frame;
+  const bool none = e.min_x > e.max_x || e.min_y > e.max_y ||
+                    (e.min_x == 0 && e.max_x == 0 && e.min_y == 0 && e.max_y == 0);
+  if (none) {
+    frame = first;
+  } else {
+    frame.take(e.min_x, e.min_y);
+    frame.take(e.max_x, e.max_y);
+  }
+  if (frame.empty()) return "";  // nothing to compare with
+  const double dx = (frame.max_x - frame.min_x) / 10, dy = (frame.max_y - frame.min_y) / 10;
+  if (curves.max_x >= frame.min_x - dx && curves.min_x <= frame.max_x + dx &&
+      curves.max_y >= frame.min_y - dy && curves.min_y <= frame.max_y + dy) {
+    return "";
+  }
+  auto number = [](double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", v == 0 ? 0.0 : v);
+    return std::string(text);
+  };
+  return "the HA_6292 polylines of " + second_name + " lie outside the extents of " + first_name +
+         " (x " + number(frame.min_x) + " to " + number(frame.max_x) + ", y " +
+         number(frame.min_y) + " to " + number(frame.max_y) +
+         "): are both drawings in the same coordinate system?";
 }
 
 void close_out(LineWriter& f3) {

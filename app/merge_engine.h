@@ -7,7 +7,9 @@
 #ifndef QUORVANE_MERGE_ENGINE_H
 #define QUORVANE_MERGE_ENGINE_H
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <functional>
 #include <string>
 
@@ -34,13 +36,35 @@ struct Fault {
 
 /// Variables shared by all passes, which keep their values from one pass to
 /// the next; only the polyline count restarts with each pass.
+/// Where the vertices a copy pass wrote lie, in x and y, as read.
+struct Box {
+  double min_x = std::numeric_limits<double>::infinity(), min_y = min_x;
+  double max_x = -min_x, max_y = -min_x;
+  bool empty() const { return !(min_x <= max_x); }
+  void take(double x, double y) {
+    min_x = std::min(min_x, x);
+    max_x = std::max(max_x, x);
+    min_y = std::min(min_y, y);
+    max_y = std::max(max_y, y);
+  }
+};
+
 struct Working {
   Token texte;            ///< the current token, and every string the copy passes read
   std::int32_t val = 0;   ///< every integer read
   double dval = 0.0;      ///< every real read by the copy passes
   std::int64_t segm = 0;  ///< polylines met in the current pass
   Fault fault;            ///< where the last copy pass stopped, if it did
+  Box drawn;              ///< where the vertices the current copy pass wrote lie
 };
+
+/// After a merge: "" when the HA_6292 polylines copied (`curves`) meet the
+/// first drawing's extents widened by a tenth of their size on each side;
+/// otherwise why they may not be in the same coordinate system, naming the
+/// drawings as composed. A first drawing without extents of its own (none,
+/// or those of an empty drawing) is framed by its polylines, `first`.
+std::string overlap_warning(const Extents& extents, const Box& first, const Box& curves,
+                            const std::string& first_name, const std::string& second_name);
 
 /// Reads the first input's $EXTMIN and $EXTMAX and counts its polylines on
 /// the console. With `shown` of 0 or more, the survey's opening text and its

@@ -41,6 +41,7 @@
 #include "line_writer.h"
 #include "merge_engine.h"
 #include "output_file.h"
+#include "preview_command.h"
 #include "run.h"
 #include "side_by_side.h"
 #include "text_encoding.h"
@@ -70,6 +71,7 @@ std::string nomim1, nomim2, nomim3;
 Input f1, f1_survey;  // the first input, read twice: its survey, then its copy
 Input f2;
 Extents extents;
+Box first_drawn, curves_drawn;  // where the vertices each copy wrote lie
 std::unique_ptr<SecondCopyThread> second;
 // With --convert: the drawings as converted, which the merge reads in their place.
 std::unique_ptr<TemporaryFile> converted[2];
@@ -263,12 +265,14 @@ void passes_in_turn() {
   check_console();
   write_header(extents, *f3);
   copy_first_input(*f1.stream, *f3, w, console);
+  first_drawn = w.drawn;
   if (!w.fault) check_first_copy_position(surveyed);
   end_of_pass(f1, w.fault);
   check_output(f3->error());
   check_console();
   f2.stream->read_ahead();
   copy_second_input(*f2.stream, *f3, w, console);
+  curves_drawn = w.drawn;
   end_of_pass(f2, w.fault);
 }
 
@@ -294,6 +298,7 @@ void passes_side_by_side() {
   Console copying(console, [] { return false; });
   SurveyShadow shadow(console, *f3);
   copy_first_input(*f1.stream, *f3, w, copying, &shadow);
+  first_drawn = w.drawn;
   if (shadow.holds()) {
     extents = shadow.extents();
   } else {
@@ -323,6 +328,7 @@ void passes_side_by_side() {
     second->let_write();
     const int part_error = second->finish();
     end_of_pass(f2, second->fault());
+    curves_drawn = second->drawn();
     if (part_error == 0) {
       check_output(f3->append_file(second->part()));
       second.reset();
@@ -335,10 +341,12 @@ void passes_side_by_side() {
     Console shown(console, [] { return false; });
     copy_second_input(*again.stream, *f3, w, shown);
     end_of_pass(again, w.fault);
+    curves_drawn = w.drawn;
   } else {
     f2.stream->read_ahead();  // copied here, after the first input
     copy_second_input(*f2.stream, *f3, w, console);
     end_of_pass(f2, w.fault);
+    curves_drawn = w.drawn;
   }
 }
 
@@ -357,6 +365,17 @@ void treatment() {
   // on comes too late to stop the run.
   hold_interrupts_to_the_end();
   run::commit_output();
+  // The commonest mistake with such drawings: two coordinate systems. The
+  // merged file is whole all the same; the operator is told.
+  const std::string warning =
+      overlap_warning(extents, first_drawn, curves_drawn, nomim1, nomim2);
+  if (!warning.empty()) {
+    if (console.terminal()) {  // the report ends without a line end: the warning on a line of its own
+      console.write("\n");
+      console.flush();
+    }
+    write_error_line("quorvane_tool: warning: " + warning + "\n");
+  }
   // On a terminal, where the merged file is; the run is over, whatever befalls this line.
   if (console.terminal()) {
     console.write("\n\tmerged file: " + describe(nomim3, run::output_host()) + "\n");
@@ -413,11 +432,19 @@ int dispatch(const std::vector<std::string>& arguments) {
     convert_command(command);
     return 0;
   }
+  if (command.kind == Command::Kind::kPreview) {
+    preview_command(command);
+    return 0;
+  }
   run::on_failure(stop_the_merge);
   given_answers = command.answers;
   if (command.convert) convert_drawings(command.layer);
   opening();
   treatment();
+  if (command.preview) {
+    preview_merged(run::output_host(), describe(nomim3, run::output_host()), *command.preview,
+                   command.width);
+  }
   return 0;
 }
 

@@ -60,6 +60,8 @@ class SecondCopyThread {
   std::FILE* part() const { return part_; }
   /// Where the copy met the first fault of the layout, if it did; after finish().
   const Fault& fault() const { return w_.fault; }
+  /// Where the vertices it copied lie; after finish().
+  const Box& drawn() const { return w_.drawn; }
 
  private:
   TokenStream& f2_;

@@ -104,7 +104,8 @@ TEST_F(EndToEnd, MergesTheSampleDrawings) {
   for (int round = 0; round < 25; ++round) {
     ToolRun r = run("site4\nnorth\nnorth\nnorth\n");
     ASSERT_EQ(r.status, 0) << "round " << round << ": " << r.err;
-    ASSERT_EQ(r.err, "");
+    // These small drawings do not overlap: the merged file is whole, and the operator warned.
+    ASSERT_EQ(r.err, shown_as(kSampleWarning));
     ASSERT_EQ(r.out, shown_as(kDialogue + kMergeConsole));
     ASSERT_EQ(drive.read(kOutput), kMerged);
   }
@@ -952,7 +953,7 @@ TEST_F(EndToEnd, AMergedFileThatIsADeviceOrAFifoIsWrittenThrough) {
   ASSERT_EQ(symlink("/dev/null", merged.c_str()), 0);
   ToolRun r = run("site4 north north north");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, kSampleWarning);
   EXPECT_TRUE(std::filesystem::is_symlink(merged));
 
   std::filesystem::remove(merged);
@@ -997,17 +998,59 @@ TEST_F(EndToEnd, AConsoleThatCannotBeWrittenFailsTheRun) {
   expect_inputs_intact();
 }
 
+// The sample drawings of the examples folder merge with no warning. Their
+// second drawing in another coordinate system (2 500 km away, or in
+// millimetres where the first is in metres) merges all the same, and the
+// operator is warned; a first drawing without extents is framed by its polylines.
 TEST_F(EndToEnd, TheSampleDrawingsOfTheExamplesFolder) {
   const std::string examples = QUORVANE_EXAMPLES_DIR "/images/site4/";
-  TempFolder copy;
-  copy.write(kFirst, read_file(examples + "northcn.dxf"));
-  copy.write(kSecond, read_file(examples + "northha.dxf"));
-  ToolRun r = run_tool("site4 north north north", {here.path(), copy.path()});
-  MergeResult expected = reference_merge(copy.read(kFirst), copy.read(kSecond));
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, shown_as(kDialogue + expected.console));
-  EXPECT_EQ(copy.read(kOutput), expected.merged);
-  EXPECT_NE(expected.merged.find("HA_6292"), std::string::npos);
+  const std::string cn = read_file(examples + "northcn.dxf"), ha = read_file(examples + "northha.dxf");
+  // The drawing with each x and y (codes 10 and 20) moved: x * scale + shift.
+  auto moved = [](const std::string& drawing, double scale, double shift) {
+    std::istringstream lines(drawing);
+    std::string out, code, value;
+    while (std::getline(lines, code) && std::getline(lines, value)) {
+      const int number = std::stoi(code);
+      if (number == 10 || number == 20) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.3f\r", std::stod(value) * scale + shift);
+        value = text;
+      }
+      out += code + "\n" + value + "\n";
+    }
+    return out;
+  };
+  std::string bare = cn;  // without its header's extents
+  bare.replace(bare.find("$EXTMIN"), 7, "$NONE01");
+  bare.replace(bare.find("$EXTMAX"), 7, "$NONE02");
+  const std::string outside =
+      "quorvane_tool: warning: the HA_6292 polylines of c:\\images\\site4\\northha.dxf lie "
+      "outside the extents of c:\\images\\site4\\northcn.dxf ";
+  const std::string question = ": are both drawings in the same coordinate system?\n";
+  const struct {
+    const char* what;
+    std::string first, second, err;
+  } cases[] = {
+      {"as they are", cn, ha, ""},
+      {"2 500 km away", cn, moved(ha, 1, 2500000), outside + "(x 902.687 to 3847.828, y 1060.665 to 3611.924)" + question},
+      {"in millimetres", cn, moved(ha, 1000, 0), outside + "(x 902.687 to 3847.828, y 1060.665 to 3611.924)" + question},
+      {"a first drawing without extents", bare, ha, ""},
+      {"without extents, 2 500 km away", bare, moved(ha, 1, 2500000),
+       outside + "(x 902.687 to 3847.828, y 1060.665 to 3611.924)" + question},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder copy;
+    copy.write(kFirst, c.first);
+    copy.write(kSecond, c.second);
+    ToolRun r = run_tool("site4 north north north", {here.path(), copy.path()});
+    MergeResult expected = reference_merge(copy.read(kFirst), copy.read(kSecond));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, shown_as(c.err));
+    EXPECT_EQ(r.out, shown_as(kDialogue + expected.console));
+    EXPECT_EQ(copy.read(kOutput), expected.merged);
+    EXPECT_NE(expected.merged.find("HA_6292"), std::string::npos);
+  }
 }
 
 TEST_F(EndToEnd, AgreesWithTheReferenceModelOnGeneratedDrawings) {
@@ -1067,7 +1110,10 @@ TEST_F(EndToEnd, ThePassesSideBySideGiveWhatOneAfterTheOtherGives) {
       const std::string which =
           std::to_string(&first - firsts) + "/" + std::to_string(&second - seconds);
       ASSERT_EQ(r.status, 0) << r.err;
-      EXPECT_EQ(r.err, "");
+      // Random drawings may lie apart: a warning, and nothing else.
+      EXPECT_TRUE(r.err.empty() || (r.err.rfind("quorvane_tool: warning: ", 0) == 0 &&
+                                    r.err.find('\n') == r.err.size() - 1))
+          << r.err;
       ASSERT_EQ(r.out, shown_as(kDialogue + expected.console)) << which;
       // Megabytes: compared without a diff of the whole texts.
       const std::string merged = drive.read(kOutput);
@@ -1123,7 +1169,7 @@ TEST_F(EndToEnd, OnATerminalEachPromptIsShownBeforeItsAnswerIsAwaited) {
               static_cast<ssize_t>(std::strlen(answer)));
   }
   EXPECT_TRUE(shown(master, screen,
-                    kDialogue + on_terminal(kMergeConsole) +
+                    kDialogue + on_terminal(kMergeConsole) + "\n" + kSampleWarning +
                         "\n\tmerged file: " + "c:\\images\\site4\\northcnha.dxf (" + drive.path() +
                         "/" + kOutput + ")\n"))
       << screen;

@@ -340,6 +340,45 @@ TEST(Merge, CoordinatesRoundAsTheDoubleDoesWhateverTheirText) {
              r.merged.begin();
 }
 
+// The HA_6292 polylines copied are compared with the first drawing's extents
+// widened by a tenth of their size on each side, or with its polylines where
+// it has no extents of its own (none, or an empty drawing's 1e20 and -1e20).
+TEST(Merge, AWarningWhenTheDrawingsDoNotOverlap) {
+  auto box = [](double x0, double y0, double x1, double y1) {
+    Box b;
+    b.take(x0, y0);
+    b.take(x1, y1);
+    return b;
+  };
+  const Extents own{0, 0, 0, 100, 50, 9}, none{}, empty{1e20, 1e20, 1e20, -1e20, -1e20, -1e20};
+  const struct {
+    const char* what;
+    Extents extents;
+    Box first, curves;
+    bool warned;
+  } cases[] = {
+      {"inside", own, box(0, 0, 100, 50), box(10, 10, 20, 20), false},
+      {"within the tenth around", own, Box{}, box(109, 54, 200, 60), false},
+      {"beyond it in x", own, Box{}, box(111, 0, 200, 10), true},
+      {"beyond it in y", own, Box{}, box(0, -100, 10, -6), true},
+      {"2 500 km away", own, Box{}, box(2500010, 10, 2500020, 20), true},
+      {"no HA_6292 polyline", own, Box{}, Box{}, false},
+      {"no extents: the first drawing's polylines", none, box(1000, 1000, 2000, 2000),
+       box(1500, 1500, 1600, 1600), false},
+      {"no extents, far from its polylines", none, box(1000, 1000, 2000, 2000), box(0, 0, 1, 1), true},
+      {"an empty drawing's extents", empty, box(1000, 1000, 2000, 2000), box(1500, 1500, 1600, 1600),
+       false},
+      {"nothing to compare with", none, Box{}, box(0, 0, 1, 1), false},
+  };
+  for (const auto& c : cases) {
+    const std::string warning = overlap_warning(c.extents, c.first, c.curves, "cn", "ha");
+    EXPECT_EQ(!warning.empty(), c.warned) << c.what << ": " << warning;
+  }
+  EXPECT_EQ(overlap_warning(own, Box{}, box(111, 0, 200, 10), "c:\\a\\bcn.dxf", "c:\\a\\bha.dxf"),
+            "the HA_6292 polylines of c:\\a\\bha.dxf lie outside the extents of c:\\a\\bcn.dxf "
+            "(x 0 to 100, y 0 to 50): are both drawings in the same coordinate system?");
+}
+
 TEST(Merge, CoordinatesBeyond32BitsAreWrittenInFull) {
   MergeResult r = merge(
       "POLYLINE 8 L 66 1 10 0 20 0 30 0 0 "

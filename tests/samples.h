@@ -72,6 +72,12 @@ inline const std::string kMergeConsole =
     "\n\t\tmax x = 1200.460000 max y = 845.500000 "
     "\n\t\tmin z = 0.000000 max z = 101.200000 ";
 
+/// The warning these two drawings give: they do not overlap.
+inline const std::string kSampleWarning =
+    "quorvane_tool: warning: the HA_6292 polylines of c:\\images\\site4\\northha.dxf lie outside "
+    "the extents of c:\\images\\site4\\northcn.dxf (x -3.7 to 1200.46, y 512.9 to 845.5): are "
+    "both drawings in the same coordinate system?\n";
+
 }  // namespace quorvane::testing
 
 #endif

@@ -1,0 +1,513 @@
+#include "preview.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string_view>
+
+#include "keywords.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr int kMargin = 20;        // pixels around the drawing
+constexpr int kBand = 96;          // pixels below it: caption, scale bar, legend
+constexpr int kPointsPerPixel = 200;  // of the picture's width: its budget of points
+constexpr double kTenths = 10;     // the picture's coordinates are in tenths of a pixel
+
+// One polyline as a drawing gives it, pair by pair: its layer, whether it is
+// closed, and its vertices.
+class Polylines {
+ public:
+  struct Visit {
+    virtual ~Visit() = default;
+    virtual void extent(bool max, int axis, double value) = 0;
+    virtual void begin(std::string_view layer, bool closed) = 0;
+    virtual void vertex(double x, double y, double z) = 0;
+    virtual void end() = 0;
+  };
+
+  // Reads every pair; false at a fault or a failed read.
+  static bool walk(GroupSource& in, Visit& visit, ReadFault& fault) {
+    Polylines p(visit);
+    Group group;
+    while (in.next(group)) {
+      if (!p.pair(group, fault)) return false;
+    }
+    p.entity_end();
+    p.polyline_end();
+    if (in.fault()) fault = in.fault();
+    return !in.fault() && in.error() == 0;
+  }
+
+ private:
+  enum class Kind { kNone, kPolyline, kVertex, kLwpolyline, kOther };
+
+  explicit Polylines(Visit& visit) : visit_(visit) {}
+
+  bool number(const Group& group, double& value, ReadFault& fault) {
+    std::string_view text = trimmed(group.value);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc{} && end == text.data() + text.size() && std::isfinite(value)) return true;
+    fault = ReadFault{group.line + 1, "expected a number for the group code " +
+                                          std::to_string(group.code) + ", found " +
+                                          shown(group.value)};
+    return false;
+  }
+
+  bool pair(const Group& group, ReadFault& fault) {
+    if (group.code == 0) {
+      entity_end();
+      const std::string_view type = trimmed(group.value);
+      if (type == "SECTION") section_ = "?";
+      if (type == "ENDSEC") {
+        polyline_end();
+        section_.clear();
+      }
+      kind_ = section_ != "ENTITIES"  ? Kind::kNone
+              : type == "POLYLINE"    ? Kind::kPolyline
+              : type == "VERTEX"      ? Kind::kVertex
+              : type == "LWPOLYLINE"  ? Kind::kLwpolyline
+                                      : Kind::kOther;
+      if (kind_ == Kind::kOther || kind_ == Kind::kPolyline || kind_ == Kind::kLwpolyline) {
+        polyline_end();  // a polyline ends at its SEQEND, or at the next entity
+      }
+      layer_.assign(1, '0');  // the layer of an entity that names none
+      closed_ = false;
+      has_ = 0;
+      z_ = 0;
+      return true;
+    }
+    if (section_ == "?") {
+      if (group.code == 2) section_ = trimmed(group.value);
+      return true;
+    }
+    if (section_ == "HEADER") {
+      if (group.code == 9) {
+        variable_ = trimmed(group.value);
+      } else if ((variable_ == EXTMIN || variable_ == EXTMAX) &&
+                 (group.code == 10 || group.code == 20 || group.code == 30)) {
+        double value;
+        if (!number(group, value, fault)) return false;
+        visit_.extent(variable_ == EXTMAX, group.code / 10 - 1, value);
+      }
+      return true;
+    }
+    if (kind_ == Kind::kNone || kind_ == Kind::kOther) return true;
+    switch (group.code) {
+      case 8:
+        layer_.assign(group.value);
+        break;
+      case 70: {
+        int flags = 0;
+        const std::string_view text = trimmed(group.value);
+        std::from_chars(text.data(), text.data() + text.size(), flags);
+        closed_ = (flags & 1) != 0;
+        break;
+      }
+      case 10:
+      case 20:
+      case 30:
+      case 38: {
+        double value;
+        if (!number(group, value, fault)) return false;
+        if (group.code == 38) {
+          z_ = value;
+        } else if (kind_ == Kind::kLwpolyline) {
+          lwpolyline_point(group.code, value);
+        } else {
+          (group.code == 10 ? x_ : group.code == 20 ? y_ : z_) = value;
+          has_ |= group.code == 10 ? 1 : group.code == 20 ? 2 : 0;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+    return true;
+  }
+
+  // An LWPOLYLINE's vertices are its pairs of 10 and 20, at its elevation.
+  void lwpolyline_point(std::int32_t code, double value) {
+    if (!open_) begin();
+    if (code == 10) {
+      x_ = value;
+      has_ = 1;
+    } else if (has_ == 1) {
+      visit_.vertex(x_, value, z_);
+      has_ = 0;
+    }
+  }
+
+  void begin() {
+    visit_.begin(layer_, closed_);
+    open_ = true;
+  }
+
+  // What an entity held is known at the next one.
+  void entity_end() {
+    if (kind_ == Kind::kPolyline) {
+      begin();
+    } else if (kind_ == Kind::kVertex && open_ && has_ == 3) {
+      visit_.vertex(x_, y_, z_);
+    }
+    if (kind_ == Kind::kLwpolyline && !open_) begin();  // one without vertices
+    kind_ = Kind::kNone;
+  }
+  void polyline_end() {
+    if (!open_) return;
+    visit_.end();
+    open_ = false;
+  }
+
+  Visit& visit_;
+  std::string section_;  // the section's name; "?" until it comes
+  std::string variable_;
+  Kind kind_ = Kind::kNone;
+  std::string layer_ = "0";
+  bool closed_ = false;
+  bool open_ = false;  // a polyline begun and not ended
+  int has_ = 0;        // x (1) and y (2) of the vertex read
+  double x_ = 0, y_ = 0, z_ = 0;
+};
+
+// What the first reading learns: the counts, where the vertices lie, the
+// elevations, and the ink the polylines lay.
+struct Survey : Polylines::Visit {
+  std::uint64_t polylines = 0, vertices = 0, curves = 0;
+  double min_x = std::numeric_limits<double>::infinity(), max_x = -min_x;
+  double min_y = min_x, max_y = max_x, low = min_x, high = max_x;
+  double extents[2][3] = {};
+  bool extents_set[2][3] = {};
+  double length = 0;            // of every polyline, in drawing units
+  bool curves_last = true;      // the HA_6292 polylines all come after the others
+  bool on_curve = false, first_vertex = false;
+  double last_x = 0, last_y = 0;
+
+  void extent(bool max, int axis, double value) override {
+    extents[max][axis] = value;
+    extents_set[max][axis] = true;
+  }
+  void begin(std::string_view layer, bool) override {
+    ++polylines;
+    on_curve = layer == CURVE;
+    curves += on_curve ? 1 : 0;
+    if (!on_curve && curves > 0) curves_last = false;
+    first_vertex = true;
+  }
+  void vertex(double x, double y, double z) override {
+    ++vertices;
+    min_x = std::min(min_x, x);
+    max_x = std::max(max_x, x);
+    min_y = std::min(min_y, y);
+    max_y = std::max(max_y, y);
+    if (!on_curve && first_vertex) {
+      low = std::min(low, z);
+      high = std::max(high, z);
+    }
+    if (!first_vertex) length += std::hypot(x - last_x, y - last_y);
+    first_vertex = false;
+    last_x = x;
+    last_y = y;
+  }
+  void end() override {}
+  bool has_extents() const {
+    return extents_set[0][0] && extents_set[0][1] && extents_set[1][0] && extents_set[1][1] &&
+           extents[0][0] <= extents[1][0] && extents[0][1] <= extents[1][1] &&
+           std::abs(extents[0][0]) < 1e20 && std::abs(extents[1][0]) < 1e20 &&
+           std::abs(extents[0][1]) < 1e20 && std::abs(extents[1][1]) < 1e20;
+  }
+};
+
+// Where drawing units go in the picture, in tenths of a pixel, north up.
+struct Frame {
+  double x0 = 0, y1 = 0, scale = 1;  // scale: pixels a drawing unit
+  double left = kMargin, top = kMargin;
+  int width = 0, height = 0;  // of the picture, pixels
+  double plot_width = 0, plot_height = 0;
+
+  long x(double v) const { return std::lround(kTenths * (left + (v - x0) * scale)); }
+  long y(double v) const { return std::lround(kTenths * (top + (y1 - v) * scale)); }
+};
+
+// The numbers of a label: up to six significant digits, no needless zero.
+std::string label(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", v == 0 ? 0.0 : v);
+  return text;
+}
+
+// Text as XML holds it.
+std::string escaped(std::string_view text) {
+  std::string out;
+  for (const char c : printable(text)) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+// The second and third readings: each polyline as one path, its vertices
+// closer than `merged` pixels to the last one written merged into it.
+struct Drawing : Polylines::Visit {
+  enum class Which { kAll, kOthers, kCurves };
+  Drawing(LineWriter& out, const Frame& frame, const Survey& survey, double merged, Which which)
+      : out_(out), frame_(frame), survey_(survey), within_(merged * kTenths), which_(which) {}
+
+  std::uint64_t points = 0;
+
+  void extent(bool, int, double) override {}
+  void begin(std::string_view layer, bool closed) override {
+    const bool curve = layer == CURVE;
+    drawn_ = which_ == Which::kAll || (which_ == Which::kCurves) == curve;
+    if (!drawn_) return;
+    if (curve && which_ == Which::kAll && !curves_begun_) {
+      out_.text("</g>");  // the others are over: those on HA_6292 come on top
+      out_.text(kCurveGroup);
+      curves_begun_ = true;
+    }
+    curve_ = curve;
+    closed_ = closed;
+    count_ = 0;
+    path_.clear();
+  }
+  void vertex(double x, double y, double z) override {
+    if (!drawn_) return;
+    const long px = frame_.x(x), py = frame_.y(y);
+    if (count_++ == 0) {
+      colour_ = curve_ ? std::string(kCurveColour)
+                       : ramp_colour(survey_.high > survey_.low
+                                         ? (z - survey_.low) / (survey_.high - survey_.low)
+                                         : 0.5);
+      path_ = "M" + std::to_string(px) + " " + std::to_string(py) + "l";
+      last_x_ = pending_x_ = px;
+      last_y_ = pending_y_ = py;
+      pending_ = false;
+      ++points;
+      return;
+    }
+    pending_x_ = px;
+    pending_y_ = py;
+    pending_ = true;
+    const double dx = static_cast<double>(px - last_x_), dy = static_cast<double>(py - last_y_);
+    if (dx * dx + dy * dy >= within_ * within_) take_pending();
+  }
+  void end() override {
+    if (!drawn_ || count_ == 0) return;
+    if (pending_ && (pending_x_ != last_x_ || pending_y_ != last_y_)) take_pending();
+    if (path_.back() == 'l') path_ += "1 0";  // a polyline within a pixel: a dot
+    if (closed_) path_ += "z";
+    out_.text("<path stroke=\"" + colour_ + "\" d=\"" + path_ + "\"/>");
+    drawn_ = false;
+  }
+
+  static constexpr char kOthersGroup[] =
+      "<g fill=\"none\" stroke-width=\"20\" stroke-linecap=\"round\" stroke-linejoin=\"round\">";
+  static constexpr char kCurveGroup[] =
+      "<g fill=\"none\" stroke-width=\"30\" stroke-linecap=\"round\" stroke-linejoin=\"round\">";
+  bool curves_begun() const { return curves_begun_; }
+
+ private:
+  void take_pending() {
+    if (path_.back() != 'l') path_ += ' ';
+    path_ += std::to_string(pending_x_ - last_x_) + " " + std::to_string(pending_y_ - last_y_);
+    last_x_ = pending_x_;
+    last_y_ = pending_y_;
+    pending_ = false;
+    ++points;
+  }
+
+  LineWriter& out_;
+  const Frame& frame_;
+  const Survey& survey_;
+  double within_;
+  Which which_;
+  bool drawn_ = false, curve_ = false, closed_ = false, pending_ = false, curves_begun_ = false;
+  std::uint64_t count_ = 0;
+  long last_x_ = 0, last_y_ = 0, pending_x_ = 0, pending_y_ = 0;
+  std::string colour_, path_;
+};
+
+// The frame of the picture: the drawing's vertices and its header's extents,
+// as wide as the picture allows, and at most twice as high.
+Frame frame_of(const Survey& s, int width) {
+  double x0 = s.min_x, x1 = s.max_x, y0 = s.min_y, y1 = s.max_y;
+  if (s.has_extents()) {
+    x0 = std::min(x0, s.extents[0][0]);
+    x1 = std::max(x1, s.extents[1][0]);
+    y0 = std::min(y0, s.extents[0][1]);
+    y1 = std::max(y1, s.extents[1][1]);
+  }
+  if (!(x0 <= x1)) x0 = x1 = 0;  // nothing to frame
+  if (!(y0 <= y1)) y0 = y1 = 0;
+  const double pad = std::max({1.0, (x1 - x0) / 20, (y1 - y0) / 20});
+  if (x1 - x0 < pad / 10) x0 -= pad, x1 += pad;  // a line or a point: some room around it
+  if (y1 - y0 < pad / 10) y0 -= pad, y1 += pad;
+  Frame f;
+  f.width = width;
+  f.plot_width = width - 2.0 * kMargin;
+  f.scale = f.plot_width / (x1 - x0);
+  f.plot_height = (y1 - y0) * f.scale;
+  if (f.plot_height > 2.0 * width) {
+    f.scale = 2.0 * width / (y1 - y0);
+    f.plot_height = 2.0 * width;
+    f.left += (f.plot_width - (x1 - x0) * f.scale) / 2;
+    f.plot_width = (x1 - x0) * f.scale;
+  }
+  f.x0 = x0;
+  f.y1 = y1;
+  f.height = static_cast<int>(std::ceil(f.plot_height)) + 2 * kMargin + kBand;
+  return f;
+}
+
+// A length of 1, 2 or 5 times a power of ten, about a fifth of `span`.
+double scale_length(double span) {
+  const double target = span / 5;
+  const double power = std::pow(10.0, std::floor(std::log10(target)));
+  for (const double step : {5.0, 2.0, 1.0}) {
+    if (step * power <= target) return step * power;
+  }
+  return power;
+}
+
+void write_head(LineWriter& out, const Frame& f, const std::string& name) {
+  out.text("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+  out.text("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(f.width) +
+           "\" height=\"" + std::to_string(f.height) + "\" viewBox=\"0 0 " +
+           std::to_string(f.width * 10) + " " + std::to_string(f.height * 10) + "\">");
+  out.text("<title>" + escaped(name) + "</title>");
+  out.text("<defs><linearGradient id=\"ramp\">");
+  for (int i = 0; i <= 4; ++i) {
+    out.text("<stop offset=\"" + label(i / 4.0) + "\" stop-color=\"" + ramp_colour(i / 4.0) +
+             "\"/>");
+  }
+  out.text("</linearGradient></defs>");
+  out.text("<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>");
+}
+
+void write_tail(LineWriter& out, const Frame& f, const Survey& s, const std::string& name) {
+  auto text = [&out](double x, double y, const std::string& anchor, const std::string& what) {
+    out.text("<text x=\"" + std::to_string(std::lround(x * kTenths)) + "\" y=\"" +
+             std::to_string(std::lround(y * kTenths)) + "\" text-anchor=\"" + anchor + "\">" +
+             what + "</text>");
+  };
+  // The header's extents, dashed.
+  if (s.has_extents()) {
+    const long x0 = f.x(s.extents[0][0]), x1 = f.x(s.extents[1][0]);
+    const long y0 = f.y(s.extents[1][1]), y1 = f.y(s.extents[0][1]);
+    out.text("<rect x=\"" + std::to_string(x0) + "\" y=\"" + std::to_string(y0) + "\" width=\"" +
+             std::to_string(x1 - x0) + "\" height=\"" + std::to_string(y1 - y0) +
+             "\" fill=\"none\" stroke=\"#808080\" stroke-width=\"10\" stroke-dasharray=\"60 40\"/>");
+  }
+  const double band = kMargin + f.plot_height + kMargin;
+  out.text("<g font-family=\"sans-serif\" font-size=\"130\" fill=\"#202020\">");
+  // The caption.
+  text(kMargin, band + 24, "start",
+       escaped(name) + ": " + std::to_string(s.polylines) +
+           (s.polylines == 1 ? " polyline, " : " polylines, ") + std::to_string(s.vertices) +
+           (s.vertices == 1 ? " vertex" : " vertices"));
+  if (s.has_extents()) {
+    text(kMargin, band + 44, "start",
+         "extents x " + label(s.extents[0][0]) + " to " + label(s.extents[1][0]) + ", y " +
+             label(s.extents[0][1]) + " to " + label(s.extents[1][1]) + " (dashed)");
+  }
+  // The scale bar, north up.
+  const double length = scale_length(f.plot_width / f.scale);
+  const double bar = length * f.scale, x0 = kMargin, y = band + 72;
+  out.text("<path stroke=\"#202020\" stroke-width=\"20\" fill=\"none\" d=\"M" +
+           std::to_string(std::lround(x0 * kTenths)) + " " + std::to_string(std::lround((y - 6) * kTenths)) +
+           "v60h" + std::to_string(std::lround(bar * kTenths)) + "v-60\"/>");
+  text(x0 + bar + 8, y + 4, "start",
+       label(length) + " drawing units; north up \xE2\x86\x91");  // an arrow up
+  // The legend: the ramp of elevations, and the colour of HA_6292.
+  const double legend = f.width - kMargin - 220.0;
+  if (std::isfinite(s.low)) {
+    out.text("<rect x=\"" + std::to_string(std::lround(legend * kTenths)) + "\" y=\"" +
+             std::to_string(std::lround((band + 12) * kTenths)) +
+             "\" width=\"2200\" height=\"140\" fill=\"url(#ramp)\"/>");
+    text(legend, band + 44, "start", "elevation " + label(s.low));
+    text(legend + 220, band + 44, "end", label(s.high));
+  }
+  if (s.curves > 0) {
+    out.text("<path stroke=\"" + std::string(kCurveColour) + "\" stroke-width=\"30\" d=\"M" +
+             std::to_string(std::lround(legend * kTenths)) + " " +
+             std::to_string(std::lround((band + 68) * kTenths)) + "h300\"/>");
+    text(legend + 40, band + 72, "start", "HA_6292");
+  }
+  out.text("</g>");
+  out.text("</svg>");
+}
+
+}  // namespace
+
+std::string ramp_colour(double t) {
+  // Blue low, through pale green and yellow, to red high.
+  static constexpr int kStops[5][3] = {
+      {0x2c, 0x7b, 0xb6}, {0xab, 0xd9, 0xe9}, {0xff, 0xff, 0xbf}, {0xfd, 0xae, 0x61}, {0xd7, 0x19, 0x1c}};
+  t = std::clamp(std::isfinite(t) ? t : 0.5, 0.0, 1.0) * 4;
+  const int i = std::min(3, static_cast<int>(t));
+  const double f = t - i;
+  char colour[8];
+  int rgb[3];
+  for (int c = 0; c < 3; ++c) {
+    rgb[c] = static_cast<int>(std::lround(kStops[i][c] + (kStops[i + 1][c] - kStops[i][c]) * f));
+  }
+  std::snprintf(colour, sizeof colour, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+  return colour;
+}
+
+bool draw_preview(const std::function<std::unique_ptr<GroupSource>()>& read,
+                  const std::string& name, const PreviewOptions& options, LineWriter& out,
+                  PreviewFacts& facts, ReadFault& fault, int& error) {
+  auto walk = [&](Polylines::Visit& visit) {
+    std::unique_ptr<GroupSource> in = read();
+    const bool whole = Polylines::walk(*in, visit, fault);
+    error = in->error();
+    return whole;
+  };
+  Survey survey;
+  if (!walk(survey)) return false;
+  facts.polylines = survey.polylines;
+  facts.vertices = survey.vertices;
+  const Frame frame = frame_of(survey, options.width);
+  // Half a pixel, or more where the polylines would lay more points than the
+  // picture's budget.
+  const double budget = static_cast<double>(options.width) * kPointsPerPixel;
+  facts.merged_within = std::max(0.5, survey.length * frame.scale / budget);
+  write_head(out, frame, name);
+  out.text(Drawing::kOthersGroup);
+  Drawing all(out, frame, survey, facts.merged_within,
+              survey.curves_last ? Drawing::Which::kAll : Drawing::Which::kOthers);
+  if (!walk(all)) return false;
+  facts.points = all.points;
+  if (!survey.curves_last) {  // those on HA_6292 once more, on top
+    out.text("</g>");
+    out.text(Drawing::kCurveGroup);
+    Drawing curves(out, frame, survey, facts.merged_within, Drawing::Which::kCurves);
+    if (!walk(curves)) return false;
+    facts.points += curves.points;
+  }
+  out.text("</g>");
+  write_tail(out, frame, survey, name);
+  return true;
+}
+
+}  // namespace quorvane

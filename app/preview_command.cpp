@@ -1,0 +1,145 @@
+#include "preview_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "files.h"
+#include "interrupts.h"
+#include "output_file.h"
+#include "preview.h"
+#include "run.h"
+
+namespace quorvane {
+
+namespace {
+
+// One reading of a drawing: its file, and the pairs read from it, ahead on
+// a thread of their own where the file is a regular one.
+class Reading : public GroupSource {
+ public:
+  Reading(std::FILE* file, bool regular) : file_(file), source_(file) {
+    std::setvbuf(file_, nullptr, _IONBF, 0);  // the reader reads whole blocks itself
+    if (regular) {
+      pairs_ = std::make_unique<GroupsAhead>(source_);
+    } else {
+      pairs_ = std::make_unique<GroupReader>(source_);
+    }
+  }
+  ~Reading() override {
+    pairs_.reset();
+    std::fclose(file_);
+  }
+  Reading(const Reading&) = delete;
+  Reading& operator=(const Reading&) = delete;
+  bool next(Group& group) override { return pairs_->next(group); }
+  const ReadFault& fault() const override { return pairs_->fault(); }
+  int error() const override { return pairs_->error(); }
+  std::uint64_t line() const override { return pairs_->line(); }
+
+ private:
+  std::FILE* file_;
+  FileReader source_;
+  std::unique_ptr<GroupSource> pairs_;
+};
+
+// A reading that fails at once: the drawing could not be opened again.
+class Unreadable : public GroupSource {
+ public:
+  explicit Unreadable(int error) : error_(error) {}
+  bool next(Group&) override { return false; }
+  const ReadFault& fault() const override { return fault_; }
+  int error() const override { return error_; }
+  std::uint64_t line() const override { return 1; }
+
+ private:
+  ReadFault fault_;
+  int error_;
+};
+
+// Draws the drawing `host`, named `shown`, into `picture`; what it shows.
+// `merged`: what a failure adds, after a merge whose file is in place.
+PreviewFacts draw(const std::string& host, const std::string& shown, const std::string& picture,
+                  int width, const std::string& merged) {
+  auto fail = [&merged](const std::string& what) { run::fail(what + merged); };
+  int error = 0;
+  std::FILE* file = open_input(host, /*regular_only=*/false, error);
+  if (file == nullptr) fail("cannot open " + shown + ": " + std::strerror(error));
+  FileStamp stamp;
+  if (!stamp_of(file, stamp)) stamp = FileStamp{};
+  // A drawing that cannot be read again (a FIFO) is kept in a temporary file first.
+  std::unique_ptr<TemporaryFile> kept;
+  if (!stamp.regular) {
+    kept = std::make_unique<TemporaryFile>();
+    std::FILE* copy = kept->create();
+    if (copy == nullptr) fail("cannot read " + shown + ": no temporary file can be made for it");
+    std::vector<char> block(std::size_t{1} << 20);
+    for (std::size_t n; (n = std::fread(block.data(), 1, block.size(), file)) > 0;) {
+      if (std::fwrite(block.data(), 1, n, copy) != n) {
+        fail("cannot read " + shown + ": its temporary file cannot be written");
+      }
+    }
+    if (std::ferror(file) || std::fclose(copy) != 0) fail("cannot read " + shown);
+  }
+  bool first = true;
+  auto read = [&]() -> std::unique_ptr<GroupSource> {
+    std::FILE* reading = first && !kept ? file : nullptr;
+    first = false;
+    if (reading == nullptr) {
+      int again = 0;
+      reading = kept ? kept->open_reading() : open_input(host, /*regular_only=*/false, again);
+      if (reading == nullptr) return std::make_unique<Unreadable>(errno != 0 ? errno : EIO);
+    }
+    return std::make_unique<Reading>(reading, true);
+  };
+  if (kept) std::fclose(file);
+  std::FILE* target = run::open_output(picture, printable(picture), "picture");
+  run::f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(target),
+                                         LineWriter::kDefaultCapacity,
+                                         /*background=*/run::output.regular());
+  PreviewOptions options;
+  options.width = width;
+  PreviewFacts facts;
+  ReadFault fault;
+  const std::string name = host.substr(host.find_last_of("/\\") + 1);
+  if (!draw_preview(read, name, options, *run::f3, facts, fault, error)) {
+    if (fault) fail("cannot draw " + shown + ": line " + std::to_string(fault.line) + ": " + fault.what);
+    fail("cannot read " + shown + ": " + std::strerror(error != 0 ? error : EIO));
+  }
+  if (const int failed = run::f3->close(); failed != 0) {
+    fail("cannot write " + printable(picture) + ": " + run::reason(failed));
+  }
+  run::f3.reset();
+  hold_interrupts_to_the_end();
+  run::commit_output();
+  return facts;
+}
+
+}  // namespace
+
+void preview_command(const Command& command) {
+  const std::string shown = printable(command.input);
+  const PreviewFacts facts = draw(command.input, shown, command.output, command.width, "");
+  const std::string line = printable(command.output) + ": a picture of " + shown + ", " +
+                           std::to_string(facts.polylines) +
+                           (facts.polylines == 1 ? " polyline, " : " polylines, ") +
+                           std::to_string(facts.vertices) +
+                           (facts.vertices == 1 ? " vertex\n" : " vertices\n");
+  // Into standard output itself, the line goes beside it, to standard error.
+  if (named_descriptor(command.output) == 1) {
+    std::fputs(line.c_str(), stderr);
+  } else {
+    run::console.write(line);
+    run::console.flush();
+    run::check_console();
+  }
+}
+
+void preview_merged(std::string host, std::string shown, const std::string& picture, int width) {
+  run::output = OutputFile();  // the merged file is in place: the picture is the file written now
+  draw(host, shown, picture, width, "; the merged file " + shown + " is whole and in place");
+}
+
+}  // namespace quorvane

@@ -1,0 +1,26 @@
+// The picture of a drawing as a command of its own, `preview DRAWING PICTURE
+// [--size WIDTH]`, and at the end of a merge, `merge ... --preview PICTURE`.
+// The picture is written as every file of the tool is: whole or not at all,
+// and `-` is standard output.
+#ifndef QUORVANE_PREVIEW_COMMAND_H
+#define QUORVANE_PREVIEW_COMMAND_H
+
+#include <string>
+
+#include "command_line.h"
+
+namespace quorvane {
+
+/// `preview`: DRAWING drawn into PICTURE, one line on the console saying
+/// what it shows. Fails the run (see run.h) at any fault.
+void preview_command(const Command& command);
+
+/// After a merge whose file is in place: the picture of the merged file at
+/// `host` (named `shown`) drawn into `picture`, `width` pixels wide; nothing
+/// said on the console. Fails the run at any fault, saying that the merged
+/// file is whole.
+void preview_merged(std::string host, std::string shown, const std::string& picture, int width);
+
+}  // namespace quorvane
+
+#endif
