@@ -7,7 +7,8 @@
 // MB/s of input, peak resident memory, the baseline's wall time, the ratio,
 // and whether both merged files are the same bytes; then the conversion of
 // the first drawing (convert cn): its wall time (best of three), MB/s of its
-// input and peak resident memory. The pairs are generated in <folder>
+// input and peak resident memory; then the picture of the merged file
+// (preview): its wall time (best of three), peak memory and size. The pairs are generated in <folder>
 // (default /tmp/quorvane-bench) on first use and kept. Then one LWPOLYLINE of
 // ten million vertices, its extrusion after them, converted (best of three):
 // wall time and peak memory. Last, a first drawing refused after a billion
@@ -88,9 +89,9 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) sizes.emplace_back(argv[i]);
   if (sizes.empty()) sizes = {"10", "200", "1024"};
 
-  std::printf("%8s %10s %9s %9s %10s %11s %8s %6s %10s %10s %10s\n", "MB each", "input MB",
-              "tool s", "MB/s", "peak MiB", "fscanf s", "ratio", "same", "convert s", "conv MB/s",
-              "conv MiB");
+  std::printf("%8s %10s %9s %9s %10s %11s %8s %6s %10s %10s %10s %10s %10s %10s\n", "MB each",
+              "input MB", "tool s", "MB/s", "peak MiB", "fscanf s", "ratio", "same", "convert s",
+              "conv MB/s", "conv MiB", "preview s", "prev MiB", "SVG KB");
   for (const std::string& size : sizes) {
     std::string name = "p" + size;
     fs::path first = folder / "images" / "bench" / (name + "cn.dxf");
@@ -130,10 +131,24 @@ int main(int argc, char** argv) {
       conversion_peak = std::max(conversion_peak, m.peak_mib);
     }
     const double first_mb = static_cast<double>(fs::file_size(first)) / 1e6;
-    std::printf("%8s %10.1f %9.3f %9.1f %10.1f %11.3f %8.1f %6s %10.3f %10.1f %10.1f\n",
+    // The picture of the merged file (best of three).
+    const fs::path merged = folder / "images" / "bench" / (name + "cnha.dxf");
+    const fs::path picture = folder / "images" / "bench" / (name + ".svg");
+    Measure drawing;
+    for (int round = 0; round < 3; ++round) {
+      Measure m = run({QUORVANE_TOOL_EXE, "preview", merged.string(), picture.string()}, "", "");
+      if (m.status != 0) {
+        std::fprintf(stderr, "the tool failed to draw %s\n", merged.c_str());
+        return 1;
+      }
+      if (round == 0 || m.seconds < drawing.seconds) drawing = m;
+    }
+    std::printf("%8s %10.1f %9.3f %9.1f %10.1f %11.3f %8.1f %6s %10.3f %10.1f %10.1f %10.3f %10.1f %10.0f\n",
                 size.c_str(), input_mb, best.seconds, input_mb / best.seconds, peak, base.seconds,
                 base.seconds / best.seconds, same ? "yes" : "NO", conversion.seconds,
-                first_mb / conversion.seconds, conversion_peak);
+                first_mb / conversion.seconds, conversion_peak, drawing.seconds, drawing.peak_mib,
+                static_cast<double>(fs::file_size(picture)) / 1e3);
+    fs::remove(picture);
     fs::remove(converted);
     std::fflush(stdout);
     fs::remove(baseline_output);
