@@ -60,10 +60,9 @@ class Unreadable : public GroupSource {
 };
 
 // Draws the drawing `host`, named `shown`, into `picture`; what it shows.
-// `merged`: what a failure adds, after a merge whose file is in place.
 PreviewFacts draw(const std::string& host, const std::string& shown, const std::string& picture,
-                  int width, const std::string& merged) {
-  auto fail = [&merged](const std::string& what) { run::fail(what + merged); };
+                  int width) {
+  using run::fail;
   int error = 0;
   std::FILE* file = open_input(host, /*regular_only=*/false, error);
   if (file == nullptr) fail("cannot open " + shown + ": " + std::strerror(error));
@@ -121,7 +120,7 @@ PreviewFacts draw(const std::string& host, const std::string& shown, const std::
 
 void preview_command(const Command& command) {
   const std::string shown = printable(command.input);
-  const PreviewFacts facts = draw(command.input, shown, command.output, command.width, "");
+  const PreviewFacts facts = draw(command.input, shown, command.output, command.width);
   const std::string line = printable(command.output) + ": a picture of " + shown + ", " +
                            std::to_string(facts.polylines) +
                            (facts.polylines == 1 ? " polyline, " : " polylines, ") +
@@ -139,7 +138,8 @@ void preview_command(const Command& command) {
 
 void preview_merged(std::string host, std::string shown, const std::string& picture, int width) {
   run::output = OutputFile();  // the merged file is in place: the picture is the file written now
-  draw(host, shown, picture, width, "; the merged file " + shown + " is whole and in place");
+  run::also_say("; the merged file " + shown + " is whole and in place");
+  draw(host, shown, picture, width);
 }
 
 }  // namespace quorvane

@@ -29,6 +29,7 @@ std::vector<std::function<void()>> stops;  // what fail() stops first, the last 
 std::string written_host;                  // where the file written leads
 std::string written_shown;                 // the file written, as a message names it
 const char* written_role = "merged file";
+std::string said_after;  // what every failure's line ends with
 
 #ifndef _WIN32
 std::atomic_flag faulted = ATOMIC_FLAG_INIT;
@@ -94,9 +95,11 @@ void fail(const std::string& what) {
   f3.reset();
   std::string left = output.abandon();
   if (!left.empty()) left = std::string("; the ") + written_role + " " + written_shown + " " + left;
-  write_error_line("quorvane_tool: " + what + left + "\n");
+  write_error_line("quorvane_tool: " + what + left + said_after + "\n");
   std::_Exit(1);
 }
+
+void also_say(std::string after) { said_after = std::move(after); }
 
 void check_console() {
   if (console.error() != 0) {

@@ -32,6 +32,9 @@ void on_failure(std::function<void()> stop);
 
 /// Ends the run: see above.
 [[noreturn]] void fail(const std::string& what);
+/// What every failure's line says from now on, after its reason: for what
+/// is done already (a merged file in place before its picture is drawn).
+void also_say(std::string after);
 /// Fails the run if the console could not be written.
 void check_console();
 /// Fails the run on a failed write of the file written (`error` an errno value, or 0).

@@ -66,6 +66,20 @@ TEST(CommandLine, EachFormAndEachMistake) {
       {{"merge", "--convert", "a", "b", "c"}, Kind::kUsageError,
        "merge takes 4 arguments, FOLDER CN HA OUT, not 3"},
       {{"merge", "--fast", "a", "b", "c", "d"}, Kind::kUsageError, "merge: unknown option --fast"},
+      {{"preview", "northcnha.dxf", "north.svg"}, Kind::kPreview, ""},
+      {{"preview", "--size=800", "a.dxf", "-"}, Kind::kPreview, ""},
+      {{"preview", "a.dxf"}, Kind::kUsageError, "preview takes DRAWING and PICTURE, not 1 argument"},
+      {{"preview", "a.dxf", "b.svg", "--size", "80"}, Kind::kUsageError,
+       "preview: --size is a width of 200 to 20000 pixels, not 80"},
+      {{"preview", "a.dxf", "b.svg", "--size"}, Kind::kUsageError,
+       "preview: --size needs the picture's width"},
+      {{"preview", "a.dxf", "b.svg", "--layer", "X"}, Kind::kUsageError,
+       "preview: unknown option --layer"},
+      {{"merge", "a", "b", "c", "d", "--preview", "p.svg"}, Kind::kMerge, ""},
+      {{"merge", "a", "b", "c", "d", "--preview="}, Kind::kUsageError,
+       "merge: the picture's name is empty"},
+      {{"convert", "cn", "a.dxf", "b.dxf", "--preview", "p.svg"}, Kind::kUsageError,
+       "convert: unknown option --preview"},
       {{"--help", "merge"}, Kind::kUsageError, "too many arguments after --help"},
       {{"--version", "-h"}, Kind::kUsageError, "too many arguments after --version"},
       {{""}, Kind::kUsageError, "the command is empty"},
@@ -103,7 +117,7 @@ TEST(CommandLine, EachFormAndEachMistake) {
           words.push_back(argument);
         } else if (argument == "--") {
           options_ended = true;
-        } else if (argument == "--layer") {
+        } else if (argument == "--layer" || argument == "--preview") {
           ++i;
         } else {
           convert = convert || argument == "--convert";
@@ -119,6 +133,11 @@ TEST(CommandLine, EachFormAndEachMistake) {
             "ha|my plots.dxf|b.dxf|Plot lines");
   command = parse_command_line({"convert", "--layer=PLOTS", "ha", "-a.dxf", "b.dxf"});
   EXPECT_EQ(command.input + "|" + command.layer.value_or("-"), "-a.dxf|PLOTS");
+  command = parse_command_line({"merge", "a", "b", "c", "d", "--preview", "p.svg"});
+  EXPECT_EQ(command.preview.value_or("-") + " " + std::to_string(command.width), "p.svg 1600");
+  command = parse_command_line({"preview", "--size=800", "a.dxf", "-"});
+  EXPECT_EQ(command.input + " " + command.output + " " + std::to_string(command.width),
+            "a.dxf - 800");
   EXPECT_FALSE(parse_command_line({"convert", "cn", "a.dxf", "b.dxf"}).layer.has_value());
   // After "--", names that begin with "--", even --layer.
   command = parse_command_line({"convert", "--", "cn", "--a.dxf", "--layer"});

@@ -832,6 +832,52 @@ TEST_F(EndToEnd, EveryCodePageThatDxfNamesConvertsAlikeEverywhere) {
   EXPECT_NE(here.read("planha.dxf").find("POLYLINE\r\n  8\r\nHA_6292\r\n"), std::string::npos);
 }
 
+// A picture of a drawing, and of the merged file at the end of a merge: SVG
+// whole or not at all, `-` for standard output; a failure after the merge
+// says the merged file is whole.
+TEST_F(EndToEnd, DrawsAPictureOfADrawing) {
+  here.write("bad.dxf", "0\nSECTION\n2\nENTITIES\n0\nPOLYLINE\n8\nA\n0\nVERTEX\n10\n1,5\n");
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string err;
+    bool drawn;  // earlier.svg, or standard output, holds a picture
+  } cases[] = {
+      {{"preview", drive.path() + "/" + kFirst, "earlier.svg"}, 0, "", true},
+      {{"preview", drive.path() + "/" + kFirst, "-"}, 0,
+       "-: a picture of " + drive.path() + "/" + kFirst + ", 1 polyline, 1 vertex\n", true},
+      {{"preview", "nope.dxf", "earlier.svg"}, 1,
+       "quorvane_tool: cannot open nope.dxf: No such file or directory\n", false},
+      {{"preview", "bad.dxf", "earlier.svg"}, 1,
+       "quorvane_tool: cannot draw bad.dxf: line 12: expected a number for the group code 10, "
+       "found \"1,5\"\n",
+       false},
+  };
+  for (const auto& c : cases) {
+    if (under_wine() && c.arguments[1] != "nope.dxf" && c.arguments[1] != "bad.dxf") continue;
+    SCOPED_TRACE(c.arguments[1] + " " + c.arguments[2]);
+    here.write("earlier.svg", "an earlier picture");
+    RunOptions options(here.path(), drive.path());
+    options.arguments = c.arguments;
+    ToolRun r = run_tool("", options);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, shown_as(c.err));
+    const std::string picture = c.arguments[2] == "-" ? r.out : here.read("earlier.svg");
+    EXPECT_EQ(picture.starts_with("<?xml"), c.drawn) << picture.substr(0, 80);
+    if (!c.drawn) EXPECT_EQ(here.read("earlier.svg"), "an earlier picture");
+    EXPECT_EQ(hidden_files(here.path()), "");
+  }
+  // At the end of a merge: a picture that cannot be made fails the run, the merge done.
+  RunOptions options(here.path(), drive.path());
+  options.arguments = {"merge", "site4", "north", "north", "north", "--preview", "nowhere/p.svg"};
+  ToolRun r = run_tool("", options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot create nowhere/p.svg"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("; the merged file c:\\images\\site4\\northcnha.dxf ("), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(drive.read(kOutput) == kMerged);
+}
+
 TEST_F(EndToEnd, TheOutputIsNeverOneOfTheInputs) {
   // "xcn" then "x": the output path is the second input's path.
   drive.write("images/site/acn.dxf", kContour);
