@@ -4,7 +4,9 @@ merge with --preview, and preview of each drawing), parses each SVG as XML,
 renders it with rsvg-convert into a PNG, and looks at its pixels: at the
 first vertex of each contour line, the colour of its elevation on the ramp
 (the lowest blue, the highest red); at the first vertex of each HA_6292
-polyline, the HA_6292 colour; white where no line passes. Also checks that a
+polyline, the HA_6292 colour; white where no line passes. With
+$QUORVANE_WINE_TOOL, the Windows executable under Wine draws the same bytes.
+Also checks that a
 picture of a drawing of a hundred thousand polylines stays small.
 
   picture_pixels.py <tool> <examples folder>
@@ -140,6 +142,14 @@ def main():
             pictures.append((svg, os.path.join(site, name)))
         for svg, drawing in pictures:
             problems = check(svg, drawing)
+            windows_tool = os.environ.get("QUORVANE_WINE_TOOL")
+            if windows_tool:  # the Windows executable under Wine draws the same bytes
+                on_windows = svg + ".windows.svg"
+                subprocess.run([os.environ.get("QUORVANE_WINE", "wine64"), windows_tool, "preview",
+                                drawing, on_windows], check=True, capture_output=True,
+                               env=dict(os.environ, WINEDEBUG="-all"))
+                if open(on_windows, "rb").read() != open(svg, "rb").read():
+                    problems.append("under Wine, another picture")
             failed += bool(problems)
             print("%s %s: %s" % ("FAIL" if problems else "ok", os.path.basename(drawing),
                                  "; ".join(problems) or "every polyline in its colour"))
