@@ -310,4 +310,13 @@ bool room_for(const std::string& folder, std::uint64_t bytes) {
 
 #endif
 
+bool stamp_of_path(const std::string& host, FileStamp& stamp) {
+  int error = 0;
+  std::FILE* file = open_input(host, /*regular_only=*/false, error);
+  if (file == nullptr) return false;
+  const bool known = stamp_of(file, stamp);
+  std::fclose(file);
+  return known;
+}
+
 }  // namespace quorvane

@@ -70,6 +70,8 @@ struct FileStamp {
 
 /// The stamp of an open file; false when the system cannot tell.
 bool stamp_of(std::FILE* file, FileStamp& stamp);
+/// The stamp of the file `host` names, opened for that.
+bool stamp_of_path(const std::string& host, FileStamp& stamp);
 
 /// True when the folder `folder` has at least `bytes` free for this user.
 bool room_for(const std::string& folder, std::uint64_t bytes);

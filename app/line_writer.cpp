@@ -70,7 +70,7 @@ std::size_t format_integral(double x, char* out) {
   return sign + format_large_magnitude(std::fabs(x), out + sign);
 }
 
-FileSink::FileSink(std::FILE* file) : file_(file) {
+FileSink::FileSink(std::FILE* file, bool through) : file_(file), through_(through) {
   // The writer hands over whole buffers; a second buffer would only copy them.
   std::setvbuf(file_, nullptr, _IONBF, 0);
 }
@@ -143,7 +143,7 @@ bool move_bytes(std::FILE* file, std::int64_t from, std::int64_t to, std::int64_
 
 int FileSink::close() {
   errno = 0;
-  if (std::fflush(file_) != 0 || !cut(file_, end_)) {
+  if (std::fflush(file_) != 0 || (!through_ && !cut(file_, end_))) {
     int error = failure();
     std::fclose(file_);
     file_ = nullptr;

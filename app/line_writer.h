@@ -97,10 +97,12 @@ class ByteSink {
 };
 
 /// A file written from its start. It may hold older bytes beyond what is
-/// written, which close() cuts off.
+/// written, which close() cuts off; unless it is written `through`, at the
+/// position of a descriptor it was given (a file a shell opened to append
+/// to), where nothing is cut.
 class FileSink : public ByteSink {
  public:
-  explicit FileSink(std::FILE* file);
+  explicit FileSink(std::FILE* file, bool through = false);
   ~FileSink() override;
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
@@ -113,6 +115,7 @@ class FileSink : public ByteSink {
 
  private:
   std::FILE* file_;
+  bool through_;
   std::int64_t end_ = 0;  // bytes written: the file is cut there when closed
 };
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 #include <string_view>
+#include <vector>
 
 #include "keywords.h"
 
@@ -52,7 +53,11 @@ class Polylines {
     std::string_view text = trimmed(group.value);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error == std::errc{} && end == text.data() + text.size() && std::isfinite(value)) return true;
+    if (error == std::errc::result_out_of_range && end == text.data() + text.size()) {
+      value = std::strtod(std::string(text).c_str(), nullptr);  // an infinity, or 0
+      return true;
+    }
+    if (error == std::errc{} && end == text.data() + text.size()) return true;
     fault = ReadFault{group.line + 1, "expected a number for the group code " +
                                           std::to_string(group.code) + ", found " +
                                           shown(group.value)};
@@ -68,7 +73,8 @@ class Polylines {
         polyline_end();
         section_.clear();
       }
-      kind_ = section_ != "ENTITIES"  ? Kind::kNone
+      // Entities outside any section are read too, as the merge reads them.
+      kind_ = section_ != "ENTITIES" && !section_.empty() ? Kind::kNone
               : type == "POLYLINE"    ? Kind::kPolyline
               : type == "VERTEX"      ? Kind::kVertex
               : type == "LWPOLYLINE"  ? Kind::kLwpolyline
@@ -91,16 +97,16 @@ class Polylines {
         variable_ = trimmed(group.value);
       } else if ((variable_ == EXTMIN || variable_ == EXTMAX) &&
                  (group.code == 10 || group.code == 20 || group.code == 30)) {
-        double value;
-        if (!number(group, value, fault)) return false;
-        visit_.extent(variable_ == EXTMAX, group.code / 10 - 1, value);
+        double value;  // extents that cannot be read only frame nothing
+        ReadFault ignored;
+        if (number(group, value, ignored)) visit_.extent(variable_ == EXTMAX, group.code / 10 - 1, value);
       }
       return true;
     }
     if (kind_ == Kind::kNone || kind_ == Kind::kOther) return true;
     switch (group.code) {
       case 8:
-        layer_.assign(group.value);
+        layer_.assign(trimmed(group.value));  // as the merge reads it, a token
         break;
       case 70: {
         int flags = 0;
@@ -175,6 +181,10 @@ class Polylines {
   double x_ = 0, y_ = 0, z_ = 0;
 };
 
+// A coordinate the picture can place: beyond 1e300 (or an infinity, from a
+// number beyond a double) no frame holds it with the others.
+bool drawable(double v) { return std::abs(v) <= 1e300; }
+
 // What the first reading learns: the counts, where the vertices lie, the
 // elevations, and the ink the polylines lay.
 struct Survey : Polylines::Visit {
@@ -201,6 +211,8 @@ struct Survey : Polylines::Visit {
   }
   void vertex(double x, double y, double z) override {
     ++vertices;
+    if (!drawable(x) || !drawable(y)) return;
+    if (!std::isfinite(z)) z = 0;
     min_x = std::min(min_x, x);
     max_x = std::max(max_x, x);
     min_y = std::min(min_y, y);
@@ -230,8 +242,8 @@ struct Frame {
   int width = 0, height = 0;  // of the picture, pixels
   double plot_width = 0, plot_height = 0;
 
-  long x(double v) const { return std::lround(kTenths * (left + (v - x0) * scale)); }
-  long y(double v) const { return std::lround(kTenths * (top + (y1 - v) * scale)); }
+  long long x(double v) const { return std::llround(kTenths * (left + (v - x0) * scale)); }
+  long long y(double v) const { return std::llround(kTenths * (top + (y1 - v) * scale)); }
 };
 
 // The numbers of a label: up to six significant digits, no needless zero.
@@ -241,10 +253,26 @@ std::string label(double v) {
   return text;
 }
 
+// A coordinate of a caption: ten significant digits, a UTM northing in full.
+std::string coordinate(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", v == 0 ? 0.0 : v);
+  return text;
+}
+
 // Text as XML holds it.
 std::string escaped(std::string_view text) {
   std::string out;
-  for (const char c : printable(text)) {
+  const std::string shown = printable(text);
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const char c = shown[i];
+    // U+FFFE and U+FFFF, which no XML holds.
+    if (shown.compare(i, 2, "\xEF\xBF") == 0 && i + 2 < shown.size() &&
+        (shown[i + 2] == '\xBE' || shown[i + 2] == '\xBF')) {
+      out += '?';
+      i += 2;
+      continue;
+    }
     switch (c) {
       case '&':
         out += "&amp;";
@@ -269,8 +297,20 @@ std::string escaped(std::string_view text) {
 // closer than `merged` pixels to the last one written merged into it.
 struct Drawing : Polylines::Visit {
   enum class Which { kAll, kOthers, kCurves };
-  Drawing(LineWriter& out, const Frame& frame, const Survey& survey, double merged, Which which)
-      : out_(out), frame_(frame), survey_(survey), within_(merged * kTenths), which_(which) {}
+  // `cell`: pixels of a side of the cells in which one polyline at most no
+  // larger than a cell begins.
+  Drawing(LineWriter& out, const Frame& frame, const Survey& survey, double merged, double cell,
+          Which which)
+      : out_(out),
+        frame_(frame),
+        survey_(survey),
+        within_(merged * kTenths),
+        cell_(cell * kTenths),
+        columns_(static_cast<std::size_t>(frame.width / cell) + 2),
+        which_(which) {
+    const std::size_t rows = static_cast<std::size_t>(frame.height / cell) + 2;
+    for (auto& cells : inked_) cells.assign(columns_ * rows, false);
+  }
 
   std::uint64_t points = 0;
 
@@ -290,8 +330,8 @@ struct Drawing : Polylines::Visit {
     path_.clear();
   }
   void vertex(double x, double y, double z) override {
-    if (!drawn_) return;
-    const long px = frame_.x(x), py = frame_.y(y);
+    if (!drawn_ || !drawable(x) || !drawable(y)) return;
+    const long long px = frame_.x(x), py = frame_.y(y);
     if (count_++ == 0) {
       colour_ = curve_ ? std::string(kCurveColour)
                        : ramp_colour(survey_.high > survey_.low
@@ -301,9 +341,13 @@ struct Drawing : Polylines::Visit {
       last_x_ = pending_x_ = px;
       last_y_ = pending_y_ = py;
       pending_ = false;
-      ++points;
+      cell_of_first_ = cell_of(px, py);
+      low_x_ = high_x_ = px;
+      low_y_ = high_y_ = py;
       return;
     }
+    low_x_ = std::min(low_x_, px), high_x_ = std::max(high_x_, px);
+    low_y_ = std::min(low_y_, py), high_y_ = std::max(high_y_, py);
     pending_x_ = px;
     pending_y_ = py;
     pending_ = true;
@@ -312,11 +356,21 @@ struct Drawing : Polylines::Visit {
   }
   void end() override {
     if (!drawn_ || count_ == 0) return;
+    drawn_ = false;
+    // Of the polylines no larger than a cell whose first vertices share one,
+    // the first drawn stands for the others: however many a drawing holds,
+    // the picture holds as many as its cells.
+    if (static_cast<double>(high_x_ - low_x_) <= cell_ &&
+        static_cast<double>(high_y_ - low_y_) <= cell_) {
+      std::vector<bool>& inked = inked_[curve_ ? 1 : 0];
+      if (cell_of_first_ < inked.size() && inked[cell_of_first_]) return;
+      if (cell_of_first_ < inked.size()) inked[cell_of_first_] = true;
+    }
+    ++points;
     if (pending_ && (pending_x_ != last_x_ || pending_y_ != last_y_)) take_pending();
     if (path_.back() == 'l') path_ += "1 0";  // a polyline within a pixel: a dot
     if (closed_) path_ += "z";
     out_.text("<path stroke=\"" + colour_ + "\" d=\"" + path_ + "\"/>");
-    drawn_ = false;
   }
 
   static constexpr char kOthersGroup[] =
@@ -326,6 +380,11 @@ struct Drawing : Polylines::Visit {
   bool curves_begun() const { return curves_begun_; }
 
  private:
+  std::size_t cell_of(long long x, long long y) const {
+    if (x < 0 || y < 0) return ~std::size_t{0};
+    return static_cast<std::size_t>(static_cast<double>(y) / cell_) * columns_ +
+           static_cast<std::size_t>(static_cast<double>(x) / cell_);
+  }
   void take_pending() {
     if (path_.back() != 'l') path_ += ' ';
     path_ += std::to_string(pending_x_ - last_x_) + " " + std::to_string(pending_y_ - last_y_);
@@ -339,10 +398,15 @@ struct Drawing : Polylines::Visit {
   const Frame& frame_;
   const Survey& survey_;
   double within_;
+  double cell_;  // tenths of a pixel
+  std::size_t columns_;
+  std::vector<bool> inked_[2];  // cells holding a small polyline: of other layers, of HA_6292
+  std::size_t cell_of_first_ = 0;
+  long long low_x_ = 0, high_x_ = 0, low_y_ = 0, high_y_ = 0;  // the polyline's box so far
   Which which_;
   bool drawn_ = false, curve_ = false, closed_ = false, pending_ = false, curves_begun_ = false;
   std::uint64_t count_ = 0;
-  long last_x_ = 0, last_y_ = 0, pending_x_ = 0, pending_y_ = 0;
+  long long last_x_ = 0, last_y_ = 0, pending_x_ = 0, pending_y_ = 0;
   std::string colour_, path_;
 };
 
@@ -358,9 +422,10 @@ Frame frame_of(const Survey& s, int width) {
   }
   if (!(x0 <= x1)) x0 = x1 = 0;  // nothing to frame
   if (!(y0 <= y1)) y0 = y1 = 0;
-  const double pad = std::max({1.0, (x1 - x0) / 20, (y1 - y0) / 20});
-  if (x1 - x0 < pad / 10) x0 -= pad, x1 += pad;  // a line or a point: some room around it
-  if (y1 - y0 < pad / 10) y0 -= pad, y1 += pad;
+  // A line or a point: room around it, as wide as its length, or one unit.
+  const double room = std::max(x1 - x0, y1 - y0) > 0 ? std::max(x1 - x0, y1 - y0) / 2 : 1;
+  if (x1 - x0 == 0) x0 -= room, x1 += room;
+  if (y1 - y0 == 0) y0 -= room, y1 += room;
   Frame f;
   f.width = width;
   f.plot_width = width - 2.0 * kMargin;
@@ -388,7 +453,7 @@ double scale_length(double span) {
   return power;
 }
 
-void write_head(LineWriter& out, const Frame& f, const std::string& name) {
+void write_head(LineWriter& out, const Frame& f, const Survey& s, const std::string& name) {
   out.text("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
   out.text("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(f.width) +
            "\" height=\"" + std::to_string(f.height) + "\" viewBox=\"0 0 " +
@@ -401,6 +466,14 @@ void write_head(LineWriter& out, const Frame& f, const std::string& name) {
   }
   out.text("</linearGradient></defs>");
   out.text("<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>");
+  // The header's extents, dashed, under the polylines.
+  if (s.has_extents()) {
+    const long long x0 = f.x(s.extents[0][0]), x1 = f.x(s.extents[1][0]);
+    const long long y0 = f.y(s.extents[1][1]), y1 = f.y(s.extents[0][1]);
+    out.text("<rect x=\"" + std::to_string(x0) + "\" y=\"" + std::to_string(y0) + "\" width=\"" +
+             std::to_string(x1 - x0) + "\" height=\"" + std::to_string(y1 - y0) +
+             "\" fill=\"none\" stroke=\"#808080\" stroke-width=\"10\" stroke-dasharray=\"60 40\"/>");
+  }
 }
 
 void write_tail(LineWriter& out, const Frame& f, const Survey& s, const std::string& name) {
@@ -409,14 +482,6 @@ void write_tail(LineWriter& out, const Frame& f, const Survey& s, const std::str
              std::to_string(std::lround(y * kTenths)) + "\" text-anchor=\"" + anchor + "\">" +
              what + "</text>");
   };
-  // The header's extents, dashed.
-  if (s.has_extents()) {
-    const long x0 = f.x(s.extents[0][0]), x1 = f.x(s.extents[1][0]);
-    const long y0 = f.y(s.extents[1][1]), y1 = f.y(s.extents[0][1]);
-    out.text("<rect x=\"" + std::to_string(x0) + "\" y=\"" + std::to_string(y0) + "\" width=\"" +
-             std::to_string(x1 - x0) + "\" height=\"" + std::to_string(y1 - y0) +
-             "\" fill=\"none\" stroke=\"#808080\" stroke-width=\"10\" stroke-dasharray=\"60 40\"/>");
-  }
   const double band = kMargin + f.plot_height + kMargin;
   out.text("<g font-family=\"sans-serif\" font-size=\"130\" fill=\"#202020\">");
   // The caption.
@@ -426,8 +491,9 @@ void write_tail(LineWriter& out, const Frame& f, const Survey& s, const std::str
            (s.vertices == 1 ? " vertex" : " vertices"));
   if (s.has_extents()) {
     text(kMargin, band + 44, "start",
-         "extents x " + label(s.extents[0][0]) + " to " + label(s.extents[1][0]) + ", y " +
-             label(s.extents[0][1]) + " to " + label(s.extents[1][1]) + " (dashed)");
+         "extents x " + coordinate(s.extents[0][0]) + " to " + coordinate(s.extents[1][0]) +
+             ", y " + coordinate(s.extents[0][1]) + " to " + coordinate(s.extents[1][1]) +
+             " (dashed)");
   }
   // The scale bar, north up.
   const double length = scale_length(f.plot_width / f.scale);
@@ -492,16 +558,20 @@ bool draw_preview(const std::function<std::unique_ptr<GroupSource>()>& read,
   // picture's budget.
   const double budget = static_cast<double>(options.width) * kPointsPerPixel;
   facts.merged_within = std::max(0.5, survey.length * frame.scale / budget);
-  write_head(out, frame, name);
+  // Cells in which one small polyline is drawn: a quarter of the budget, a
+  // small path taking some four points' room.
+  const double cell = std::max(
+      0.5, std::sqrt(static_cast<double>(frame.width) * frame.height * 4 / budget));
+  write_head(out, frame, survey, name);
   out.text(Drawing::kOthersGroup);
-  Drawing all(out, frame, survey, facts.merged_within,
+  Drawing all(out, frame, survey, facts.merged_within, cell,
               survey.curves_last ? Drawing::Which::kAll : Drawing::Which::kOthers);
   if (!walk(all)) return false;
   facts.points = all.points;
   if (!survey.curves_last) {  // those on HA_6292 once more, on top
     out.text("</g>");
     out.text(Drawing::kCurveGroup);
-    Drawing curves(out, frame, survey, facts.merged_within, Drawing::Which::kCurves);
+    Drawing curves(out, frame, survey, facts.merged_within, cell, Drawing::Which::kCurves);
     if (!walk(curves)) return false;
     facts.points += curves.points;
   }

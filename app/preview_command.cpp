@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -82,6 +83,8 @@ PreviewFacts draw(const std::string& host, const std::string& shown, const std::
     }
     if (std::ferror(file) || std::fclose(copy) != 0) fail("cannot read " + shown);
   }
+  // Each reading must be of the drawing as it was: read again, it is reopened.
+  const char* changed = ": it changed while it was being drawn";
   bool first = true;
   auto read = [&]() -> std::unique_ptr<GroupSource> {
     std::FILE* reading = first && !kept ? file : nullptr;
@@ -90,14 +93,22 @@ PreviewFacts draw(const std::string& host, const std::string& shown, const std::
       int again = 0;
       reading = kept ? kept->open_reading() : open_input(host, /*regular_only=*/false, again);
       if (reading == nullptr) return std::make_unique<Unreadable>(errno != 0 ? errno : EIO);
+      FileStamp now;
+      if (!kept && (!stamp_of(reading, now) || !(now == stamp))) fail("cannot read " + shown + changed);
     }
     return std::make_unique<Reading>(reading, true);
   };
   if (kept) std::fclose(file);
+  // Never over the drawing itself, through a link or a descriptor either.
+  const int descriptor = named_descriptor(picture);
+  if (descriptor >= 0 ? same_file(descriptor, host) : same_file(picture, host)) {
+    fail("refusing to write " + printable(picture) + ": it is the same file as the drawing it shows, " +
+         shown);
+  }
   std::FILE* target = run::open_output(picture, printable(picture), "picture");
-  run::f3 = std::make_unique<LineWriter>(std::make_unique<FileSink>(target),
-                                         LineWriter::kDefaultCapacity,
-                                         /*background=*/run::output.regular());
+  run::f3 = std::make_unique<LineWriter>(
+      std::make_unique<FileSink>(target, /*through=*/!run::output.regular()),
+      LineWriter::kDefaultCapacity, /*background=*/run::output.regular());
   PreviewOptions options;
   options.width = width;
   PreviewFacts facts;
@@ -106,6 +117,9 @@ PreviewFacts draw(const std::string& host, const std::string& shown, const std::
   if (!draw_preview(read, name, options, *run::f3, facts, fault, error)) {
     if (fault) fail("cannot draw " + shown + ": line " + std::to_string(fault.line) + ": " + fault.what);
     fail("cannot read " + shown + ": " + std::strerror(error != 0 ? error : EIO));
+  }
+  if (FileStamp now; !kept && (!stamp_of_path(host, now) || !(now == stamp))) {
+    fail("cannot read " + shown + changed);
   }
   if (const int failed = run::f3->close(); failed != 0) {
     fail("cannot write " + printable(picture) + ": " + run::reason(failed));
@@ -134,6 +148,22 @@ void preview_command(const Command& command) {
     run::console.flush();
     run::check_console();
   }
+}
+
+std::string refused_picture(const std::string& picture, const std::string& first,
+                            const std::string& second, const std::string& merged) {
+  if (named_descriptor(picture) == 1) {
+    return "refusing to write " + printable(picture) +
+           ": standard output holds the merge's text; name a file for the picture";
+  }
+  std::error_code ignored;
+  const auto where = std::filesystem::weakly_canonical(std::filesystem::path(picture), ignored);
+  const auto merged_where = std::filesystem::weakly_canonical(std::filesystem::path(merged), ignored);
+  const char* what = same_file(picture, first)    ? "the first drawing"
+                     : same_file(picture, second) ? "the second drawing"
+                     : same_file(picture, merged) || where == merged_where ? "the merged file"
+                                                                          : nullptr;
+  return what == nullptr ? "" : "refusing to write " + printable(picture) + ": it is " + what;
 }
 
 void preview_merged(std::string host, std::string shown, const std::string& picture, int width) {

@@ -440,6 +440,10 @@ int dispatch(const std::vector<std::string>& arguments) {
   given_answers = command.answers;
   if (command.convert) convert_drawings(command.layer);
   opening();
+  if (command.preview) {
+    const std::string why = refused_picture(*command.preview, f1.host, f2.host, run::output.target());
+    if (!why.empty()) fail(why);
+  }
   treatment();
   if (command.preview) {
     preview_merged(run::output_host(), describe(nomim3, run::output_host()), *command.preview,

@@ -837,11 +837,17 @@ TEST_F(EndToEnd, EveryCodePageThatDxfNamesConvertsAlikeEverywhere) {
 // says the merged file is whole.
 TEST_F(EndToEnd, DrawsAPictureOfADrawing) {
   here.write("bad.dxf", "0\nSECTION\n2\nENTITIES\n0\nPOLYLINE\n8\nA\n0\nVERTEX\n10\n1,5\n");
+  here.write("odd.dxf",
+             "0\nPOLYLINE\n8\n HA_6292 \n0\nVERTEX\n10\n1\n20\n2\n0\nVERTEX\n10\n1e308\n20\n2\n"
+             "0\nSEQEND\n0\nPOLYLINE\n8\nA\n0\nVERTEX\n10\n5\n20\n-7\n30\n1e400\n0\nSEQEND\n"
+             "0\nEOF\n");
   const struct {
     std::vector<std::string> arguments;
     int status;
     std::string err;
-    bool drawn;  // earlier.svg, or standard output, holds a picture
+    bool drawn;           // earlier.svg, or standard output, holds a picture
+    bool appended = false;  // standard output appended to earlier.svg
+    std::string shows = "";  // a part of the picture
   } cases[] = {
       {{"preview", drive.path() + "/" + kFirst, "earlier.svg"}, 0, "", true},
       {{"preview", drive.path() + "/" + kFirst, "-"}, 0,
@@ -852,6 +858,17 @@ TEST_F(EndToEnd, DrawsAPictureOfADrawing) {
        "quorvane_tool: cannot draw bad.dxf: line 12: expected a number for the group code 10, "
        "found \"1,5\"\n",
        false},
+      {{"preview", "earlier.svg", "earlier.svg"}, 1,
+       "quorvane_tool: refusing to write earlier.svg: it is the same file as the drawing it shows, "
+       "earlier.svg\n",
+       false},
+      {{"preview", drive.path() + "/" + kFirst, "-"}, 0,
+       "-: a picture of " + drive.path() + "/" + kFirst + ", 1 polyline, 1 vertex\n", true, true},
+      // Outside any section, a layer name between blanks, numbers beyond any drawing:
+      // what can be drawn is, on its layer.
+      {{"preview", "odd.dxf", "-"}, 0, "-: a picture of odd.dxf, 2 polylines, 3 vertices\n", true,
+       false, "<g fill=\"none\" stroke-width=\"30\" stroke-linecap=\"round\" "
+              "stroke-linejoin=\"round\">\r\n<path stroke=\"#c000c0\" d=\"M889 200l1 0\"/>"},
   };
   for (const auto& c : cases) {
     if (under_wine() && c.arguments[1] != "nope.dxf" && c.arguments[1] != "bad.dxf") continue;
@@ -859,11 +876,19 @@ TEST_F(EndToEnd, DrawsAPictureOfADrawing) {
     here.write("earlier.svg", "an earlier picture");
     RunOptions options(here.path(), drive.path());
     options.arguments = c.arguments;
+    if (c.appended) options.stdout_appended_to = here.path() + "/earlier.svg";
     ToolRun r = run_tool("", options);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.err, shown_as(c.err));
-    const std::string picture = c.arguments[2] == "-" ? r.out : here.read("earlier.svg");
+    std::string picture = c.arguments[2] == "-" && !c.appended ? r.out : here.read("earlier.svg");
+    if (c.appended) {
+      // Written after what the file held, never over it.
+      ASSERT_TRUE(picture.starts_with("an earlier picture")) << picture.substr(0, 80);
+      picture.erase(0, 18);
+      EXPECT_TRUE(picture.ends_with("</svg>\r\n"));
+    }
     EXPECT_EQ(picture.starts_with("<?xml"), c.drawn) << picture.substr(0, 80);
+    EXPECT_NE(picture.find(c.shows), std::string::npos) << picture;
     if (!c.drawn) EXPECT_EQ(here.read("earlier.svg"), "an earlier picture");
     EXPECT_EQ(hidden_files(here.path()), "");
   }
@@ -876,6 +901,31 @@ TEST_F(EndToEnd, DrawsAPictureOfADrawing) {
   EXPECT_NE(r.err.find("; the merged file c:\\images\\site4\\northcnha.dxf ("), std::string::npos)
       << r.err;
   EXPECT_TRUE(drive.read(kOutput) == kMerged);
+
+  // A picture over a drawing of the merge, over the merged file, or in the
+  // merge's own text is refused before the merge begins.
+  const struct {
+    std::string picture;
+    std::string why;
+  } refused[] = {
+      {"-", "standard output holds the merge's text; name a file for the picture"},
+      {drive.path() + "/" + kFirst, "it is the first drawing"},
+      {drive.path() + "/" + kSecond, "it is the second drawing"},
+      {drive.path() + "/" + kOutput, "it is the merged file"},
+      {drive.path() + "/images/site4/../site4/northcnha.dxf", "it is the merged file"},
+  };
+  for (const auto& c : refused) {
+    if (under_wine() && c.picture != "-") continue;
+    SCOPED_TRACE(c.picture);
+    drive.write(kOutput, "an earlier merged file");
+    options.arguments = {"merge", "site4", "north", "north", "north", "--preview", c.picture};
+    r = run_tool("", options);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, shown_as("quorvane_tool: refusing to write " + c.picture + ": " + c.why + "\n"));
+    EXPECT_EQ(drive.read(kFirst), kContour);
+    EXPECT_EQ(drive.read(kSecond), kHa);
+    EXPECT_EQ(drive.read(kOutput), "an earlier merged file");
+  }
 }
 
 TEST_F(EndToEnd, TheOutputIsNeverOneOfTheInputs) {

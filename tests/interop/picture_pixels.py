@@ -7,7 +7,7 @@ first vertex of each contour line, the colour of its elevation on the ramp
 polyline, the HA_6292 colour; white where no line passes. With
 $QUORVANE_WINE_TOOL, the Windows executable under Wine draws the same bytes.
 Also checks that a
-picture of a drawing of a hundred thousand polylines stays small.
+picture of a drawing of many polylines, long or tiny, stays small and renders.
 
   picture_pixels.py <tool> <examples folder>
 
@@ -153,22 +153,27 @@ def main():
             failed += bool(problems)
             print("%s %s: %s" % ("FAIL" if problems else "ok", os.path.basename(drawing),
                                  "; ".join(problems) or "every polyline in its colour"))
-        # A hundred thousand polylines of 20 vertices each: the picture stays small.
-        many = os.path.join(drive, "many.dxf")
-        with open(many, "w") as out:
-            out.write("0\nSECTION\n2\nENTITIES\n")
-            for k in range(100000):
-                out.write("0\nPOLYLINE\n8\nCN\n66\n1\n")
-                for v in range(20):
-                    out.write("0\nVERTEX\n8\nCN\n10\n%d.%d\n20\n%d\n30\n%d\n" % (
-                        k % 1000, v, k // 1000 + v % 3, k % 50))
-                out.write("0\nSEQEND\n")
-            out.write("0\nENDSEC\n0\nEOF\n")
-        subprocess.run([tool, "preview", many, many + ".svg"], check=True, capture_output=True)
-        size = os.path.getsize(many + ".svg")
-        ElementTree.parse(many + ".svg")
-        print("%s 100000 polylines: an SVG of %d bytes" % ("ok" if size < 8e6 else "FAIL", size))
-        failed += size >= 8e6
+        # A hundred thousand polylines of 20 vertices each, and half a million polylines
+        # of two vertices a hundredth apart: the picture stays small, and renders.
+        for name, polylines, vertices, step in (("long", 100000, 20, 0.1), ("tiny", 500000, 2, 0.01)):
+            many = os.path.join(drive, name + ".dxf")
+            with open(many, "w") as out:
+                out.write("0\nSECTION\n2\nENTITIES\n")
+                for k in range(polylines):
+                    out.write("0\nPOLYLINE\n8\nCN\n66\n1\n")
+                    for v in range(vertices):
+                        out.write("0\nVERTEX\n8\nCN\n10\n%.2f\n20\n%d\n30\n%d\n" % (
+                            k % 1000 + v * step, k // 1000 + v % 3, k % 50))
+                    out.write("0\nSEQEND\n")
+                out.write("0\nENDSEC\n0\nEOF\n")
+            subprocess.run([tool, "preview", many, many + ".svg"], check=True, capture_output=True)
+            size = os.path.getsize(many + ".svg")
+            ElementTree.parse(many + ".svg")
+            subprocess.run(["rsvg-convert", many + ".svg", "-o", many + ".png"], check=True,
+                           timeout=120)
+            print("%s %d polylines of %d vertices: an SVG of %d bytes" % (
+                "ok" if size < 8e6 else "FAIL", polylines, vertices, size))
+            failed += size >= 8e6
     return 1 if failed else 0
 
 
