@@ -86,7 +86,7 @@ bool BinaryGroupReader::have(std::size_t count) {
 }
 
 void BinaryGroupReader::fail(std::string what) {
-  if (!fault_) fault_ = ReadFault{line(), std::move(what)};
+  if (!fault_) fault_ = Fault{line(), std::move(what)};
 }
 
 bool BinaryGroupReader::next(Group& group) {

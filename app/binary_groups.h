@@ -32,7 +32,7 @@ class BinaryGroupReader : public GroupSource {
   explicit BinaryGroupReader(ByteSource& source);
 
   bool next(Group& group) override;
-  const ReadFault& fault() const override { return fault_; }
+  const Fault& fault() const override { return fault_; }
   int error() const override { return error_; }
   std::uint64_t line() const override { return 2 * pairs_ + 1; }
 
@@ -48,7 +48,7 @@ class BinaryGroupReader : public GroupSource {
   bool short_codes_ = true;  // codes of one byte (R12 and before)
   std::string value_;
   std::uint64_t pairs_ = 0;
-  ReadFault fault_;
+  Fault fault_;
   int error_ = 0;
 };
 

@@ -78,7 +78,7 @@ ConvertReport convert(std::FILE* file, const std::string& shown, const ConvertOp
   Converter converter(*groups, options);
   const bool whole = converter.run(*f3);
   const int read_error = groups->error();
-  const ReadFault fault = converter.fault();
+  const Fault fault = converter.fault();
   groups.reset();  // a drawing may go on after its EOF: the reading stops here
   FileStamp now;
   if (stamp.regular && (!stamp_of(file, now) || !(now == stamp))) {

@@ -555,15 +555,15 @@ Converter::Converter(GroupSource& in, const ConvertOptions& options)
 
 Converter::~Converter() = default;
 
-const ReadFault& Converter::fault() const { return fault_ ? fault_ : in_.fault(); }
+const Fault& Converter::fault() const { return fault_ ? fault_ : in_.fault(); }
 
 void Converter::fail(std::uint64_t line, std::string what) {
-  if (!fault_) fault_ = ReadFault{line, std::move(what)};
+  if (!fault_) fault_ = Fault{line, std::move(what)};
 }
 
 bool Converter::number(const Group& group, double& value, bool* shortest) {
   if (!parse_number(group.value, value, shortest)) {
-    fail(group.line + 1, "expected a number for the group code " + std::to_string(group.code) +
+    fail(group.value_line(), "expected a number for the group code " + std::to_string(group.code) +
                              ", found " + shown(group.value));
     return false;
   }
@@ -571,7 +571,7 @@ bool Converter::number(const Group& group, double& value, bool* shortest) {
     const std::string_view text = trimmed(group.value);
     const char lead = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? text[1] : text[0];
     const bool decimal = (lead >= '0' && lead <= '9') || lead == '.';
-    fail(group.line + 1, "the group code " + std::to_string(group.code) + " holds " + shown(text) +
+    fail(group.value_line(), "the group code " + std::to_string(group.code) + " holds " + shown(text) +
                              (decimal ? ", which lies beyond the range of a double"
                                       : ", which is not a finite number"));
     return false;
@@ -592,7 +592,7 @@ bool Converter::integer(const Group& group, std::int32_t& value) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
-    fail(group.line + 1, "expected an integer for the group code " + std::to_string(group.code) +
+    fail(group.value_line(), "expected an integer for the group code " + std::to_string(group.code) +
                              ", found " + shown(group.value));
     return false;
   }
@@ -618,7 +618,7 @@ bool Converter::run(LineWriter& out) {
         s.section = Section::kNone;
       } else if (type == "SECTION" || type == "EOF") {
         if (s.section != Section::kNone) {
-          fail(group.line + 1, "the " + shown_word(s.section_name) +
+          fail(group.value_line(), "the " + shown_word(s.section_name) +
                                    " section has no ENDSEC before this " + std::string(type));
         }
         s.eof = type == "EOF";
@@ -628,7 +628,7 @@ bool Converter::run(LineWriter& out) {
       } else if (s.section == Section::kTables) {
         s.table_entry.assign(type);
       } else if (s.section == Section::kNone) {
-        fail(group.line + 1, "expected SECTION or EOF, found " + shown(type));
+        fail(group.value_line(), "expected SECTION or EOF, found " + shown(type));
       }
       continue;
     }
@@ -779,7 +779,7 @@ void Converter::entity_start(const Group& group) {
 }
 
 void Converter::name_too_long(const Group& group) {
-  fail(group.line + 1, "a layer name of " + std::to_string(group.value.size()) +
+  fail(group.value_line(), "a layer name of " + std::to_string(group.value.size()) +
                            " bytes: no CAD program writes one longer than " +
                            std::to_string(kLongestName));
 }
@@ -1188,7 +1188,7 @@ void Converter::path_group(const Group& group) {
     end_edge();
     if (!integer(group, value)) return;
     if (value < 1 || value > 4) {
-      return fail(group.line + 1, "a HATCH edge of type " + std::to_string(value) +
+      return fail(group.value_line(), "a HATCH edge of type " + std::to_string(value) +
                                       ": expected 1 (line), 2 (circular arc), 3 (elliptic arc) "
                                       "or 4 (spline)");
     }

@@ -92,7 +92,7 @@ class Converter {
   /// kept by `out`.
   bool run(LineWriter& out);
   /// Where the drawing cannot be converted, if it cannot.
-  const ReadFault& fault() const;
+  const Fault& fault() const;
   const ConvertReport& report() const { return report_; }
 
  private:
@@ -163,7 +163,7 @@ class Converter {
   LineWriter* out_ = nullptr;
   ConvertReport report_;
   std::string header_;  // as written first
-  ReadFault fault_;
+  Fault fault_;
   std::unique_ptr<Entity> entity_;
   std::unique_ptr<Held> held_;
   std::unique_ptr<Hatch> hatch_;

@@ -144,7 +144,7 @@ ByteSource::Result FileReader::read(char* into, std::size_t size) {
 }
 
 void GroupReader::fail(std::uint64_t line, std::string what) {
-  if (!fault_ && error_ == 0) fault_ = ReadFault{line, std::move(what)};
+  if (!fault_ && error_ == 0) fault_ = Fault{line, std::move(what)};
 }
 
 bool GroupReader::refill() {
@@ -301,7 +301,7 @@ struct GroupsAhead::Batch {
   std::vector<Pair> pairs;
   std::uint64_t first_line = 0;  // of the first pair's code
   bool last = false;             // the reading ends after it; then:
-  ReadFault fault;
+  Fault fault;
   int error = 0;
   std::uint64_t end_line = 1;
 };

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fault.h"
 #include "token_stream.h"
 
 namespace quorvane {
@@ -29,19 +30,13 @@ class FileReader : public ByteSource {
   std::FILE* file_;
 };
 
-/// One pair: the code, its value and the line of the code (from 1).
+/// One pair: the code, its value and the line of the code (from 1). A fault
+/// of its code is at `line`, one of its value at value_line().
 struct Group {
   std::int32_t code = 0;
   std::string_view value;  ///< valid until the next read
   std::uint64_t line = 0;
-};
-
-/// Where a drawing cannot be read as pairs, or departs from what the reader
-/// of its pairs can follow.
-struct ReadFault {
-  std::uint64_t line = 0;  ///< from 1; 0 when there is none
-  std::string what;
-  explicit operator bool() const { return line != 0; }
+  std::uint64_t value_line() const { return line + 1; }
 };
 
 /// Where the pairs of a drawing come from.
@@ -51,7 +46,7 @@ class GroupSource {
   /// The next pair; false at the end of the drawing, after a fault or a
   /// failed read (see fault() and error()).
   virtual bool next(Group& group) = 0;
-  virtual const ReadFault& fault() const = 0;
+  virtual const Fault& fault() const = 0;
   /// 0, or the errno value of a failed read.
   virtual int error() const = 0;
   /// The line after the last one read.
@@ -74,7 +69,7 @@ class GroupReader : public GroupSource {
   explicit GroupReader(ByteSource& source, Buffers* buffers = nullptr);
 
   bool next(Group& group) override;
-  const ReadFault& fault() const override { return fault_; }
+  const Fault& fault() const override { return fault_; }
   int error() const override { return error_; }
   std::uint64_t line() const override { return line_ + 1; }
 
@@ -94,7 +89,7 @@ class GroupReader : public GroupSource {
   std::uint64_t line_ = 0;     // lines taken
   bool ended_ = false;         // the source has no more bytes
   bool first_ = true;
-  ReadFault fault_;
+  Fault fault_;
   int error_ = 0;
 };
 
@@ -110,7 +105,7 @@ class GroupsAhead : public GroupSource {
   GroupsAhead& operator=(const GroupsAhead&) = delete;
 
   bool next(Group& group) override;
-  const ReadFault& fault() const override { return fault_; }
+  const Fault& fault() const override { return fault_; }
   int error() const override { return error_; }
   std::uint64_t line() const override { return line_; }
 
@@ -124,7 +119,7 @@ class GroupsAhead : public GroupSource {
   std::unique_ptr<Shared> shared_;
   alignas(64) Batch* current_ = nullptr;  // the batch being taken, held by this side
   std::size_t taken_ = 0;                 // its pairs taken
-  ReadFault fault_;
+  Fault fault_;
   int error_ = 0;
   std::uint64_t line_ = 1;
 };

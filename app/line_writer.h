@@ -130,6 +130,13 @@ class StringSink : public ByteSink {
     into_.replace(0, old_size, bytes);
     return 0;
   }
+  int append_file(std::FILE* part) override {
+    if (std::fflush(part) != 0 || std::fseek(part, 0, SEEK_SET) != 0) return errno;
+    char piece[4096];
+    std::size_t n;
+    while ((n = std::fread(piece, 1, sizeof piece, part)) > 0) into_.append(piece, n);
+    return std::ferror(part) ? EIO : 0;
+  }
 
  private:
   std::string& into_;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "console.h"
+#include "fault.h"
 #include "keywords.h"
 #include "line_writer.h"
 #include "token_stream.h"
@@ -24,14 +25,6 @@ namespace quorvane {
 struct Extents {
   double min_x = 0.0, min_y = 0.0, min_alt = 0.0;
   double max_x = 0.0, max_y = 0.0, max_alt = 0.0;
-};
-
-/// Where a drawing departs from the layout the copy passes read: the first
-/// place a pass met, or none.
-struct Fault {
-  std::uint64_t line = 0;  ///< from 1, counted by line feeds; 0 when there is none
-  std::string what;        ///< what was expected there, in plain words
-  explicit operator bool() const { return line != 0; }
 };
 
 /// Variables shared by all passes, which keep their values from one pass to

@@ -32,7 +32,7 @@ class Polylines {
   };
 
   // Reads every pair; false at a fault or a failed read.
-  static bool walk(GroupSource& in, Visit& visit, ReadFault& fault) {
+  static bool walk(GroupSource& in, Visit& visit, Fault& fault) {
     Polylines p(visit);
     Group group;
     while (in.next(group)) {
@@ -49,7 +49,7 @@ class Polylines {
 
   explicit Polylines(Visit& visit) : visit_(visit) {}
 
-  bool number(const Group& group, double& value, ReadFault& fault) {
+  bool number(const Group& group, double& value, Fault& fault) {
     std::string_view text = trimmed(group.value);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -58,13 +58,13 @@ class Polylines {
       return true;
     }
     if (error == std::errc{} && end == text.data() + text.size()) return true;
-    fault = ReadFault{group.line + 1, "expected a number for the group code " +
+    fault = Fault{group.value_line(), "expected a number for the group code " +
                                           std::to_string(group.code) + ", found " +
                                           shown(group.value)};
     return false;
   }
 
-  bool pair(const Group& group, ReadFault& fault) {
+  bool pair(const Group& group, Fault& fault) {
     if (group.code == 0) {
       entity_end();
       const std::string_view type = trimmed(group.value);
@@ -98,7 +98,7 @@ class Polylines {
       } else if ((variable_ == EXTMIN || variable_ == EXTMAX) &&
                  (group.code == 10 || group.code == 20 || group.code == 30)) {
         double value;  // extents that cannot be read only frame nothing
-        ReadFault ignored;
+        Fault ignored;
         if (number(group, value, ignored)) visit_.extent(variable_ == EXTMAX, group.code / 10 - 1, value);
       }
       return true;
@@ -542,7 +542,7 @@ std::string ramp_colour(double t) {
 
 bool draw_preview(const std::function<std::unique_ptr<GroupSource>()>& read,
                   const std::string& name, const PreviewOptions& options, LineWriter& out,
-                  PreviewFacts& facts, ReadFault& fault, int& error) {
+                  PreviewFacts& facts, Fault& fault, int& error) {
   auto walk = [&](Polylines::Visit& visit) {
     std::unique_ptr<GroupSource> in = read();
     const bool whole = Polylines::walk(*in, visit, fault);

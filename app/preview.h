@@ -48,7 +48,7 @@ inline constexpr char kCurveColour[] = "#c000c0";
 /// fault of the drawing or a failed read, told by `fault` and `error`.
 bool draw_preview(const std::function<std::unique_ptr<GroupSource>()>& read,
                   const std::string& name, const PreviewOptions& options, LineWriter& out,
-                  PreviewFacts& facts, ReadFault& fault, int& error);
+                  PreviewFacts& facts, Fault& fault, int& error);
 
 }  // namespace quorvane
 

@@ -36,7 +36,7 @@ class Reading : public GroupSource {
   Reading(const Reading&) = delete;
   Reading& operator=(const Reading&) = delete;
   bool next(Group& group) override { return pairs_->next(group); }
-  const ReadFault& fault() const override { return pairs_->fault(); }
+  const Fault& fault() const override { return pairs_->fault(); }
   int error() const override { return pairs_->error(); }
   std::uint64_t line() const override { return pairs_->line(); }
 
@@ -51,12 +51,12 @@ class Unreadable : public GroupSource {
  public:
   explicit Unreadable(int error) : error_(error) {}
   bool next(Group&) override { return false; }
-  const ReadFault& fault() const override { return fault_; }
+  const Fault& fault() const override { return fault_; }
   int error() const override { return error_; }
   std::uint64_t line() const override { return 1; }
 
  private:
-  ReadFault fault_;
+  Fault fault_;
   int error_;
 };
 
@@ -112,7 +112,7 @@ PreviewFacts draw(const std::string& host, const std::string& shown, const std::
   PreviewOptions options;
   options.width = width;
   PreviewFacts facts;
-  ReadFault fault;
+  Fault fault;
   const std::string name = host.substr(host.find_last_of("/\\") + 1);
   if (!draw_preview(read, name, options, *run::f3, facts, fault, error)) {
     if (fault) fail("cannot draw " + shown + ": line " + std::to_string(fault.line) + ": " + fault.what);

@@ -9,11 +9,11 @@
 // and status 1, and leaves an earlier merged file as it was; an interrupt
 // does the same and ends the run as that interrupt ends any program.
 //
-// Where the merged file is a regular one, the passes run side by side (see
-// side_by_side.h): the copy of the second input on a thread of its own, the
-// copy of the first input here, which works out what the survey finds on the
-// way (see SurveyShadow). Into a FIFO or a device, or a file made aside to be
-// written in place, they run one after the other.
+// The passes are run by MergePasses (passes.h), which says how a fault of a
+// drawing travels to its one line, and in which of two ways they run: side
+// by side where the merged file is a regular one, in turn into a FIFO, a
+// device or a file made aside to be written in place. This file gives them
+// their streams and ends the run where a pass found a fault (MergeSite).
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -43,7 +43,7 @@
 #include "output_file.h"
 #include "preview_command.h"
 #include "run.h"
-#include "side_by_side.h"
+#include "passes.h"
 #include "text_encoding.h"
 #include "token_stream.h"
 
@@ -70,15 +70,14 @@ struct Input {
 std::string nomim1, nomim2, nomim3;
 Input f1, f1_survey;  // the first input, read twice: its survey, then its copy
 Input f2;
-Extents extents;
-Box first_drawn, curves_drawn;  // where the vertices each copy wrote lie
-std::unique_ptr<SecondCopyThread> second;
 // With --convert: the drawings as converted, which the merge reads in their place.
 std::unique_ptr<TemporaryFile> converted[2];
 
+std::unique_ptr<MergePasses> passes;
+
 // The passes beside this one end first, then the inputs' readers.
 void stop_the_merge() {
-  second.reset();
+  if (passes) passes->stop();
   for (Input* input : {&f1_survey, &f1, &f2}) input->stream.reset();
 }
 
@@ -181,8 +180,9 @@ void open_first(const std::string& composed) {
 }
 
 // After a pass: the input is the file it was when opened, laid out as the
-// merge reads it (`fault`, for a copy pass), and read to its end.
-void end_of_pass(Input& input, const Fault& fault = Fault{}) {
+// merge reads it (`fault`, for a copy pass), and read to its end. A fault
+// becomes the run's one line here.
+void end_of_reading(Input& input, const Fault& fault) {
   FileStamp now;
   if (input.stamp.regular && (!stamp_of(input.file, now) || !(now == input.stamp))) changed(input);
   if (fault) {
@@ -241,121 +241,63 @@ void opening() {
   create_merged(nomim3);
 }
 
-// The copy of the first input reads as far as its survey did, or the file changed.
-void check_first_copy_position(std::uint64_t surveyed) {
-  if (f1.stream->error() == 0 && f1.stream->position() != surveyed) changed(f1);
-}
+// What the passes read, and what follows each: the one-line message of a
+// fault, a file that changed while it was read, a console or a merged file
+// that could not be written.
+class MergeSite : public PassSite {
+ public:
+  TokenStream& stream(Pass pass, bool beside) override {
+    switch (pass) {
+      case Pass::kSurvey:
+        return *f1_survey.stream;
+      case Pass::kFirstCopy:
+        return *f1.stream;
+      case Pass::kSecondCopy:
+        break;
+    }
+    if (!f2.stream) {
+      // Once more from its start, for a copy made again; it must be the file read before.
+      Input again = open_stream(nomim2, /*ahead=*/true, /*regular_only=*/false, converted[1].get());
+      if (!(again.stamp == f2.stamp)) changed(f2);
+      f2 = std::move(again);
+    }
+    if (!beside) f2.stream->read_ahead();  // copied here, after the first input
+    return *f2.stream;
+  }
+  bool end_of_pass(Pass pass, const Fault& fault) override {
+    end_of_reading(pass == Pass::kSurvey ? f1_survey : pass == Pass::kFirstCopy ? f1 : f2, fault);
+    return true;
+  }
+  void readings_differ() override { changed(f1); }
+  void console_written() override { check_console(); }
+  void output_written(int error) override { check_output(error); }
+};
 
-// The second input once more from its start, for a copy in its turn; it must
-// be the file read before.
-Input reopen_second() {
-  Input again = open_stream(nomim2, /*ahead=*/true, /*regular_only=*/false, converted[1].get());
-  if (!(again.stamp == f2.stamp)) changed(f2);
-  return again;
-}
-
-// Into a FIFO, a device or a file written in place: nothing is ever seeked,
-// so the survey ends before the header is written.
-void passes_in_turn() {
-  Working w;
-  survey_pass(*f1_survey.stream, w, extents, console);
-  const std::uint64_t surveyed = f1_survey.stream->position();
-  end_of_pass(f1_survey);
-  first_report(extents, console);
-  check_console();
-  write_header(extents, *f3);
-  copy_first_input(*f1.stream, *f3, w, console);
-  first_drawn = w.drawn;
-  if (!w.fault) check_first_copy_position(surveyed);
-  end_of_pass(f1, w.fault);
-  check_output(f3->error());
-  check_console();
-  f2.stream->read_ahead();
-  copy_second_input(*f2.stream, *f3, w, console);
-  curves_drawn = w.drawn;
-  end_of_pass(f2, w.fault);
-}
+MergeSite site;
 
 // Free room the second input's part must leave, beyond four times the
 // inputs' size (a token of one byte and its line end are written in at most
 // eight): the merged file must still fit.
 constexpr std::uint64_t kSpareRoom = std::uint64_t{64} << 20;
 
-void passes_side_by_side() {
-  Working w;
-  // The part is an optimisation: only where the folder has room for it and the merged file.
-  std::FILE* part = nullptr;
-  const auto inputs = static_cast<std::uint64_t>(f1.stamp.size + f2.stamp.size);
-  if (f2.stamp.regular &&
-      room_for(run::output.target().substr(0, run::output.target().find_last_of("/\\") + 1),
-               4 * inputs + kSpareRoom)) {
-    part = create_part(run::output.target());
-  }
-  if (part != nullptr) second = std::make_unique<SecondCopyThread>(*f2.stream, part, console);
-
-  // The first input is read once: its copy works out what its survey finds,
-  // and writes the survey's text as it goes, its own text held until then.
-  Console copying(console, [] { return false; });
-  SurveyShadow shadow(console, *f3);
-  copy_first_input(*f1.stream, *f3, w, copying, &shadow);
-  first_drawn = w.drawn;
-  if (shadow.holds()) {
-    extents = shadow.extents();
-  } else {
-    // The survey reads this drawing otherwise: it is run after all, from
-    // where its text stopped.
-    Working surveying;
-    survey_pass(*f1_survey.stream, surveying, extents, console, shadow.shown());
-    if (!w.fault) check_first_copy_position(f1_survey.stream->position());
-  }
-  end_of_pass(f1_survey);
-  first_report(extents, console);
-  check_console();
-  copying.release();
-  end_of_pass(f1, w.fault);
-  // The header was written with the extents known at the first entity, or
-  // not at all for a drawing without one.
-  const std::string final_header = header_text(extents);
-  if (shadow.header().empty()) {
-    write_header(extents, *f3);
-  } else if (final_header != shadow.header()) {
-    check_output(f3->replace_front(shadow.header().size(), final_header));
-  }
-  check_output(f3->error());
-  check_console();
-
-  if (second) {
-    second->let_write();
-    const int part_error = second->finish();
-    end_of_pass(f2, second->fault());
-    curves_drawn = second->drawn();
-    if (part_error == 0) {
-      check_output(f3->append_file(second->part()));
-      second.reset();
-      return;
-    }
-    // The part could not be written whole: the copy is made again in its
-    // turn, its console text already shown.
-    second.reset();
-    Input again = reopen_second();
-    Console shown(console, [] { return false; });
-    copy_second_input(*again.stream, *f3, w, shown);
-    end_of_pass(again, w.fault);
-    curves_drawn = w.drawn;
-  } else {
-    f2.stream->read_ahead();  // copied here, after the first input
-    copy_second_input(*f2.stream, *f3, w, console);
-    end_of_pass(f2, w.fault);
-    curves_drawn = w.drawn;
-  }
-}
-
 void treatment() {
+  passes = std::make_unique<MergePasses>(site, console, *f3);
+  // Into a regular file, the passes run side by side; into a FIFO or a
+  // device, or a file made aside to be written in place, in turn.
   if (run::output.kind() == OutputFile::Kind::kReplacing) {
-    passes_side_by_side();
+    // The part is an optimisation: only where the folder has room for it and the merged file.
+    std::FILE* part = nullptr;
+    const auto inputs = static_cast<std::uint64_t>(f1.stamp.size + f2.stamp.size);
+    if (f2.stamp.regular &&
+        room_for(run::output.target().substr(0, run::output.target().find_last_of("/\\") + 1),
+                 4 * inputs + kSpareRoom)) {
+      part = create_part(run::output.target());
+    }
+    passes->run(MergePasses::Mode::kSideBySide, part);
   } else {
-    passes_in_turn();
+    passes->run(MergePasses::Mode::kInTurn);
   }
+  const Extents& extents = passes->extents();
   close_out(*f3);
   check_output(f3->close());
   final_report(extents, console);
@@ -368,7 +310,7 @@ void treatment() {
   // The commonest mistake with such drawings: two coordinate systems. The
   // merged file is whole all the same; the operator is told.
   const std::string warning =
-      overlap_warning(extents, first_drawn, curves_drawn, nomim1, nomim2);
+      overlap_warning(extents, passes->first_drawn(), passes->curves_drawn(), nomim1, nomim2);
   if (!warning.empty()) {
     if (console.terminal()) {  // the report ends without a line end: the warning on a line of its own
       console.write("\n");

@@ -20,10 +20,20 @@ using namespace std::string_literals;
 using testing::crlf;
 using testing::MergeResult;
 
+// The ways a run merges: the passes in turn; side by side, the second input
+// copied after the first, into a part file on a thread of its own, or into a
+// part that takes no byte, when it is copied again after the first.
+enum class Way { kInTurn, kSideBySide, kWithPart, kPartUnwritable };
+constexpr Way kEveryWay[] = {Way::kInTurn, Way::kSideBySide, Way::kWithPart, Way::kPartUnwritable};
+
 MergeResult merge(const std::string& first, const std::string& second,
-                  std::size_t block = TokenStream::kDefaultBlock, bool shadowed = false) {
+                  std::size_t block = TokenStream::kDefaultBlock, Way way = Way::kInTurn) {
   int error = -1;
-  MergeResult result = testing::in_memory_merge(first, second, block, nullptr, &error, shadowed);
+  std::FILE* part = way == Way::kWithPart         ? std::tmpfile()
+                    : way == Way::kPartUnwritable ? std::fopen("/dev/null", "rb")
+                                                  : nullptr;
+  MergeResult result = testing::in_memory_merge(first, second, block, nullptr, &error,
+                                                way != Way::kInTurn, part);
   EXPECT_EQ(error, 0);
   return result;
 }
@@ -206,10 +216,11 @@ TEST(Merge, DrawingsNotLaidOutAsTheMergeReadsAreRefusedAtTheirLine) {
   };
   for (const auto& c : cases) {
     for (std::size_t block : {std::size_t{2}, TokenStream::kDefaultBlock}) {
-      for (bool shadowed : {false, true}) {
-        MergeResult got = merge(c.first, c.second, block, shadowed);
+      for (Way way : kEveryWay) {
+        MergeResult got = merge(c.first, c.second, block, way);
         MergeResult expected = testing::reference_merge(c.first, c.second);
-        EXPECT_EQ(same(got, expected), "") << c.name << ", blocks of " << block;
+        EXPECT_EQ(same(got, expected), "") << c.name << ", blocks of " << block << ", way "
+                                           << static_cast<int>(way);
         EXPECT_EQ(got.refused, c.refused) << c.name;
         EXPECT_EQ(got.line, c.line) << c.name;
       }
@@ -403,9 +414,15 @@ TEST(Merge, AgreesWithTheReferenceModelOnGeneratedDrawings) {
           << "round " << round << ", blocks of " << block << "\n" << first << "\n--\n" << second;
       // Surveyed by the copy, the console is the survey's to the byte, also
       // where the copy refuses the drawing.
-      MergeResult shadowed = merge(first, second, block, true);
-      ASSERT_EQ(shadowed.console, got.console) << "round " << round << ", blocks of " << block;
-      ASSERT_EQ(same(shadowed, got), "") << "round " << round << ", blocks of " << block;
+      // So is it with the second input copied beside the first (a part file
+      // costs a file and a thread: one round in four).
+      for (Way way : {Way::kSideBySide, Way::kWithPart, Way::kPartUnwritable}) {
+        if (way != Way::kSideBySide && round % 4 != 0) continue;
+        MergeResult beside = merge(first, second, block, way);
+        ASSERT_EQ(beside.console, got.console)
+            << "round " << round << ", blocks of " << block << ", way " << static_cast<int>(way);
+        ASSERT_EQ(same(beside, got), "") << "round " << round << ", blocks of " << block;
+      }
     }
   }
 }
