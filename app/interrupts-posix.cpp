@@ -1,3 +1,5 @@
+// The interrupts on POSIX systems: SIGINT, SIGTERM, SIGHUP and SIGQUIT, and
+// the signal masks that keep them on the main thread.
 #include "interrupts.h"
 
 #include <atomic>
@@ -5,12 +7,8 @@
 #include <csignal>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <pthread.h>
 #include <signal.h>
-#endif
 
 namespace quorvane {
 
@@ -21,49 +19,6 @@ std::atomic<void (*)()> abandon_output{nullptr};
 void abandon_once() {
   if (void (*abandon)() = abandon_output.exchange(nullptr)) abandon();
 }
-
-}  // namespace
-
-#ifdef _WIN32
-
-namespace {
-
-std::atomic<bool> held_to_the_end{false};
-
-// Runs on a thread of its own. The process ends as the default handler ends
-// it, with STATUS_CONTROL_C_EXIT, but by this handler itself: Wine's default
-// handler ends it with status 0, which a calling script would take for a
-// finished run.
-BOOL WINAPI on_console_event(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-      if (held_to_the_end.load()) return TRUE;  // the run is as good as over
-      abandon_once();
-      ExitProcess(STATUS_CONTROL_C_EXIT);
-    default:
-      return FALSE;
-  }
-}
-
-}  // namespace
-
-void on_interrupt(void (*abandon)()) {
-  abandon_output.store(abandon);
-  SetConsoleCtrlHandler(on_console_event, TRUE);
-}
-
-void hold_interrupts_to_the_end() { held_to_the_end.store(true); }
-
-InterruptsHeld::InterruptsHeld() { std::memset(saved_, 0, sizeof saved_); }
-InterruptsHeld::~InterruptsHeld() = default;
-
-#else
-
-namespace {
 
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -121,7 +76,5 @@ InterruptsHeld::~InterruptsHeld() {
   std::memcpy(&before, saved_, sizeof before);
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
-
-#endif
 
 }  // namespace quorvane
