@@ -113,8 +113,8 @@ struct Copy {
       w.fault = Fault{in.end_line(), "the last polyline has no SEQEND"};
     }
   }
-  /// The layer code after a POLYLINE or VERTEX, which must be a whole 8, then
-  /// the layer's name, into val and texte.
+  /// Reads the layer code after a POLYLINE or VERTEX, which must be a whole
+  /// 8, into val, then the layer's name into texte.
   bool layer_code_and_name() {
     const std::uint64_t at = in.position();
     in.clear_overflow();
@@ -533,9 +533,9 @@ void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& con
   Copy copy{f2, f3, w};
   if (!copy.text_drawing()) return;
   bool open = false;  // a polyline copied and its SEQEND not yet written
-  // After every POLYLINE and VERTEX, copied or not, comes the layer code 8
-  // and the layer: one that does not would hide the layer from the test. The
-  // keyword's bytes are kept meanwhile, for the line of a fault.
+  // Every POLYLINE and VERTEX, copied or not, must have its layer first: a
+  // layer behind another code would be hidden from the test. The keyword's
+  // line is held meanwhile, for the line of a fault.
   auto read_layer = [&](std::uint64_t& keyword, const char* entity) {
     keyword = f2.position() - w.texte.size();
     f2.hold(keyword);

@@ -2,8 +2,21 @@
 // a keyword a fixed sequence of tokens is read and written back, each step in
 // its own line format. Inside an entity that a copy pass writes, each step
 // checks the token it reads; the first that does not fit the layout stops the
-// pass with a Fault, and the caller refuses the drawing. The callers look at
-// the streams' error state afterwards.
+// pass with a Fault, which the runner of the passes hands on (passes.h). The
+// callers look at the streams' error state afterwards.
+//
+// Names the program has always used, in plain words:
+//   nomim1, nomim2, nomim3  the paths composed from the answers: the first
+//                           drawing (...cn.dxf), the second (...ha.dxf) and
+//                           the merged file (...cnha.dxf)
+//   nomdir                  the folder under c:\images\ as the operator named it
+//   f1, f2, f3              the first input, the second, and the merged file
+//   texte                   the token just read, as text
+//   val, dval               the integer and the real just read
+//   segm                    the count of polylines met by the current pass
+//   CURVE                   the layer HA_6292, whose polylines the second
+//                           drawing gives the merge (keywords.h)
+//   EXTMIN, EXTMAX          the header variables $EXTMIN and $EXTMAX
 #ifndef QUORVANE_MERGE_ENGINE_H
 #define QUORVANE_MERGE_ENGINE_H
 
@@ -27,8 +40,6 @@ struct Extents {
   double max_x = 0.0, max_y = 0.0, max_alt = 0.0;
 };
 
-/// Variables shared by all passes, which keep their values from one pass to
-/// the next; only the polyline count restarts with each pass.
 /// Where the vertices a copy pass wrote lie, in x and y, as read.
 struct Box {
   double min_x = std::numeric_limits<double>::infinity(), min_y = min_x;
@@ -42,6 +53,9 @@ struct Box {
   }
 };
 
+/// What the passes read into, one after the other: passes in turn share one
+/// (its values stay from one pass to the next, only the count of polylines
+/// restarts with each pass); a pass on a thread of its own has its own.
 struct Working {
   Token texte;            ///< the current token, and every string the copy passes read
   std::int32_t val = 0;   ///< every integer read
@@ -51,7 +65,7 @@ struct Working {
   Box drawn;              ///< where the vertices the current copy pass wrote lie
 };
 
-/// After a merge: "" when the HA_6292 polylines copied (`curves`) meet the
+/// Words the warning after a merge, or gives "" when the HA_6292 polylines copied (`curves`) meet the
 /// first drawing's extents widened by a tenth of their size on each side;
 /// otherwise why they may not be in the same coordinate system, naming the
 /// drawings as composed. A first drawing without extents of its own (none,
@@ -81,26 +95,26 @@ class SurveyShadow {
  public:
   SurveyShadow(Console& console, LineWriter& f3) : console_(console), f3_(f3) {}
 
-  /// True while the shadow's results are the survey's.
+  /// Tells whether the shadow's results are still the survey's.
   bool holds() const { return holds_; }
   const Extents& extents() const { return extents_; }
-  /// The survey's progress lines written so far.
+  /// Counts the survey's progress lines written so far.
   std::int64_t shown() const { return shown_; }
-  /// The bytes of the header written, or "" when none has been.
+  /// Gives the bytes of the header written, or "" when none has been.
   const std::string& header() const { return header_; }
 
-  /// The survey's opening text; before the copy reads anything.
+  /// Writes the survey's opening text; before the copy reads anything.
   void begin();
-  /// A POLYLINE read by the copy's scan loop.
+  /// Counts a POLYLINE read by the copy's scan loop, with its progress line.
   void polyline();
-  /// $EXTMIN (`min`) or $EXTMAX read by the copy's scan loop: the codes and
+  /// Takes $EXTMIN (`min`) or $EXTMAX read by the copy's scan loop: the codes and
   /// values that follow are looked at as the survey reads them, without
   /// being read.
   void extent(TokenStream& f1, bool min);
-  /// A string the copy reads inside a polyline's header, which the survey
-  /// reads as a token of its own.
+  /// Looks at a string the copy reads inside a polyline's header, which the
+  /// survey reads as a token of its own.
   void polyline_string(const Token& texte);
-  /// Before the copy writes anything: the header, with the extents so far.
+  /// Writes the header with the extents so far, before the copy writes anything.
   void first_output();
   void give_up() { holds_ = false; }
 
@@ -112,25 +126,25 @@ class SurveyShadow {
   std::string header_;
   bool holds_ = true;
 };
-/// "First File Data": the extents as read.
+/// Writes "First File Data": the extents as read.
 void first_report(const Extents& extents, Console& console);
-/// The merged file's HEADER section and the opening of its ENTITIES section.
+/// Writes the merged file's HEADER section and the opening of its ENTITIES section.
 void write_header(const Extents& extents, LineWriter& f3);
-/// The bytes write_header writes.
+/// Gives the bytes write_header writes.
 std::string header_text(const Extents& extents);
-/// Every POLYLINE, VERTEX and SEQEND of the first input, coordinates rounded
-/// half up. Stops at the first fault of the layout, in w.fault. With a
+/// Copies every POLYLINE, VERTEX and SEQEND of the first input, coordinates
+/// rounded half up. Stops at the first fault of the layout, in w.fault. With a
 /// `shadow`, the survey's results are worked out on the way, and the header
 /// is written by it.
 void copy_first_input(TokenStream& f1, LineWriter& f3, Working& w, Console& console,
                       SurveyShadow* shadow = nullptr);
-/// The polylines and vertices on layer HA_6292 of the second input, given an
-/// elevation of 0, and all of its SEQENDs. A vertex is copied only inside a
+/// Copies the polylines and vertices on layer HA_6292 of the second input,
+/// given an elevation of 0, and all of its SEQENDs. A vertex is copied only inside a
 /// polyline copied since the last SEQEND. Stops at the first fault, in w.fault.
 void copy_second_input(TokenStream& f2, LineWriter& f3, Working& w, Console& console);
 /// Closes the ENTITIES section and ends the file.
 void close_out(LineWriter& f3);
-/// "Resulting data": the extents, with min z shown as 0.
+/// Writes "Resulting data": the extents, with min z shown as 0.
 void final_report(const Extents& extents, Console& console);
 
 }  // namespace quorvane

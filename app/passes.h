@@ -57,7 +57,7 @@ class PassSite {
   /// at different places: the drawing changed between the two readings.
   /// Nothing by default.
   virtual void readings_differ() {}
-  /// Takes a check point after the console was written.
+  /// Looks at the console after it was written to.
   virtual void console_written() {}
   /// Takes the result of a write of the merged file (0, or an errno value).
   virtual void output_written(int error) { (void)error; }
@@ -75,14 +75,15 @@ class MergePasses {
   /// a thread of its own, and is closed with it. Returns false where the site
   /// ended the run at a pass.
   bool run(Mode mode, std::FILE* part = nullptr);
-  /// From any point of a run that fails: the thread beside this one ends
-  /// and is joined, before the streams it reads go.
+  /// Ends the thread beside this one and joins it, before the streams it
+  /// reads go: from any point of a run that fails.
   void stop() { second_.reset(); }
 
-  /// The first input's extents, as its survey found them.
+  /// Gives the first input's extents, as its survey found them.
   const Extents& extents() const { return extents_; }
-  /// Where the vertices each copy wrote lie.
+  /// Tells where the vertices the copy of the first input wrote lie.
   const Box& first_drawn() const { return first_drawn_; }
+  /// Tells where the HA_6292 vertices the copy of the second input wrote lie.
   const Box& curves_drawn() const { return curves_drawn_; }
 
  private:

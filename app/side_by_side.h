@@ -1,5 +1,6 @@
 // The copy of the second input, which runs beside the copy of the first
-// input on a thread of its own, and what it hands the main thread. The
+// input on a thread of its own, and what it hands the main thread (the
+// runner of the passes, passes.h). The
 // console and the merged bytes stay those of one pass after the other.
 //
 //   main thread                          second-copy thread
@@ -47,7 +48,7 @@ class SecondCopyThread {
   SecondCopyThread(const SecondCopyThread&) = delete;
   SecondCopyThread& operator=(const SecondCopyThread&) = delete;
 
-  /// From now on the copy writes to the console itself.
+  /// Lets the copy write to the console itself from now on.
   void let_write() { may_write_.store(true); }
   /// Waits for the end of the copy, joins its thread and lets out what its
   /// console holds. Returns 0 when the part file holds the whole copy, or
@@ -56,11 +57,11 @@ class SecondCopyThread {
   int finish();
   /// Ends the copy early, for a run that fails, and joins its thread.
   void stop();
-  /// The part file, whole once finish() has returned 0.
+  /// Gives the part file, whole once finish() has returned 0.
   std::FILE* part() const { return part_; }
-  /// Where the copy met the first fault of the layout, if it did; after finish().
+  /// Tells where the copy met the first fault of the layout, if it did; after finish().
   const Fault& fault() const { return w_.fault; }
-  /// Where the vertices it copied lie; after finish().
+  /// Tells where the vertices it copied lie; after finish().
   const Box& drawn() const { return w_.drawn; }
 
  private:
