@@ -260,14 +260,7 @@ void OutputFile::remove_temporary() {
   temporary_set.store(false);
 }
 
-int OutputFile::commit() {
-  if (!opened_) return 0;
-  opened_ = false;
-  if (kind_ == Kind::kInPlace) {
-    const int error = write_over();
-    release_in_place();
-    return error;
-  }
+int OutputFile::put_in_place() {
   if (kind_ != Kind::kReplacing) return 0;
   // Over an earlier file, the two are swapped and the earlier one then goes:
   // a plain rename over it makes ext4 write the new file out at once, which a

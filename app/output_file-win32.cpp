@@ -261,14 +261,7 @@ void OutputFile::remove_temporary() {
   temporary_set.store(false);
 }
 
-int OutputFile::commit() {
-  if (!opened_) return 0;
-  opened_ = false;
-  if (kind_ == Kind::kInPlace) {
-    const int error = write_over();
-    release_in_place();
-    return error;
-  }
+int OutputFile::put_in_place() {
   if (kind_ != Kind::kReplacing) {
     drop_handle();
     return 0;

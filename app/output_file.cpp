@@ -47,6 +47,17 @@ bool publish_temporary(const std::string& path) {
 
 }  // namespace output_file_impl
 
+int OutputFile::commit() {
+  if (!opened_) return 0;
+  opened_ = false;
+  if (kind_ == Kind::kInPlace) {
+    const int error = write_over();
+    release_in_place();
+    return error;
+  }
+  return put_in_place();
+}
+
 std::string OutputFile::abandon() {
   if (opened_) {
     opened_ = false;

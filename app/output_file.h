@@ -63,6 +63,10 @@ class OutputFile {
   void release_in_place();
   // Removes the temporary of a replacing file.
   void remove_temporary();
+  // At commit, for a file that is not written in place: the temporary
+  // renamed over the target (replacing), or what it holds let go; 0 or an
+  // errno value.
+  int put_in_place();
 
   enum class Left { kAsItWas, kEmptied, kMixed };  // the earlier file, after a failed copy
 
