@@ -28,7 +28,7 @@ inline constexpr std::string_view kBinaryDxf{"AutoCAD Binary DXF\r\n\x1a\0", 22}
 /// at in the drawing saved as text: two lines a pair.
 class BinaryGroupReader : public GroupSource {
  public:
-  /// `source` from its first byte, the 22 of kBinaryDxf.
+  /// Reads the pairs of `source` from its first byte, the 22 of kBinaryDxf.
   explicit BinaryGroupReader(ByteSource& source);
 
   bool next(Group& group) override;

@@ -15,16 +15,16 @@ namespace quorvane {
 
 struct CodePage;
 
-/// The code page that DXF calls `name` (letters without case, '-' as '_':
+/// Finds the code page that DXF calls `name` (letters without case, '-' as '_':
 /// ANSI_1252, DOS850, ISO8859-2, MACINTOSH, BIG5...), or null.
 const CodePage* find_code_page(std::string_view name);
 
-/// The characters of `bytes` in `page`. A byte or a pair that the code page
+/// Decodes the characters of `bytes` in `page`. A byte or a pair that the code page
 /// lacks, a control character beyond ASCII and one of a private use area
 /// become U+FFFD, each alone.
 std::u32string decode(std::string_view bytes, const CodePage& page);
 
-/// The names of the code pages of DXF, in the order of their table.
+/// Lists the names of the code pages of DXF, in the order of their table.
 std::vector<std::string_view> code_page_names();
 
 }  // namespace quorvane

@@ -34,13 +34,13 @@ struct Command {
   std::string error;                 ///< a usage error, in a few words
 };
 
-/// The arguments after the program's name.
+/// Reads the command from the arguments after the program's name.
 Command parse_command_line(const std::vector<std::string>& arguments);
 
-/// What --help prints.
+/// Gives what --help prints.
 std::string usage();
 
-/// "quorvane_tool 1.2.0", with the commit it was built from when the build knew it.
+/// Gives "quorvane_tool 1.2.0", with the commit it was built from when the build knew it.
 std::string version_line();
 
 }  // namespace quorvane

@@ -13,21 +13,23 @@
 
 namespace quorvane {
 
-/// The thirteen lines of the box shown when the tool starts, each after a newline and a tab.
+/// Gives the thirteen lines of the box shown when the tool starts, each after a newline and
+/// a tab.
 std::string banner();
 
 /// Writes a line of standard error: through the console's own text where it
 /// is a Windows console, as UTF-8 bytes anywhere else.
 void write_error_line(std::string_view line);
 
-/// "%lf" of printf: six decimals.
+/// Formats v as "%lf" of printf does: six decimals.
 std::string fixed6(double v);
 
 class Console {
  public:
-  /// Output goes out at once when `out` is a terminal and is fully buffered otherwise.
+  /// Makes a console that writes to `out` and reads the answers from `in`. Output goes
+  /// out at once when `out` is a terminal and is fully buffered otherwise.
   Console(std::FILE* out, std::FILE* in);
-  /// A console for a pass that runs while another one still writes to
+  /// Makes a console for a pass that runs while another one still writes to
   /// `target`: it holds its text until `may_write` says the other one is
   /// over, then passes the held text on to `target`, and everything after.
   Console(Console& target, std::function<bool()> may_write);
@@ -38,10 +40,10 @@ class Console {
   void write(std::string_view text);
   /// Writes the prompt and makes sure it is out before the answer is awaited.
   void prompt(std::string_view text);
-  /// The next whitespace-delimited word typed, of any length; false when input
+  /// Reads the next whitespace-delimited word typed, of any length; false when input
   /// ends first or fails (input_error() then tells which).
   bool answer(std::string& word);
-  /// lead, count, tail: one line that the next one overwrites on a terminal.
+  /// Writes lead, count, tail: one line that the next one overwrites on a terminal.
   /// Elsewhere every line is written as it stands. On a terminal it is drawn
   /// from column 0 and cleared to its end instead of the tail (as ninja
   /// draws its status line), at most every kRedraw; the last one held back
@@ -52,11 +54,11 @@ class Console {
   /// Pushes out what is held; returns false if output has failed.
   bool flush();
 
-  /// True when the text goes to a terminal.
+  /// Tells whether the text goes to a terminal.
   bool terminal() const { return target_ != nullptr ? target_->terminal() : terminal_; }
-  /// errno value of the first failed write, or 0.
+  /// Gives the errno value of the first failed write, or 0.
   int error() const { return error_; }
-  /// errno value of a failed read of the answers, or 0 when they simply ended.
+  /// Gives the errno value of a failed read of the answers, or 0 when they simply ended.
   int input_error() const { return input_error_; }
 
  private:

@@ -15,15 +15,15 @@
 
 namespace quorvane {
 
-/// `convert`: INPUT converted into OUTPUT, written as the merged file is
+/// Runs `convert`: INPUT converted into OUTPUT, written as the merged file is
 /// (whole or not at all), its summary on the console. Fails the run (see
 /// run.h) at any fault.
 void convert_command(const Command& command);
 
-/// A drawing of a merge, open as `file` (closed here) and named `shown` in
-/// messages, converted into a temporary file that goes with the process:
-/// `kind` is its place in the merge, `layer` --layer for the second one. Its
-/// summary is written to the console. Fails the run at any fault.
+/// Converts a drawing of a merge, open as `file` (closed here) and named `shown`
+/// in messages, into a temporary file that goes with the process: `kind` is its
+/// place in the merge, `layer` --layer for the second one. Its summary is
+/// written to the console. Fails the run at any fault.
 std::unique_ptr<TemporaryFile> convert_for_merge(std::FILE* file, const std::string& shown,
                                                  DrawingKind kind,
                                                  const std::optional<std::string>& layer);

@@ -519,7 +519,7 @@ enum class Section { kNone, kNaming, kHeader, kTables, kEntities, kOther };
 }  // namespace
 
 // The state of a reading, outside the entities.
-struct Converter::State {
+struct Converter::Reading {
   Section section = Section::kNone;
   std::string section_name;
   std::string variable, acadver, codepage;
@@ -601,8 +601,8 @@ bool Converter::integer(const Group& group, std::int32_t& value) {
 
 bool Converter::run(LineWriter& out) {
   out_ = &out;
-  state_ = std::make_unique<State>();
-  State& s = *state_;
+  reading_ = std::make_unique<Reading>();
+  Reading& s = *reading_;
   s.naming = LayerNaming(options_.layer);
   Group group;
   while (!s.eof && !fault_ && in_.next(group)) {
@@ -690,7 +690,7 @@ bool Converter::run(LineWriter& out) {
 }
 
 void Converter::header_group(const Group& group) {
-  State& s = *state_;
+  Reading& s = *reading_;
   if (group.code == 9) {
     s.variable.assign(trimmed(group.value));
     return;
@@ -709,7 +709,7 @@ void Converter::header_group(const Group& group) {
 }
 
 void Converter::reach_entities() {
-  State& s = *state_;
+  Reading& s = *reading_;
   if (s.entities_reached) return;
   s.entities_reached = true;
   const double* v = s.own;
@@ -739,7 +739,7 @@ void Converter::reach_entities() {
 }
 
 void Converter::end_extents() {
-  State& s = *state_;
+  Reading& s = *reading_;
   const Extents& o = s.own_extents;
   const Extents& v = report_.extents;
   // Compared as doubles, z included (0 for ha).
@@ -921,7 +921,7 @@ std::size_t Converter::note_layer(const std::string& name) {
 }
 
 const TextEncoding& Converter::encoding() {
-  State& s = *state_;
+  Reading& s = *reading_;
   if (!s.encoding_known) {
     s.encoding = text_encoding(s.acadver, s.codepage);
     s.encoding_known = true;
@@ -934,7 +934,7 @@ const TextEncoding& Converter::encoding() {
 
 std::string Converter::layer_of_polyline(const std::string& stored, bool& named,
                                          std::size_t& listed) {
-  State& s = *state_;
+  Reading& s = *reading_;
   auto cached = s.names.find(stored);
   if (cached != s.names.end()) {
     named = cached->second.named;
@@ -956,7 +956,8 @@ std::string Converter::layer_of_polyline(const std::string& stored, bool& named,
     }
   }
   std::string written = windows_1252(given.written);
-  if (s.names.size() < State::kNames) s.names.emplace(stored, State::Written{written, named, listed});
+  if (s.names.size() < Reading::kNames)
+    s.names.emplace(stored, Reading::Written{written, named, listed});
   return written;
 }
 

@@ -75,7 +75,7 @@ struct ConvertReport {
   Extents extents;  ///< of the vertices written (z 0 for ha)
 };
 
-/// The HEADER and the opening of the ENTITIES section of a converted drawing,
+/// Composes the HEADER and the opening of the ENTITIES section of a converted drawing,
 /// every line ended by CR LF; its extents right-aligned in 24 columns, so
 /// that the header has one size whatever they are.
 std::string converted_header(const Extents& extents);
@@ -91,7 +91,7 @@ class Converter {
   /// known, so `out` must take replace_front. False at a fault or a failed read; a failed write is
   /// kept by `out`.
   bool run(LineWriter& out);
-  /// Where the drawing cannot be converted, if it cannot.
+  /// Tells where the drawing cannot be converted, if it cannot.
   const Fault& fault() const;
   const ConvertReport& report() const { return report_; }
 
@@ -100,7 +100,7 @@ class Converter {
   class Held;
   struct Pending;
   struct Hatch;
-  struct State;
+  struct Reading;
   /// What a polyline is written with, as its entity gives it.
   struct PolylineStart {
     std::string_view type;     // the entity, as counted when it is left out
@@ -168,20 +168,20 @@ class Converter {
   std::unique_ptr<Held> held_;
   std::unique_ptr<Hatch> hatch_;
   std::unique_ptr<Pending> polyline_;
-  std::unique_ptr<State> state_;
+  std::unique_ptr<Reading> reading_;
 };
 
 /// Why a conversion with --layer NAME fails when no polyline of model space
 /// is on that layer, the names quoted: no polyline of its model space is on
 /// layer "PLOTS"; its polylines are on "Plot lines", "forêt".
 
-/// Why a conversion for the second drawing of a merge gives it nothing:
+/// Tells why a conversion for the second drawing of a merge gives it nothing:
 /// `layer` named with --layer holds no polyline, or (without it) none is on
 /// HA_6292; the layers that hold polylines, with their counts, are named.
 std::string gives_the_merge_nothing(const ConvertReport& report,
                                     const std::optional<std::string>& layer);
 
-/// What the command prints once the drawing is converted; without `output`,
+/// Composes what the command prints once the drawing is converted; without `output`,
 /// for a drawing converted for the merge that runs now.
 std::string summary(const ConvertReport& report, const ConvertOptions& options,
                     const std::string& input, const std::string& output);

@@ -16,12 +16,12 @@ constexpr int kNotRegular = -1;
 /// wait for its writer (kNotRegular).
 std::FILE* open_input(const std::string& host, bool regular_only, int& error);
 
-/// A file without a name in the folder of `beside`, for part of the output
+/// Creates a file without a name in the folder of `beside`, for part of the output
 /// written ahead of its place; it goes when closed, or when the process ends
 /// however it ends. Null where the system or the file system has no such files.
 std::FILE* create_part(const std::string& beside);
 
-/// A file without a name that lasts until closed, in the system's temporary
+/// Creates a file without a name that lasts until closed, in the system's temporary
 /// folder; null with errno set when none can be made.
 std::FILE* temporary_file();
 
@@ -37,7 +37,7 @@ class TemporaryFile {
   /// Makes the file, and a stream to write it (its closing does not end the
   /// file); null with errno set when it cannot be made.
   std::FILE* create();
-  /// A new reading of the bytes written, from the start; null with errno set.
+  /// Opens a new reading of the bytes written, from the start; null with errno set.
   std::FILE* open_reading() const;
 
  private:
@@ -49,13 +49,13 @@ class TemporaryFile {
 #endif
 };
 
-/// True when `host` is a folder that exists.
+/// Tells whether `host` is a folder that exists.
 bool folder_exists(const std::string& host);
 
-/// True when both paths exist and lead to the same file, through links or
+/// Tells whether both paths exist and lead to the same file, through links or
 /// not: same device and inode, or same volume and file index on Windows.
 bool same_file(const std::string& a, const std::string& b);
-/// The same for the file an open descriptor of this process leads to.
+/// Tells the same for the file an open descriptor of this process leads to.
 bool same_file(int descriptor, const std::string& path);
 
 /// What tells that an open file has changed: which file it is, its size and
@@ -68,12 +68,12 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-/// The stamp of an open file; false when the system cannot tell.
+/// Reads the stamp of an open file; false when the system cannot tell.
 bool stamp_of(std::FILE* file, FileStamp& stamp);
-/// The stamp of the file `host` names, opened for that.
+/// Reads the stamp of the file `host` names, opened for that.
 bool stamp_of_path(const std::string& host, FileStamp& stamp);
 
-/// True when the folder `folder` has at least `bytes` free for this user.
+/// Tells whether the folder `folder` has at least `bytes` free for this user.
 bool room_for(const std::string& folder, std::uint64_t bytes);
 
 }  // namespace quorvane

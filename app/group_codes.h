@@ -52,19 +52,21 @@ inline constexpr std::array<GroupType, kLast + 1> kTypes = table();
 
 }  // namespace group_codes
 
-/// kNone for a code of no range (0 among them: inside an entity it starts another).
+/// Gives the type of the value `code` introduces: kNone for a code of no range (0 among
+/// them: inside an entity it starts another).
 inline GroupType group_type(std::int32_t code) {
   const auto index = static_cast<std::uint32_t>(code);  // a negative code is out of range too
   return index <= group_codes::kLast ? group_codes::kTypes[index] : GroupType::kNone;
 }
 
-/// A decimal integer within 32 bits: an optional sign and digits, leading zeros allowed.
+/// Tells whether `token` is a decimal integer within 32 bits: an optional sign and digits,
+/// leading zeros allowed.
 bool is_whole_integer(std::string_view token);
-/// A decimal number: an optional sign, digits before or after an optional
-/// point (at least one), then optionally e or E, an optional sign and digits.
+/// Tells whether `token` is a decimal number: an optional sign, digits before or after
+/// an optional point (at least one), then optionally e or E, an optional sign and digits.
 /// No infinities, NaNs or hexadecimal forms; any magnitude.
 bool is_decimal_number(std::string_view token);
-/// A value that fits a code of this type: any token for text.
+/// Tells whether `token` is a value that fits a code of this type: any token for text.
 bool fits(GroupType type, std::string_view token);
 
 }  // namespace quorvane

@@ -43,13 +43,13 @@ struct Group {
 class GroupSource {
  public:
   virtual ~GroupSource() = default;
-  /// The next pair; false at the end of the drawing, after a fault or a
+  /// Reads the next pair; false at the end of the drawing, after a fault or a
   /// failed read (see fault() and error()).
   virtual bool next(Group& group) = 0;
   virtual const Fault& fault() const = 0;
-  /// 0, or the errno value of a failed read.
+  /// Gives 0, or the errno value of a failed read.
   virtual int error() const = 0;
-  /// The line after the last one read.
+  /// Gives the line after the last one read.
   virtual std::uint64_t line() const = 0;
 };
 
@@ -64,8 +64,8 @@ class GroupReader : public GroupSource {
     virtual std::vector<char>* fresh() = 0;
   };
 
-  /// Without `buffers`, one buffer of the reader's own, its unread bytes
-  /// moved to its start before each read.
+  /// Reads the pairs of `source`; without `buffers`, into one buffer of the
+  /// reader's own, its unread bytes moved to its start before each read.
   explicit GroupReader(ByteSource& source, Buffers* buffers = nullptr);
 
   bool next(Group& group) override;
@@ -124,23 +124,23 @@ class GroupsAhead : public GroupSource {
   std::uint64_t line_ = 1;
 };
 
-/// A value without the blanks around it (space, tab, CR, VT, FF), as
+/// Gives a value without the blanks around it (space, tab, CR, VT, FF), as
 /// readers take codes, numbers and names.
 std::string_view trimmed(std::string_view text);
 
-/// Text fit for a one-line message: control bytes as '?', and every byte
+/// Makes text fit for a one-line message: control bytes as '?', and every byte
 /// beyond ASCII too where the text is not UTF-8.
 std::string printable(std::string_view text);
-/// A name or a value as a one-line message shows it, whatever it holds: in
+/// Quotes a name or a value as a one-line message shows it, whatever it holds: in
 /// double quotes, a quote and a backslash after a backslash, a tab, CR and
 /// line feed as \t, \r and \n, other control characters as \xHH (\u0085
 /// beyond ASCII), and every byte beyond ASCII as \xHH where the text is not
 /// UTF-8. A trailing blank shows before the closing quote.
 std::string in_quotes(std::string_view text);
-/// A value shown in a message: quoted, at most 40 bytes and "..."; "an
+/// Gives a value as shown in a message: quoted, at most 40 bytes and "..."; "an
 /// empty line" for none.
 std::string shown(std::string_view value);
-/// A word of DXF (the name of a section, the type of an entity) shown in a
+/// Gives a word of DXF (the name of a section, the type of an entity) as shown in a
 /// message: as it stands when it is written as DXF writes its words, in
 /// capitals, digits and '_', at most 40 of them (ENTITIES, 3DFACE);
 /// otherwise as shown() shows a value.

@@ -8,16 +8,16 @@
 
 namespace quorvane {
 
-/// On a system without drive letters: the drive "c:" (either case) stands for
-/// `drive_c` and every backslash is a separator, so with drive_c /srv/cad the
-/// path c:\images\site4\northcn.dxf is /srv/cad/images/site4/northcn.dxf.
+/// Maps `composed` for a system without drive letters: the drive "c:" (either
+/// case) stands for `drive_c` and every backslash is a separator, so with drive_c
+/// /srv/cad the path c:\images\site4\northcn.dxf is /srv/cad/images/site4/northcn.dxf.
 std::string map_drive_c(std::string_view composed, std::string_view drive_c);
 
-/// The folder "c:" stands for here: $QUORVANE_DRIVE_C, or the current folder
+/// Gives the folder "c:" stands for here: $QUORVANE_DRIVE_C, or the current folder
 /// when that is unset or empty.
 std::string drive_c_folder();
 
-/// The path to open: on Windows the composed path as it stands, elsewhere map_drive_c.
+/// Gives the path to open: on Windows the composed path as it stands, elsewhere map_drive_c.
 std::string host_path(std::string_view composed);
 
 /// Where a path that does not exist as written may be found on a file system
@@ -31,8 +31,8 @@ struct CaseMatch {
 };
 CaseMatch match_case(const std::string& host, std::size_t kept, bool whole);
 
-/// match_case for a composed path, from the drive folder on; on Windows the
-/// composed path as it stands.
+/// Applies match_case to a composed path, from the drive folder on; on Windows gives
+/// the composed path as it stands.
 CaseMatch find_host_path(std::string_view composed, bool whole);
 
 }  // namespace quorvane

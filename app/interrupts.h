@@ -14,9 +14,9 @@ namespace quorvane {
 /// handler; it is called once, before the process ends.
 void on_interrupt(void (*abandon)());
 
-/// From now on an interrupt waits until the process has ended, and so has no
-/// effect: for the moment the merged file takes its name, after which the
-/// run is over.
+/// Makes every interrupt from now on wait until the process has ended, and so
+/// have no effect: for the moment the merged file takes its name, after which
+/// the run is over.
 void hold_interrupts_to_the_end();
 
 /// Keeps the interrupt signals away from the calling thread until restored:
@@ -33,7 +33,7 @@ class InterruptsHeld {
   unsigned char saved_[256];  // the signal mask before, as the system keeps it
 };
 
-/// A thread that never takes an interrupt.
+/// Starts `body` on a thread that never takes an interrupt.
 template <class F>
 std::thread quiet_thread(F&& body) {
   InterruptsHeld held;

@@ -22,25 +22,25 @@ struct TextEncoding {
   bool known_code_page = true;
 };
 
-/// The encoding a drawing's $ACADVER and $DWGCODEPAGE give (their values
+/// Tells the encoding a drawing's $ACADVER and $DWGCODEPAGE give (their values
 /// without the blanks around them).
 TextEncoding text_encoding(std::string_view acadver, std::string_view dwgcodepage);
 
-/// A name as stored, decoded to UTF-8, escapes and all. A byte the encoding
+/// Decodes a name as stored to UTF-8, escapes and all. A byte the encoding
 /// cannot decode becomes U+FFFD (see code_pages.h).
 std::string decode_name(std::string_view stored, const TextEncoding& encoding);
 
-/// The name a converted drawing gives a layer named `name` (UTF-8):
+/// Chooses the name a converted drawing gives a layer named `name` (UTF-8):
 /// whitespace and control characters made '_', and so is every character
 /// that Windows-1252 lacks; a keyword of the merge is given a '_' after it,
 /// an empty name is made "0". `renamed` tells whether it differs from `name`.
 std::string written_name(std::string_view name, bool& renamed);
 
-/// A written name (UTF-8) in the bytes of Windows-1252, the code page that
+/// Encodes a written name (UTF-8) in the bytes of Windows-1252, the code page that
 /// DXF readers assume of a drawing that names none, as the merged file does.
 std::string windows_1252(std::string_view name);
 
-/// Whether a layer named `name` (UTF-8) is the one an operator named: the
+/// Tells whether a layer named `name` (UTF-8) is the one an operator named: the
 /// letters of Windows-1252 compared without case, as CAD programs compare
 /// layer names.
 bool same_layer(std::string_view name, std::string_view operator_name);
@@ -54,8 +54,8 @@ bool same_layer(std::string_view name, std::string_view operator_name);
 /// the name is given a number after it, the first one free: HA_6292_1, A_B_2.
 class LayerNaming {
  public:
-  /// `kept`: the layer named with --layer, which alone goes on HA_6292;
-  /// without one, the layer named exactly HA_6292 keeps that name.
+  /// Makes a naming that keeps `kept`: the layer named with --layer, which alone
+  /// goes on HA_6292; without one, the layer named exactly HA_6292 keeps that name.
   explicit LayerNaming(std::optional<std::string> kept);
 
   /// Takes note of a layer that the drawing's LAYER table names (UTF-8,
@@ -68,7 +68,7 @@ class LayerNaming {
     bool first = false;   ///< the layer was met for the first time
     std::string taken;    ///< when numbered: the name another layer has
   };
-  /// The name layer `name` (UTF-8, decoded from `stored`) is written with.
+  /// Gives the name layer `name` (UTF-8, decoded from `stored`) is written with.
   /// Names whose decoding lost bytes (U+FFFD in their place) are told apart
   /// by their stored bytes: "Zone\x81" and "Zone\x8d" are two layers.
   Name name_of(std::string_view name, std::string_view stored);

@@ -108,7 +108,8 @@ class FileSink : public ByteSink {
   FileSink& operator=(const FileSink&) = delete;
   int write(const char* bytes, std::size_t size) override;
   int close() override;
-  /// The file must be open for reading too.
+  /// Puts `bytes` in place of the first `old_size` bytes written (see ByteSink); the
+  /// file must be open for reading too.
   int replace_front(std::size_t old_size, std::string_view bytes) override;
   int append_file(std::FILE* part) override;
   std::FILE* file() const { return file_; }
@@ -146,15 +147,16 @@ class LineWriter {
  public:
   static constexpr std::size_t kDefaultCapacity = 256 * 1024;
 
-  /// With `background`, full buffers are written by a thread of the writer's
-  /// own while the next one fills; a failure shows at the next drain or at close.
+  /// Makes a writer of lines into `sink`. With `background`, full buffers are written
+  /// by a thread of the writer's own while the next one fills; a failure shows at the
+  /// next drain or at close.
   explicit LineWriter(std::unique_ptr<ByteSink> sink, std::size_t capacity = kDefaultCapacity,
                       bool background = false);
   ~LineWriter();
   LineWriter(const LineWriter&) = delete;
   LineWriter& operator=(const LineWriter&) = delete;
 
-  /// "%s\n": the text as it stands.
+  /// Writes a line as "%s\n" does: the text as it stands.
   void text(std::string_view s);
   void text(const Token& t) {
     if (t.size() <= Token::kInline) {
@@ -165,7 +167,8 @@ class LineWriter {
       text(t.view());
     }
   }
-  /// A literal lead (spaces, or nothing) then the integer: "  %d\n" is number("  ", v).
+  /// Writes a literal lead (spaces, or nothing) then the integer: "  %d\n" is
+  /// number("  ", v).
   template <std::size_t N>
   QUORVANE_ALWAYS_INLINE void number(const char (&lead)[N], std::int32_t v) {
     static_assert(N <= 8, "a lead of a few spaces");
@@ -174,8 +177,8 @@ class LineWriter {
     out += N - 1;
     end_line(out + format_int(v, out));
   }
-  /// number() for a value whose text is at hand, as "%d" writes it: 16 bytes
-  /// must be readable from `digits`, `length` of them counting.
+  /// Writes as number() does a value whose text is at hand, as "%d" writes it:
+  /// 16 bytes must be readable from `digits`, `length` of them counting.
   /// With `up`, the last digit is written one more (the caller sees that it is not a 9).
   template <std::size_t N>
   QUORVANE_ALWAYS_INLINE void number_text(const char (&lead)[N], const char* digits,
@@ -188,14 +191,15 @@ class LineWriter {
     out[length - 1] = static_cast<char>(out[length - 1] + (up ? 1 : 0));
     end_line(out + length);
   }
-  /// "% d\n": a space before a value of zero or more, the minus sign before a negative one.
+  /// Writes a line as "% d\n" does: a space before a value of zero or more, the minus
+  /// sign before a negative one.
   QUORVANE_ALWAYS_INLINE void signed_number(std::int32_t v) {
     char* out = room(kShortLine);
     *out = ' ';
     out += v >= 0 ? 1 : 0;
     end_line(out + format_int(v, out));
   }
-  /// "%d\n" for a converted coordinate or extent, exact whatever its size.
+  /// Writes a converted coordinate or extent as "%d\n" does, exact whatever its size.
   QUORVANE_ALWAYS_INLINE void integral(double x) {
     if (x > -2147483648.0 && x < 2147483648.0) {
       char* out = room(kShortLine);
@@ -216,7 +220,7 @@ class LineWriter {
   int flush();
   /// Writes out the buffer and ends the output; returns 0 or the first errno value.
   int close();
-  /// 0, or the errno value of the first failed write.
+  /// Gives 0, or the errno value of the first failed write.
   int error() const { return error_; }
 
  private:

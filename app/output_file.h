@@ -41,19 +41,19 @@ class OutputFile {
   /// aside for a file written in place, kind() is kInPlace.
   std::FILE* open(const std::string& host, int& error);
   Kind kind() const { return kind_; }
-  /// True when the file written may be written and read anywhere in it.
+  /// Tells whether the file written may be written and read anywhere in it.
   bool regular() const { return kind_ != Kind::kWriteThrough; }
-  /// The file that is written in the end, links followed.
+  /// Gives the file that is written in the end, links followed.
   const std::string& target() const { return target_; }
-  /// Once the stream is closed: puts the file in place. 0 or an errno value.
+  /// Puts the file in place, once the stream is closed. 0 or an errno value.
   int commit();
-  /// After a failure, once the stream is closed: the temporary goes, and a
-  /// file made aside too. What the operator must be told of the file written,
-  /// after its name ("" when nothing is left to say: the earlier file is as
-  /// it was).
+  /// Removes the temporary after a failure, once the stream is closed, and a
+  /// file made aside too. Returns what the operator must be told of the file
+  /// written, after its name ("" when nothing is left to say: the earlier file
+  /// is as it was).
   std::string abandon();
-  /// abandon() from a signal handler: no allocation, no lock. True when the
-  /// earlier file, interrupted while it was being written over, was emptied.
+  /// Does what abandon() does, from a signal handler: no allocation, no lock. True
+  /// when the earlier file, interrupted while it was being written over, was emptied.
   static bool abandon_now();
 
  private:
@@ -87,14 +87,14 @@ class OutputFile {
 inline constexpr char kWrittenOverAndEmptied[] =
     "was being written over in place, as its folder takes no new file, and is left empty";
 
-/// The descriptor of this process that `host` names, or -1: "-" and
+/// Finds the descriptor of this process that `host` names, or -1: "-" and
 /// /dev/stdout name standard output, /dev/stderr standard error, /dev/fd/N
 /// and /proc/self/fd/N the descriptor N, where it is open. Such a file is
 /// written through its descriptor, at its position, and never replaced: it
 /// may be a file a shell opened to append to.
 int named_descriptor(const std::string& host);
 
-/// Where `host` leads when every symbolic link along it is followed, as far
+/// Tells where `host` leads when every symbolic link along it is followed, as far
 /// as the links lead (a dangling one gives the file it would create).
 std::string follow_links(const std::string& host);
 

@@ -38,7 +38,7 @@ struct PreviewFacts {
   double merged_within = 0;  ///< pixels: vertices closer than this were merged
 };
 
-/// The colour of an elevation at `t`, 0 the lowest, 1 the highest: "#rrggbb".
+/// Gives the colour of an elevation at `t`, 0 the lowest, 1 the highest: "#rrggbb".
 std::string ramp_colour(double t);
 /// The colour of the polylines on HA_6292.
 inline constexpr char kCurveColour[] = "#c000c0";

@@ -11,20 +11,20 @@
 
 namespace quorvane {
 
-/// `preview`: DRAWING drawn into PICTURE, one line on the console saying
+/// Runs `preview`: DRAWING drawn into PICTURE, one line on the console saying
 /// what it shows. Fails the run (see run.h) at any fault.
 void preview_command(const Command& command);
 
-/// Before a merge whose picture is asked for: why `picture` may not be
+/// Tells, before a merge whose picture is asked for, why `picture` may not be
 /// written ("" when it may): it is one of the drawings, the merged file (as
 /// the system reaches each), or standard output, which holds the merge's text.
 std::string refused_picture(const std::string& picture, const std::string& first,
                             const std::string& second, const std::string& merged);
 
-/// After a merge whose file is in place: the picture of the merged file at
-/// `host` (named `shown`) drawn into `picture`, `width` pixels wide; nothing
-/// said on the console. Fails the run at any fault, saying that the merged
-/// file is whole.
+/// Draws, after a merge whose file is in place, the picture of the merged file
+/// at `host` (named `shown`) into `picture`, `width` pixels wide; nothing said
+/// on the console. Fails the run at any fault, saying that the merged file is
+/// whole.
 void preview_merged(std::string host, std::string shown, const std::string& picture, int width);
 
 }  // namespace quorvane

@@ -6,11 +6,11 @@
 
 namespace quorvane {
 
-/// Infinities and NaN have no integer; they are given the nearest one there is:
+/// Gives infinities and NaN, which have no integer, the nearest one there is:
 /// the largest finite double of their sign, and 0 for NaN.
 double not_finite(double v);
 
-/// A vertex coordinate: floor(v + 0.5), computed exactly, so 12.5 gives 13,
+/// Rounds a vertex coordinate: floor(v + 0.5), computed exactly, so 12.5 gives 13,
 /// -12.5 gives -12, -3.0 gives -3 and 0.49999999999999994 gives 0. This is
 /// the value an 80-bit extended sum followed by floor gives, on every platform.
 /// Infinities give the largest finite double of their sign, NaN gives 0.
@@ -22,7 +22,7 @@ inline double half_up(double v) {
   return std::isfinite(result) ? result : not_finite(v);
 }
 
-/// A header extent: truncation toward zero (-3.7 gives -3), with the same
+/// Rounds a header extent: truncation toward zero (-3.7 gives -3), with the same
 /// treatment of infinities and NaN.
 inline double toward_zero(double v) {
   double result = std::trunc(v);

@@ -32,7 +32,7 @@ void on_failure(std::function<void()> stop);
 
 /// Ends the run: see above.
 [[noreturn]] void fail(const std::string& what);
-/// What every failure's line says from now on, after its reason: for what
+/// Sets what every failure's line says from now on, after its reason: for what
 /// is done already (a merged file in place before its picture is drawn).
 void also_say(std::string after);
 /// Fails the run if the console could not be written.
@@ -40,16 +40,16 @@ void check_console();
 /// Fails the run on a failed write of the file written (`error` an errno value, or 0).
 void check_output(int error);
 
-/// "composed (host)": a path as the operator gave it and where it leads.
+/// Describes a path as the operator gave it and where it leads: "composed (host)".
 std::string describe(const std::string& composed, const std::string& host);
-/// The reason of a failed write, in an operator's words where the system's are not.
+/// Gives the reason of a failed write, in an operator's words where the system's are not.
 std::string reason(int error);
 
 /// Opens the file to write at `host`, named `shown` in messages, as a
 /// `role` ("merged file", "converted file"), or fails the run saying why it
 /// cannot be.
 std::FILE* open_output(const std::string& host, const std::string& shown, const char* role);
-/// Where the file written leads, as opened.
+/// Tells where the file written leads, as opened.
 const std::string& output_host();
 /// Puts the file written in place, whole; fails the run if it cannot be.
 void commit_output();

@@ -9,14 +9,14 @@
 
 namespace quorvane {
 
-/// True when `bytes` are well-formed UTF-8 (ASCII included).
+/// Tells whether `bytes` are well-formed UTF-8 (ASCII included).
 bool valid_utf8(std::string_view bytes);
 
 #ifdef _WIN32
-/// UTF-8 to UTF-16 and back (an ill-formed sequence becomes U+FFFD).
+/// Converts UTF-8 to UTF-16 and back (an ill-formed sequence becomes U+FFFD).
 std::wstring widen(std::string_view utf8);
 std::string narrow(std::wstring_view utf16);
-/// An answer read from a pipe or a file: as it stands when it is UTF-8,
+/// Converts an answer read from a pipe or a file to UTF-8: as it stands when it is UTF-8,
 /// otherwise decoded from the ANSI code page.
 std::string answer_as_utf8(std::string_view bytes);
 #endif

@@ -17,7 +17,7 @@
 
 namespace quorvane {
 
-/// True when `token` is a decimal integer within 32 bits, a sign and leading
+/// Tells whether `token` is a decimal integer within 32 bits, a sign and leading
 /// zeros allowed, and nothing else; its value in `value`.
 bool whole_integer(std::string_view token, std::int32_t& value);
 
@@ -31,11 +31,11 @@ class ByteSource {
   virtual ~ByteSource() = default;
   /// Stores up to `size` bytes at `into`.
   virtual Result read(char* into, std::size_t size) = 0;
-  /// All of the input, when it lies in memory already, followed by at least
+  /// Gives all of the input, when it lies in memory already, followed by at least
   /// 64 readable bytes; empty when it must be read.
   virtual std::string_view whole() { return {}; }
-  /// For an input that lies in memory: its bytes before `offset` will not be
-  /// looked at again, or hardly ever.
+  /// Lets go of the bytes before `offset` of an input that lies in memory: they
+  /// will not be looked at again, or hardly ever.
   virtual void let_go(std::uint64_t offset) { (void)offset; }
 };
 
@@ -68,7 +68,7 @@ class FileSource : public ByteSource {
   std::uint64_t let_go_ = 0;  // pages before this offset have been let go
 };
 
-/// The fault note of the mapped input that holds `address`, or null. Safe to
+/// Finds the fault note of the mapped input that holds `address`, or null. Safe to
 /// call from a signal handler.
 const char* mapped_input_note(const void* address);
 
@@ -135,23 +135,25 @@ class TokenStream {
  public:
   static constexpr std::size_t kDefaultBlock = 256 * 1024;
 
-  /// With `prefetch`, a thread of the stream's own reads the blocks ahead and
-  /// indexes their tokens while the current one is being read.
+  /// Reads the tokens of `source` a block at a time. With `prefetch`, a thread of
+  /// the stream's own reads the blocks ahead and indexes their tokens while the
+  /// current one is being read.
   explicit TokenStream(std::unique_ptr<ByteSource> source, std::size_t block = kDefaultBlock,
                        bool prefetch = false);
   ~TokenStream();
   TokenStream(const TokenStream&) = delete;
   TokenStream& operator=(const TokenStream&) = delete;
 
-  /// "%s": skips whitespace and takes the following run of non-whitespace bytes.
+  /// Reads as "%s" does: skips whitespace and takes the following run of
+  /// non-whitespace bytes.
   bool read_string(Token& texte) {
     const char *first, *last;
     if (!next_token(first, last)) return false;
     texte.assign_padded(first, last);  // the buffer has kSlack bytes after its end
     return true;
   }
-  /// "%s" for a token that is only looked at: it stays where it lies, and
-  /// the view holds until the next read.
+  /// Reads as "%s" does a token that is only looked at: it stays where it lies,
+  /// and the view holds until the next read.
   bool read_view(std::string_view& token) {
     const char *first, *last;
     if (!next_token(first, last)) return false;
@@ -164,9 +166,10 @@ class TokenStream {
     texte.assign(first, last);
     return true;
   }
-  /// "%d": an optional sign and decimal digits; beyond 32 bits the value saturates.
+  /// Reads as "%d" does: an optional sign and decimal digits; beyond 32 bits the
+  /// value saturates.
   bool read_int(std::int32_t& val);
-  /// read_int for a token that is a plain integer, read whole: up to 9 digits,
+  /// Reads as read_int does a token that is a plain integer, read whole: up to 9 digits,
   /// without a sign or a leading zero, so that its text is the one "%d"
   /// writes. Gives its digits where they lie, 16 bytes of them readable;
   /// anything else is left unread, and false returned.
@@ -192,12 +195,12 @@ class TokenStream {
     cursor_ = k + 1;
     return true;
   }
-  /// "%lf": a decimal real (12, 12.5, .5, 5., -1.2e3), correctly rounded.
+  /// Reads as "%lf" does: a decimal real (12, 12.5, .5, 5., -1.2e3), correctly rounded.
   /// Infinities, NaNs and hexadecimal forms are not numbers here. An exponent
   /// marker without digits ("1e", "1e+") is consumed and the value before it kept.
   bool read_real(double& dval) { return scan_real<true, false, false>(dval); }
-  /// read_real for a coordinate about to be rounded half up, which must be its
-  /// token whole and a decimal number to the end (false otherwise). When the text
+  /// Reads as read_real does a coordinate about to be rounded half up, which must be
+  /// its token whole and a decimal number to the end (false otherwise). When the text
   /// read tells the rounded value without the double (up to 15 digits, no
   /// exponent, an integer part written without leading zeros), `text` and
   /// `length` give the sign and digits of the integer part where they lie,
@@ -208,27 +211,27 @@ class TokenStream {
     text = nullptr;
     return scan_real<true, true, true>(dval, &text, &length, &up);
   }
-  /// read_real for a value nobody looks at: the same bytes consumed, no conversion.
+  /// Skips a value nobody looks at: the same bytes as read_real consumed, no conversion.
   [[gnu::always_inline]] bool skip_real() {
     double unused;
     return scan_real<false, false, false>(unused);
   }
 
-  /// True when the last read took its token whole: what follows is
+  /// Tells whether the last read took its token whole: what follows is
   /// whitespace, or the end of the input.
   bool took_whole() const;
-  /// True when an integer read since clear_overflow() went beyond 32 bits
+  /// Tells whether an integer read since clear_overflow() went beyond 32 bits
   /// (its value saturated).
   bool overflowed() const { return overflowed_; }
   void clear_overflow() { overflowed_ = false; }
-  /// Where the first token at or after `offset` begins, `offset` being one
+  /// Finds where the first token at or after `offset` begins, `offset` being one
   /// the last read started from; kNoToken when the input ends first.
   std::uint64_t token_after(std::uint64_t offset) const;
   static constexpr std::uint64_t kNoToken = ~std::uint64_t{0};
-  /// The line (from 1, counted by line feeds) of `offset`, the start of a
+  /// Gives the line (from 1, counted by line feeds) of `offset`, the start of a
   /// token the last read took or of one held.
   std::uint64_t line_of(std::uint64_t offset) const;
-  /// The token that begins at `offset`, as line_of() allows it.
+  /// Gives the token that begins at `offset`, as line_of() allows it.
   std::string_view text_at(std::uint64_t offset) const;
   /// Keeps the line of `offset` (one the last read began at) until
   /// release(), so that line_of() may still tell it once the reads have gone
@@ -239,15 +242,15 @@ class TokenStream {
     holding_ = true;
   }
   void release() { holding_ = false; }
-  /// Once the input has ended: the line after its last line feed.
+  /// Gives, once the input has ended, the line after its last line feed.
   std::uint64_t end_line() const { return lines_in_input_ + 1; }
 
-  /// True once a NUL byte has ended the input (before any Ctrl-Z).
+  /// Tells whether a NUL byte has ended the input (before any Ctrl-Z).
   bool stopped_at_nul() const { return stopped_at_nul_; }
-  /// True once a Ctrl-Z has ended the input, with more than blanks after it
+  /// Tells whether a Ctrl-Z has ended the input, with more than blanks after it
   /// (Ctrl-Z and NUL bytes count as blanks there): the passes would lose it.
   bool text_after_stop() const { return text_after_stop_; }
-  /// True when the input begins with `bytes`; before any read.
+  /// Tells whether the input begins with `bytes`; before any read.
   bool begins_with(std::string_view bytes);
   /// Shows `see` the tokens after the last one read, one at a time, without
   /// reading them, until it returns false or the input ends; the reads go on
@@ -267,22 +270,23 @@ class TokenStream {
     return found != Held::kBeyond;
   }
   bool eof() const { return eof_; }
-  /// errno value of a failed read of the source, 0 if none; a failed read ends the stream.
+  /// Gives the errno value of a failed read of the source, 0 if none; a failed read
+  /// ends the stream.
   int error() const { return error_; }
-  /// Offset in the input of the next byte to be read.
+  /// Gives the offset in the input of the next byte to be read.
   std::uint64_t position() const { return origin_ + pos_; }
-  /// Size of the buffer, for the tests of its growth.
+  /// Gives the size of the buffer, for the tests of its growth.
   std::size_t buffer_size() const { return in_place_ ? 0 : buffer_.size() - kSlack; }
   /// Makes a stream made without `prefetch` read ahead after all; nothing
   /// changes once a read has been made.
   void read_ahead();
-  /// Whether streams made from now on may index with 32-byte vectors where
+  /// Sets whether streams made from now on may index with 32-byte vectors where
   /// the processor has them (they do unless told otherwise): for the tests
   /// that hold both ways against each other.
   static void allow_wide_index(bool allowed);
-  /// True when the input is read where it lies in memory, without a copy.
+  /// Tells whether the input is read where it lies in memory, without a copy.
   bool in_place() const { return in_place_; }
-  /// From any thread: the stream ends at its next block, as if the input
+  /// Ends the stream at its next block, from any thread, as if the input
   /// ended there. A pass of a run that has failed stops so, within a block.
   void stop() { stop_.store(true, std::memory_order_relaxed); }
 
