@@ -171,13 +171,11 @@ class Converter {
   std::unique_ptr<Reading> reading_;
 };
 
-/// Why a conversion with --layer NAME fails when no polyline of model space
-/// is on that layer, the names quoted: no polyline of its model space is on
-/// layer "PLOTS"; its polylines are on "Plot lines", "forêt".
-
 /// Tells why a conversion for the second drawing of a merge gives it nothing:
 /// `layer` named with --layer holds no polyline, or (without it) none is on
-/// HA_6292; the layers that hold polylines, with their counts, are named.
+/// HA_6292; the layers that hold polylines, with their counts, are named,
+/// quoted: no polyline of its model space is on layer "PLOTS"; its
+/// polylines are on "Plot lines" (3), "forêt" (1).
 std::string gives_the_merge_nothing(const ConvertReport& report,
                                     const std::optional<std::string>& layer);
 

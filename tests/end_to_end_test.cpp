@@ -889,7 +889,9 @@ TEST_F(EndToEnd, DrawsAPictureOfADrawing) {
     }
     EXPECT_EQ(picture.starts_with("<?xml"), c.drawn) << picture.substr(0, 80);
     EXPECT_NE(picture.find(c.shows), std::string::npos) << picture;
-    if (!c.drawn) EXPECT_EQ(here.read("earlier.svg"), "an earlier picture");
+    if (!c.drawn) {
+      EXPECT_EQ(here.read("earlier.svg"), "an earlier picture");
+    }
     EXPECT_EQ(hidden_files(here.path()), "");
   }
   // At the end of a merge: a picture that cannot be made fails the run, the merge done.
