@@ -256,7 +256,9 @@ class MergeSite : public PassSite {
         break;
     }
     if (!f2.stream) {
-      // Once more from its start, for a copy made again; it must be the file read before.
+      // Ended by end_of_reading after its copy into a part that could not be
+      // written whole: once more from its start, for a copy made again; it
+      // must be the file read before.
       Input again = open_stream(nomim2, /*ahead=*/true, /*regular_only=*/false, converted[1].get());
       if (!(again.stamp == f2.stamp)) changed(f2);
       f2 = std::move(again);

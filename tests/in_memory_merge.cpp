@@ -56,6 +56,7 @@ MergeResult in_memory_merge(const std::string& first, const std::string& second,
     MemorySite site(first, second, block, result);
     MergePasses passes(site, console, f3);
     passes.run(shadowed ? MergePasses::Mode::kSideBySide : MergePasses::Mode::kInTurn, part);
+    passes.stop();  // a run ended at a fault of the first input leaves the second copy going
     close_out(f3);
     int error = f3.close();
     if (write_error != nullptr) *write_error = error;
