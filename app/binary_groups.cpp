@@ -1,5 +1,6 @@
 #include "binary_groups.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -183,6 +184,32 @@ bool BinaryGroupReader::next(Group& group) {
   group.line = line();
   ++pairs_;
   return true;
+}
+
+DrawingPairs::DrawingPairs(ByteSource& input, bool ahead) : replay_(input) {
+  std::string& head = replay_.head;
+  head.resize(kBinaryDxf.size());
+  std::size_t taken = 0;
+  for (ByteSource::Result got{1, 0}; taken < head.size() && got.count > 0 && got.error == 0;
+       taken += got.count) {
+    got = input.read(head.data() + taken, head.size() - taken);
+  }
+  head.resize(taken);
+  if (head == kBinaryDxf) {
+    pairs_ = std::make_unique<BinaryGroupReader>(replay_);
+  } else if (ahead) {
+    pairs_ = std::make_unique<GroupsAhead>(replay_);
+  } else {
+    pairs_ = std::make_unique<GroupReader>(replay_);
+  }
+}
+
+ByteSource::Result DrawingPairs::Replay::read(char* into, std::size_t size) {
+  if (given_ == head.size()) return rest_.read(into, size);
+  const std::size_t count = std::min(size, head.size() - given_);
+  std::memcpy(into, head.data() + given_, count);
+  given_ += count;
+  return {count, 0};
 }
 
 }  // namespace quorvane

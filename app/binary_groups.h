@@ -13,6 +13,7 @@
 #define QUORVANE_BINARY_GROUPS_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,33 @@ class BinaryGroupReader : public GroupSource {
   std::uint64_t pairs_ = 0;
   Fault fault_;
   int error_ = 0;
+};
+
+/// The pairs of a drawing read from `input`: as a binary drawing where it
+/// begins with kBinaryDxf, otherwise as text, read ahead on a thread of their
+/// own with `ahead`. The bytes read to tell which are given again, first.
+class DrawingPairs {
+ public:
+  DrawingPairs(ByteSource& input, bool ahead);
+  DrawingPairs(const DrawingPairs&) = delete;
+  DrawingPairs& operator=(const DrawingPairs&) = delete;
+  GroupSource& pairs() { return *pairs_; }
+
+ private:
+  // The bytes read already, then the rest of the input.
+  class Replay : public ByteSource {
+   public:
+    explicit Replay(ByteSource& rest) : rest_(rest) {}
+    Result read(char* into, std::size_t size) override;
+    std::string head;
+
+   private:
+    std::size_t given_ = 0;
+    ByteSource& rest_;
+  };
+
+  Replay replay_;
+  std::unique_ptr<GroupSource> pairs_;  // reads replay_: goes first
 };
 
 }  // namespace quorvane

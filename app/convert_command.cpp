@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -21,33 +20,10 @@ using run::f3;
 
 namespace {
 
-std::unique_ptr<GroupSource> groups;  // the pairs of the drawing being converted
+std::unique_ptr<DrawingPairs> groups;  // the pairs of the drawing being converted
 
 const char* changed_while_converted = ": it changed while it was being converted";
 
-#ifdef _WIN32
-constexpr char kSeparators[] = "/\\";
-#else
-constexpr char kSeparators[] = "/";
-#endif
-
-// The bytes read already to tell what the drawing is, then the rest of it.
-class Replay : public ByteSource {
- public:
-  Replay(std::string head, ByteSource& rest) : head_(std::move(head)), rest_(rest) {}
-  Result read(char* into, std::size_t size) override {
-    if (given_ == head_.size()) return rest_.read(into, size);
-    const std::size_t count = std::min(size, head_.size() - given_);
-    std::memcpy(into, head_.data() + given_, count);
-    given_ += count;
-    return {count, 0};
-  }
-
- private:
-  std::string head_;
-  std::size_t given_ = 0;
-  ByteSource& rest_;
-};
 
 // Reads the drawing `file`, named `shown` in messages, and writes it
 // converted into f3; fails the run at a fault of the drawing, a failed read,
@@ -59,25 +35,11 @@ ConvertReport convert(std::FILE* file, const std::string& shown, const ConvertOp
   if (!stamp_of(file, stamp)) stamp = FileStamp{};
   std::setvbuf(file, nullptr, _IONBF, 0);  // the reader reads whole blocks itself
   FileReader input(file);
-  // Its first bytes tell a binary drawing from one saved as text.
-  std::string head(kBinaryDxf.size(), '\0');
-  std::size_t taken = 0;
-  for (ByteSource::Result got{1, 0}; taken < head.size() && got.count > 0 && got.error == 0;
-       taken += got.count) {
-    got = input.read(head.data() + taken, head.size() - taken);
-  }
-  head.resize(taken);
-  Replay source(head, input);
-  if (head == kBinaryDxf) {
-    groups = std::make_unique<BinaryGroupReader>(source);
-  } else if (stamp.regular) {
-    groups = std::make_unique<GroupsAhead>(source);  // on a thread of its own, beside the conversion
-  } else {
-    groups = std::make_unique<GroupReader>(source);
-  }
-  Converter converter(*groups, options);
+  // A regular file is read ahead, on a thread of its own, beside the conversion.
+  groups = std::make_unique<DrawingPairs>(input, stamp.regular);
+  Converter converter(groups->pairs(), options);
   const bool whole = converter.run(*f3);
-  const int read_error = groups->error();
+  const int read_error = groups->pairs().error();
   const Fault fault = converter.fault();
   groups.reset();  // a drawing may go on after its EOF: the reading stops here
   FileStamp now;
@@ -121,11 +83,6 @@ void convert_command(const Command& command) {
   if (descriptor < 0 ? same_file(command.output, input) : same_file(descriptor, input)) {
     fail("refusing to write " + output_shown + ": it is the same file as the drawing to convert, " +
          input_shown);
-  }
-  // A folder that is not there is named as such, as the merge names it.
-  const std::string folder = command.output.substr(0, command.output.find_last_of(kSeparators));
-  if (descriptor < 0 && folder != command.output && !folder.empty() && !folder_exists(folder)) {
-    fail("cannot create " + output_shown + ": there is no folder " + printable(folder));
   }
   std::FILE* target = run::open_output(command.output, output_shown, "converted file");
   // The header may be known only at the end: a FIFO or a device, which

@@ -12,54 +12,9 @@
 
 namespace quorvane {
 
-namespace {
-
-// Whether a decimal that std::from_chars finds beyond the range of a double
-// lies below it rather than above it: the power of ten of its first digit
-// other than 0 is negative.
-bool too_small(std::string_view text) {
-  std::size_t i = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
-  std::int64_t whole = 0, first = 0;  // digits before the point; the first non-zero's place
-  bool point = false, found = false;
-  std::int64_t after = 0;  // digits after the point
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '.') {
-      point = true;
-    } else if (c >= '0' && c <= '9') {
-      if (point)
-        ++after;
-      else
-        ++whole;
-      if (!found && c != '0') {
-        found = true;
-        first = point ? -after : whole;  // counted from the point: 1 for units, -1 for tenths
-      }
-    } else {
-      break;
-    }
-  }
-  if (!found) return true;  // zero, whatever its exponent
-  std::int64_t power = first > 0 ? whole - first : first;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    const bool down = i < text.size() && text[i] == '-';
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-    std::int64_t exponent = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-      exponent = std::min<std::int64_t>(exponent * 10 + (text[i] - '0'), 1 << 20);
-    }
-    power += down ? -exponent : exponent;
-  }
-  return power < 0;
-}
-
-// A decimal number as DXF holds it; false when the text is none. With
-// `shortest`, whether std::to_chars writes the value as the text itself: a
-// plain decimal of at most 15 significant digits (no other decimal of so few
-// digits reads as the same double), without a needless zero or sign, and no
-// longer than its scientific form. Most drawings hold their coordinates so.
-bool parse_number(std::string_view text, double& value, bool* shortest = nullptr) {
+// Most drawings hold their coordinates in their shortest form, which is
+// then copied as it stands.
+bool parse_number(std::string_view text, double& value, bool* shortest) {
   text = trimmed(text);
   if (shortest != nullptr) *shortest = false;
   const bool plus = !text.empty() && text.front() == '+';
@@ -112,12 +67,13 @@ bool parse_number(std::string_view text, double& value, bool* shortest = nullptr
   if (error == std::errc::result_out_of_range) {
     // Beyond the range of a double: 0 below it, as strtod and ezdxf read it;
     // an infinity above it, which the caller refuses.
-    value = too_small(text) ? 0.0 : HUGE_VAL;
-    if (negative) value = -value;
+    value = std::strtod(std::string(text).c_str(), nullptr);
     return true;
   }
   return error == std::errc{};
 }
+
+namespace {
 
 // Shortest text that reads back as the same double; -0 is written 0.
 struct Number {
@@ -405,7 +361,9 @@ struct Converter::Entity {
   bool bulged = false;            // a VERTEX's
   bool has_z = false;
   double extrusion[3] = {0, 0, 1};
-  Held::Point* point = nullptr;  // an LWPOLYLINE's last, filled in where it is held
+  // The last vertex of an LWPOLYLINE, or of a HATCH's polyline path, filled
+  // in where it is held.
+  Held::Point* point = nullptr;
 
   // The entity's type, of those read.
   std::string name() const {
@@ -463,8 +421,6 @@ struct Converter::Hatch {
   // The path being read.
   bool in_path = false, polyline = false, closed = false;
   bool spline = false, ellipse = false, sourced = false;  // left out for these
-  // A polyline path: its last vertex, filled in where it is held.
-  Held::Point* point = nullptr;
   // An edge path: the edge being read (1 line, 2 circular arc, 3 elliptic
   // arc, 4 spline; 0 before the first), then the ends of those before.
   std::int32_t edge = 0;
@@ -493,7 +449,6 @@ struct Converter::Hatch {
     polyline = is_polyline;
     closed = !is_polyline;  // an edge path is a loop; a polyline path says
     spline = ellipse = sourced = false;
-    point = nullptr;
     edge = 0;
     edges = 0;
   }
@@ -526,8 +481,7 @@ struct Converter::Reading {
   double own[6] = {};
   bool own_set[6] = {};
   bool own_bad = false;
-  bool own_usable = false;  // written first in the header, kept if they enclose the vertices
-  Extents own_extents;
+  Extents own_extents;  // written first in the header where usable, kept if they enclose the vertices
   bool entities_reached = false;
   bool eof = false;
   bool encoding_known = false;
@@ -731,7 +685,6 @@ void Converter::reach_entities() {
   if (why == NotOwn::kNone) {
     extents = Extents{v[0], v[1], plots ? 0.0 : v[2], v[3], v[4], plots ? 0.0 : v[5]};
   }
-  s.own_usable = why == NotOwn::kNone;
   s.own_extents = extents;
   report_.not_own = why;
   header_ = converted_header(extents);
@@ -746,9 +699,8 @@ void Converter::end_extents() {
   const bool enclosing = report_.vertices == 0 ||
                          (o.min_x <= v.min_x && o.min_y <= v.min_y && o.min_alt <= v.min_alt &&
                           v.max_x <= o.max_x && v.max_y <= o.max_y && v.max_alt <= o.max_alt);
-  report_.own_extents = s.own_usable && enclosing;
-  if (report_.own_extents) return;
-  if (s.own_usable) {
+  if (report_.not_own == ConvertReport::NotOwn::kNone) {  // the drawing's own, usable
+    if (enclosing) return;
     report_.not_own = ConvertReport::NotOwn::kApart;
     report_.own = o;
   }
@@ -819,18 +771,14 @@ void Converter::entity_group(const Group& group) {
       break;
     case 10:
       if (e.kind == Entity::Kind::kLwpolyline) {
-        int error = 0;
-        e.point = held_->next(error);
-        if (holding(error)) coordinate(group, e.point->x);
+        held_vertex(group);
       } else {
         coordinate(group, e.x);
       }
       break;
     case 20:
       if (e.kind == Entity::Kind::kLwpolyline) {
-        int error = 0;
-        if (e.point == nullptr) e.point = held_->next(error);
-        if (holding(error)) coordinate(group, e.point->y);
+        held_vertex(group);
       } else {
         coordinate(group, e.y);
       }
@@ -843,11 +791,9 @@ void Converter::entity_group(const Group& group) {
       break;
     case 42: {
       double bulge = 0;
-      if (e.kind == Entity::Kind::kLwpolyline && e.point == nullptr) break;
-      if (!number(group, bulge)) break;
       if (e.kind == Entity::Kind::kLwpolyline) {
-        e.point->bulged = bulge != 0;
-      } else {
+        held_vertex(group);
+      } else if (number(group, bulge)) {
         e.bulged = bulge != 0;
       }
       break;
@@ -925,7 +871,7 @@ const TextEncoding& Converter::encoding() {
   if (!s.encoding_known) {
     s.encoding = text_encoding(s.acadver, s.codepage);
     s.encoding_known = true;
-    if (!s.encoding.utf8 && !s.encoding.known_code_page) {
+    if (!s.encoding.utf8 && !s.encoding.known_code_page()) {
       report_.unknown_code_page = s.encoding.code_page;
     }
   }
@@ -1068,7 +1014,7 @@ void Converter::end_polyline() {
   if (p.stage == Pending::Stage::kWritten && p.vertices == 0) {
     leave_out("polyline without vertices");  // which readers would not all show
   } else if (p.stage == Pending::Stage::kWritten) {
-    if (p.closed && p.last_bulged && p.vertices > 1) ++report_.bulged_segments;
+    if (p.closed && p.last_bulged) ++report_.bulged_segments;  // a whole circle's one vertex too
     out_->text("  0\r\nSEQEND\r\n  8");
     out_->text(p.layer);
   }
@@ -1146,7 +1092,10 @@ void Converter::path_group(const Group& group) {
   std::int32_t value = 0;
   if (group.code == 92) {
     end_path();
-    if (integer(group, value)) h.start_path((value & 2) != 0);
+    if (integer(group, value)) {
+      h.start_path((value & 2) != 0);
+      entity_->point = nullptr;
+    }
     return;
   }
   if (!h.in_path) {
@@ -1157,23 +1106,11 @@ void Converter::path_group(const Group& group) {
   }
   if (h.polyline) {
     switch (group.code) {
-      case 10: {
-        int error = 0;
-        h.point = held_->next(error);
-        if (holding(error)) coordinate(group, h.point->x);
+      case 10:
+      case 20:
+      case 42:
+        held_vertex(group);
         break;
-      }
-      case 20: {
-        int error = 0;
-        if (h.point == nullptr) h.point = held_->next(error);
-        if (holding(error)) coordinate(group, h.point->y);
-        break;
-      }
-      case 42: {
-        double bulge = 0;
-        if (h.point != nullptr && number(group, bulge)) h.point->bulged = bulge != 0;
-        break;
-      }
       case 73:
         if (integer(group, value)) h.closed = value != 0;
         break;
@@ -1290,6 +1227,28 @@ void Converter::end_edge() {
   h.last = end;
 }
 
+void Converter::held_vertex(const Group& group) {
+  Held::Point*& point = entity_->point;
+  int error = 0;
+  switch (group.code) {
+    case 10:
+      point = held_->next(error);
+      if (holding(error)) coordinate(group, point->x);
+      break;
+    case 20:
+      if (point == nullptr) point = held_->next(error);
+      if (holding(error)) coordinate(group, point->y);
+      break;
+    case 42: {
+      double bulge = 0;
+      if (point != nullptr && number(group, bulge)) point->bulged = bulge != 0;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
 bool Converter::hold_end(const Coordinate& x, const Coordinate& y, bool bulged) {
   return holding(held_->add({x, y, bulged}));
 }
@@ -1325,10 +1284,10 @@ std::string plural(std::uint64_t n, const std::string& one, const std::string& m
 // Whose the header's extents are, and why.
 std::string extents_said(const ConvertReport& r, bool contours) {
   using NotOwn = ConvertReport::NotOwn;
-  if (r.own_extents) return "the drawing's own";
   std::string why = "of the vertices written: ";
   switch (r.not_own) {
     case NotOwn::kNone:
+      return "the drawing's own";
     case NotOwn::kAbsent:
       return why + "the drawing has none of its own";
     case NotOwn::kUnreadable:
@@ -1356,6 +1315,7 @@ std::string gives_the_merge_nothing(const ConvertReport& report,
                                     const std::optional<std::string>& layer) {
   std::string layers;
   for (const ConvertReport::Layer& held : report.layers) {
+    if (held.polylines == 0) continue;  // its polylines had no vertex: none was written
     layers += (layers.empty() ? "" : ", ") + in_quotes(held.name) + " (" +
               std::to_string(held.polylines) + ")";
   }

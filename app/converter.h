@@ -65,15 +65,23 @@ struct ConvertReport {
   };
   std::vector<Layer> layers;  ///< the first layers that hold polylines of model space
   bool more_layers = false;   ///< beyond those listed
-  bool own_extents = false;         ///< the header's extents are the drawing's own
-  /// Otherwise, why not: the drawing has none, they cannot be read, their
-  /// minimum lies above their maximum, they lie beyond 1e20, or they do not
-  /// enclose every vertex written.
+  /// Why the header's extents are not the drawing's own (kNone: they are):
+  /// the drawing has none, they cannot be read, their minimum lies above
+  /// their maximum, they lie beyond 1e20, or they do not enclose every
+  /// vertex written.
   enum class NotOwn { kNone, kAbsent, kUnreadable, kDisordered, kBeyond, kApart };
   NotOwn not_own = NotOwn::kNone;
   Extents own;      ///< the drawing's own, when they do not enclose the vertices (z 0 for ha)
   Extents extents;  ///< of the vertices written (z 0 for ha)
 };
+
+/// Reads a decimal number as DXF holds it, blanks around it and a '+' allowed;
+/// false when the text is none. Beyond the range of a double: 0 below it,
+/// an infinity above it. With `shortest`, tells whether std::to_chars writes
+/// the value as the text itself: a plain decimal of at most 15 significant
+/// digits (no other decimal of so few digits reads as the same double),
+/// without a needless zero or sign, and no longer than its scientific form.
+bool parse_number(std::string_view text, double& value, bool* shortest = nullptr);
 
 /// Composes the HEADER and the opening of the ENTITIES section of a converted drawing,
 /// every line ended by CR LF; its extents right-aligned in 24 columns, so
@@ -134,6 +142,10 @@ class Converter {
   void hatch_group(const Group& group);
   void path_group(const Group& group);
   void end_edge();
+  // Takes the x (10), y (20) or bulge (42) of a vertex that is held: an
+  // LWPOLYLINE's, or a HATCH polyline path's. An x begins a vertex, and so
+  // does a y that comes without one.
+  void held_vertex(const Group& group);
   // Holds a vertex of a HATCH's edge path; false at a fault.
   bool hold_end(const Coordinate& x, const Coordinate& y, bool bulged);
   void end_path();

@@ -97,16 +97,38 @@ std::FILE* create_part(const std::string& beside) {
   return file;
 }
 
-std::FILE* temporary_file() { return std::tmpfile(); }
+namespace {
+
+// A file without a name in the system's temporary folder ($TMPDIR, or /tmp),
+// open for reading and writing; -1, errno set, when none can be made.
+int unnamed_file() {
+  const char* folder = std::getenv("TMPDIR");
+  if (folder == nullptr || *folder == '\0') folder = "/tmp";
+  int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return fd;
+  // A file system without such files: one with a name, taken away at once.
+  std::string name = std::string(folder) + "/.quorvane-XXXXXX";
+  fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) unlink(name.c_str());
+  return fd;
+}
+
+}  // namespace
+
+std::FILE* temporary_file() {
+  const int fd = unnamed_file();
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, "w+b");
+  if (file == nullptr) close(fd);
+  return file;
+}
 
 TemporaryFile::~TemporaryFile() {
   if (fd_ >= 0) close(fd_);
 }
 
 std::FILE* TemporaryFile::create() {
-  const char* folder = std::getenv("TMPDIR");
-  if (folder == nullptr || *folder == '\0') folder = "/tmp";
-  fd_ = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  fd_ = unnamed_file();
   if (fd_ < 0) return nullptr;
   const int writing = dup(fd_);
   if (writing < 0) return nullptr;

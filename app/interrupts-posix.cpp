@@ -62,6 +62,11 @@ void hold_interrupts_to_the_end() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+void release_interrupts() {
+  sigset_t set = interrupt_set();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 static_assert(sizeof(sigset_t) <= 256, "room for a signal mask");
 
 InterruptsHeld::InterruptsHeld() {

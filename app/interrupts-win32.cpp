@@ -46,6 +46,7 @@ void on_interrupt(void (*abandon)()) {
 }
 
 void hold_interrupts_to_the_end() { held_to_the_end.store(true); }
+void release_interrupts() { held_to_the_end.store(false); }
 
 InterruptsHeld::InterruptsHeld() { std::memset(saved_, 0, sizeof saved_); }
 InterruptsHeld::~InterruptsHeld() = default;

@@ -18,6 +18,9 @@ void on_interrupt(void (*abandon)());
 /// have no effect: for the moment the merged file takes its name, after which
 /// the run is over.
 void hold_interrupts_to_the_end();
+/// Lets interrupts act again, one held meanwhile at once: for a file written
+/// after the one put in place (the picture drawn after a merge).
+void release_interrupts();
 
 /// Keeps the interrupt signals away from the calling thread until restored:
 /// threads started meanwhile inherit it, so that the handler always runs on

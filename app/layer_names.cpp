@@ -136,7 +136,7 @@ TextEncoding text_encoding(std::string_view acadver, std::string_view dwgcodepag
   TextEncoding encoding;
   encoding.utf8 = acadver.size() == 6 && acadver.starts_with("AC") && acadver >= "AC1021";
   if (!dwgcodepage.empty()) encoding.code_page = std::string(dwgcodepage);
-  encoding.known_code_page = find_code_page(encoding.code_page) != nullptr;
+  encoding.page = find_code_page(encoding.code_page);
   return encoding;
 }
 
@@ -147,8 +147,7 @@ std::string decode_name(std::string_view stored, const TextEncoding& encoding) {
   if (ascii || encoding.utf8) {
     points = from_utf8(stored);
   } else {
-    const CodePage* page = find_code_page(encoding.code_page);
-    if (page == nullptr) page = find_code_page("ANSI_1252");
+    const CodePage* page = encoding.page != nullptr ? encoding.page : find_code_page("ANSI_1252");
     points = decode(stored, *page);
   }
   std::string out;

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "code_pages.h"
+
 namespace quorvane {
 
 /// How a drawing stores the text beyond ASCII: UTF-8 from AutoCAD 2007 on
@@ -17,9 +19,10 @@ namespace quorvane {
 struct TextEncoding {
   bool utf8 = false;
   std::string code_page = "ANSI_1252";
-  /// Whether `code_page` is one that DXF names; text in any other is read
-  /// as Windows-1252.
-  bool known_code_page = true;
+  /// The code page `code_page` names, or null where it is none that DXF
+  /// names: text is then read as Windows-1252.
+  const CodePage* page = find_code_page("ANSI_1252");
+  bool known_code_page() const { return page != nullptr; }
 };
 
 /// Tells the encoding a drawing's $ACADVER and $DWGCODEPAGE give (their values

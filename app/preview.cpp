@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "converter.h"
 #include "keywords.h"
 
 namespace quorvane {
@@ -50,14 +51,7 @@ class Polylines {
   explicit Polylines(Visit& visit) : visit_(visit) {}
 
   bool number(const Group& group, double& value, Fault& fault) {
-    std::string_view text = trimmed(group.value);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error == std::errc::result_out_of_range && end == text.data() + text.size()) {
-      value = std::strtod(std::string(text).c_str(), nullptr);  // an infinity, or 0
-      return true;
-    }
-    if (error == std::errc{} && end == text.data() + text.size()) return true;
+    if (parse_number(group.value, value)) return true;  // beyond a double: an infinity, or 0
     fault = Fault{group.value_line(), "expected a number for the group code " +
                                           std::to_string(group.code) + ", found " +
                                           shown(group.value)};
@@ -312,8 +306,6 @@ struct Drawing : Polylines::Visit {
     for (auto& cells : inked_) cells.assign(columns_ * rows, false);
   }
 
-  std::uint64_t points = 0;
-
   void extent(bool, int, double) override {}
   void begin(std::string_view layer, bool closed) override {
     const bool curve = layer == CURVE;
@@ -366,7 +358,6 @@ struct Drawing : Polylines::Visit {
       if (cell_of_first_ < inked.size() && inked[cell_of_first_]) return;
       if (cell_of_first_ < inked.size()) inked[cell_of_first_] = true;
     }
-    ++points;
     if (pending_ && (pending_x_ != last_x_ || pending_y_ != last_y_)) take_pending();
     if (path_.back() == 'l') path_ += "1 0";  // a polyline within a pixel: a dot
     if (closed_) path_ += "z";
@@ -377,7 +368,6 @@ struct Drawing : Polylines::Visit {
       "<g fill=\"none\" stroke-width=\"20\" stroke-linecap=\"round\" stroke-linejoin=\"round\">";
   static constexpr char kCurveGroup[] =
       "<g fill=\"none\" stroke-width=\"30\" stroke-linecap=\"round\" stroke-linejoin=\"round\">";
-  bool curves_begun() const { return curves_begun_; }
 
  private:
   std::size_t cell_of(long long x, long long y) const {
@@ -391,7 +381,6 @@ struct Drawing : Polylines::Visit {
     last_x_ = pending_x_;
     last_y_ = pending_y_;
     pending_ = false;
-    ++points;
   }
 
   LineWriter& out_;
@@ -422,13 +411,27 @@ Frame frame_of(const Survey& s, int width) {
   }
   if (!(x0 <= x1)) x0 = x1 = 0;  // nothing to frame
   if (!(y0 <= y1)) y0 = y1 = 0;
-  // A line or a point: room around it, as wide as its length, or one unit.
-  const double room = std::max(x1 - x0, y1 - y0) > 0 ? std::max(x1 - x0, y1 - y0) / 2 : 1;
-  if (x1 - x0 == 0) x0 -= room, x1 += room;
-  if (y1 - y0 == 0) y0 -= room, y1 += room;
   Frame f;
   f.width = width;
   f.plot_width = width - 2.0 * kMargin;
+  // A line or a point: room around it, as wide as its length, or one unit
+  // (more far from 0, where a unit is lost among the digits). A span that
+  // a double cannot scale to the picture (below some 1e-300, or beyond the
+  // digits of its coordinates) counts as none.
+  const double far = std::max({std::abs(x0), std::abs(x1), std::abs(y0), std::abs(y1)});
+  auto none = [&](double lo, double hi) {
+    return !(hi - lo > far * 0x1p-50) || !std::isfinite(f.plot_width / (hi - lo));
+  };
+  const bool no_x = none(x0, x1), no_y = none(y0, y1);
+  const double widest = std::max(no_x ? 0 : x1 - x0, no_y ? 0 : y1 - y0);
+  const double room = widest > 0 ? widest / 2 : std::max(1.0, far * 0x1p-40);
+  auto around = [room](double& lo, double& hi) {
+    const double middle = lo / 2 + hi / 2;
+    lo = middle - room;
+    hi = middle + room;
+  };
+  if (no_x) around(x0, x1);
+  if (no_y) around(y0, y1);
   f.scale = f.plot_width / (x1 - x0);
   f.plot_height = (y1 - y0) * f.scale;
   if (f.plot_height > 2.0 * width) {
@@ -557,23 +560,21 @@ bool draw_preview(const std::function<std::unique_ptr<GroupSource>()>& read,
   // Half a pixel, or more where the polylines would lay more points than the
   // picture's budget.
   const double budget = static_cast<double>(options.width) * kPointsPerPixel;
-  facts.merged_within = std::max(0.5, survey.length * frame.scale / budget);
+  const double within = std::max(0.5, survey.length * frame.scale / budget);
   // Cells in which one small polyline is drawn: a quarter of the budget, a
   // small path taking some four points' room.
   const double cell = std::max(
       0.5, std::sqrt(static_cast<double>(frame.width) * frame.height * 4 / budget));
   write_head(out, frame, survey, name);
   out.text(Drawing::kOthersGroup);
-  Drawing all(out, frame, survey, facts.merged_within, cell,
+  Drawing all(out, frame, survey, within, cell,
               survey.curves_last ? Drawing::Which::kAll : Drawing::Which::kOthers);
   if (!walk(all)) return false;
-  facts.points = all.points;
   if (!survey.curves_last) {  // those on HA_6292 once more, on top
     out.text("</g>");
     out.text(Drawing::kCurveGroup);
-    Drawing curves(out, frame, survey, facts.merged_within, cell, Drawing::Which::kCurves);
+    Drawing curves(out, frame, survey, within, cell, Drawing::Which::kCurves);
     if (!walk(curves)) return false;
-    facts.points += curves.points;
   }
   out.text("</g>");
   write_tail(out, frame, survey, name);

@@ -34,8 +34,6 @@ struct PreviewOptions {
 /// What a picture shows of its drawing.
 struct PreviewFacts {
   std::uint64_t polylines = 0, vertices = 0;
-  std::uint64_t points = 0;  ///< vertices written into the picture
-  double merged_within = 0;  ///< pixels: vertices closer than this were merged
 };
 
 /// Gives the colour of an elevation at `t`, 0 the lowest, 1 the highest: "#rrggbb".

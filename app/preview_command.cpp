@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "binary_groups.h"
 #include "files.h"
 #include "interrupts.h"
 #include "output_file.h"
@@ -17,17 +18,13 @@ namespace quorvane {
 
 namespace {
 
-// One reading of a drawing: its file, and the pairs read from it, ahead on
-// a thread of their own where the file is a regular one.
+// One reading of a drawing, saved as text or binary: its file, and the
+// pairs read from it, ahead on a thread of their own.
 class Reading : public GroupSource {
  public:
-  Reading(std::FILE* file, bool regular) : file_(file), source_(file) {
+  explicit Reading(std::FILE* file) : file_(file), source_(file) {
     std::setvbuf(file_, nullptr, _IONBF, 0);  // the reader reads whole blocks itself
-    if (regular) {
-      pairs_ = std::make_unique<GroupsAhead>(source_);
-    } else {
-      pairs_ = std::make_unique<GroupReader>(source_);
-    }
+    pairs_ = std::make_unique<DrawingPairs>(source_, /*ahead=*/true);
   }
   ~Reading() override {
     pairs_.reset();
@@ -35,15 +32,15 @@ class Reading : public GroupSource {
   }
   Reading(const Reading&) = delete;
   Reading& operator=(const Reading&) = delete;
-  bool next(Group& group) override { return pairs_->next(group); }
-  const Fault& fault() const override { return pairs_->fault(); }
-  int error() const override { return pairs_->error(); }
-  std::uint64_t line() const override { return pairs_->line(); }
+  bool next(Group& group) override { return pairs_->pairs().next(group); }
+  const Fault& fault() const override { return pairs_->pairs().fault(); }
+  int error() const override { return pairs_->pairs().error(); }
+  std::uint64_t line() const override { return pairs_->pairs().line(); }
 
  private:
   std::FILE* file_;
   FileReader source_;
-  std::unique_ptr<GroupSource> pairs_;
+  std::unique_ptr<DrawingPairs> pairs_;
 };
 
 // A reading that fails at once: the drawing could not be opened again.
@@ -74,14 +71,21 @@ PreviewFacts draw(const std::string& host, const std::string& shown, const std::
   if (!stamp.regular) {
     kept = std::make_unique<TemporaryFile>();
     std::FILE* copy = kept->create();
-    if (copy == nullptr) fail("cannot read " + shown + ": no temporary file can be made for it");
+    if (copy == nullptr) {
+      fail("cannot read " + shown + ": no temporary file can be made for it: " + std::strerror(errno));
+    }
     std::vector<char> block(std::size_t{1} << 20);
     for (std::size_t n; (n = std::fread(block.data(), 1, block.size(), file)) > 0;) {
       if (std::fwrite(block.data(), 1, n, copy) != n) {
-        fail("cannot read " + shown + ": its temporary file cannot be written");
+        fail("cannot read " + shown + ": its temporary file cannot be written: " +
+             run::reason(errno != 0 ? errno : EIO));
       }
     }
-    if (std::ferror(file) || std::fclose(copy) != 0) fail("cannot read " + shown);
+    if (std::ferror(file)) fail("cannot read " + shown + ": " + std::strerror(errno != 0 ? errno : EIO));
+    if (std::fclose(copy) != 0) {
+      fail("cannot read " + shown + ": its temporary file cannot be written: " +
+           run::reason(errno != 0 ? errno : EIO));
+    }
   }
   // Each reading must be of the drawing as it was: read again, it is reopened.
   const char* changed = ": it changed while it was being drawn";
@@ -92,11 +96,13 @@ PreviewFacts draw(const std::string& host, const std::string& shown, const std::
     if (reading == nullptr) {
       int again = 0;
       reading = kept ? kept->open_reading() : open_input(host, /*regular_only=*/false, again);
-      if (reading == nullptr) return std::make_unique<Unreadable>(errno != 0 ? errno : EIO);
+      if (reading == nullptr) {
+        return std::make_unique<Unreadable>(kept ? (errno != 0 ? errno : EIO) : again);
+      }
       FileStamp now;
       if (!kept && (!stamp_of(reading, now) || !(now == stamp))) fail("cannot read " + shown + changed);
     }
-    return std::make_unique<Reading>(reading, true);
+    return std::make_unique<Reading>(reading);
   };
   if (kept) std::fclose(file);
   // Never over the drawing itself, through a link or a descriptor either.
@@ -168,6 +174,8 @@ std::string refused_picture(const std::string& picture, const std::string& first
 
 void preview_merged(std::string host, std::string shown, const std::string& picture, int width) {
   run::output = OutputFile();  // the merged file is in place: the picture is the file written now
+  // The run is not over yet: an interrupt abandons the picture, the merged file whole.
+  release_interrupts();
   run::also_say("; the merged file " + shown + " is whole and in place");
   draw(host, shown, picture, width);
 }

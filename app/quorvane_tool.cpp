@@ -387,6 +387,11 @@ int dispatch(const std::vector<std::string>& arguments) {
   if (command.preview) {
     const std::string why = refused_picture(*command.preview, f1.host, f2.host, run::output.target());
     if (!why.empty()) fail(why);
+    // Its picture is drawn from the merged file, read back once it is in place.
+    if (run::output.kind() == OutputFile::Kind::kWriteThrough) {
+      fail("refusing to draw " + describe(nomim3, run::output_host()) +
+           ": it is not a regular file, and cannot be read back for its picture");
+    }
   }
   treatment();
   if (command.preview) {

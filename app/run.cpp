@@ -14,6 +14,8 @@
 #include <unistd.h>
 #endif
 
+#include "files.h"
+#include "group_reader.h"
 #include "interrupts.h"
 #include "token_stream.h"
 
@@ -30,6 +32,12 @@ std::string written_host;                  // where the file written leads
 std::string written_shown;                 // the file written, as a message names it
 const char* written_role = "merged file";
 std::string said_after;  // what every failure's line ends with
+
+#ifdef _WIN32
+constexpr char kSeparators[] = "/\\";
+#else
+constexpr char kSeparators[] = "/";
+#endif
 
 #ifndef _WIN32
 std::atomic_flag faulted = ATOMIC_FLAG_INIT;
@@ -136,6 +144,13 @@ std::FILE* open_output(const std::string& host, const std::string& shown, const 
     fail("cannot create " + shown +
          ": its folder takes no new file, and no temporary file can be made for it: " +
          std::strerror(error));
+  }
+  if (file == nullptr && error == ENOENT) {
+    // A folder that is not there is named as such, as the merge names it.
+    const std::string folder = host.substr(0, host.find_last_of(kSeparators));
+    if (folder != host && !folder.empty() && !folder_exists(folder)) {
+      fail("cannot create " + shown + ": there is no folder " + printable(folder));
+    }
   }
   if (file == nullptr) fail("cannot create " + shown + ": " + reason(error));
   written_host = host;

@@ -4,7 +4,7 @@
 // was), one line on standard error says what, which file and why, and the
 // process ends with status 1. Library units never end the process; the
 // commands (the merge in quorvane_tool.cpp, the conversion in
-// convert_command.cpp) do it through fail().
+// convert_command.cpp, the picture in preview_command.cpp) do it through fail().
 #ifndef QUORVANE_RUN_H
 #define QUORVANE_RUN_H
 

@@ -324,8 +324,8 @@ class TokenStream {
   struct Block;
   void take_index(const Block& block);
   // The token after offset `at` in the input, bringing in more bytes as
-  // needed (keeping_ keeps those from pos_); `at` moves past it. 0 at the
-  // end of the input.
+  // needed (keeping_ keeps those from pos_); `at` moves past it. kEnd at the
+  // end of the input, kBeyond where `until` comes before the token ends.
   enum class Held { kToken, kEnd, kBeyond };
   Held next_held(std::uint64_t& at, std::uint64_t until, std::string_view& token);
   static double convert_real(const char* first, const char* last, bool negative);

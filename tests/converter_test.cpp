@@ -737,10 +737,10 @@ TEST(Converter, LayerNamesAreKeptUnlessTheMergeWouldMisreadThem) {
     EXPECT_EQ(renamed, c.renamed);
   }
   for (const char* page : {"ANSI_1", "ANSI_4294967297", "ANSI_20127", "ANSI_1200", "UTF-8"}) {
-    EXPECT_FALSE(text_encoding("AC1015", page).known_code_page) << page;
+    EXPECT_FALSE(text_encoding("AC1015", page).known_code_page()) << page;
   }
   for (const std::string_view page : code_page_names()) {
-    EXPECT_TRUE(text_encoding("AC1015", page).known_code_page) << page;
+    EXPECT_TRUE(text_encoding("AC1015", page).known_code_page()) << page;
   }
   EXPECT_EQ(code_page_names().size(), 43u);
 }
@@ -904,7 +904,9 @@ TEST(Converter, TheLayerNamedGoesOnTheLayerTheMergeKeeps) {
             "none of its polylines is on layer HA_6292, the only layer the merge keeps; they are "
             "on \"Plot lines \" (1), \"for\xC3\xAAt\\rX\" (1): name the layer to keep with "
             "--layer NAME");
-  converted(pairs(kEntities + kEnd), DrawingKind::kPlots, std::nullopt, &report);
+  // A polyline without vertices is none: nothing of it is written.
+  converted(pairs(kEntities + "0|POLYLINE|8|E|66|1|0|SEQEND|" + kEnd), DrawingKind::kPlots,
+            std::nullopt, &report);
   EXPECT_EQ(gives_the_merge_nothing(report, "PLOTS"),
             "no polyline of its model space is on layer \"PLOTS\": it has none");
   EXPECT_EQ(gives_the_merge_nothing(report, std::nullopt),
@@ -991,22 +993,24 @@ TEST(Converter, TheSummarySaysWhatWasWrittenAndWhatNot) {
             "  arcs: 2 bulged segments written as straight\n"
             "  layers renamed: \"Plot lines\" as \"Plot_lines\"\n"
             "  extents: of the vertices written: the drawing has none of its own\n");
-  // A HATCH's paths: those left out, by why; arcs and bulges written as chords.
+  // A HATCH's paths: those left out, by why; arcs and bulges written as chords, a
+  // whole circle's too, as its one vertex.
   converted(pairs(kEntities +
                   "0|HATCH|8|A|91|5|92|3|72|0|73|1|93|2|10|0|20|0|10|1|20|1|97|1|330|2F|"
                   "92|1|93|1|72|3|10|0|20|0|11|1|21|0|40|0.5|50|0|51|360|73|1|97|0|"
                   "92|1|93|1|72|4|94|3|73|0|74|0|95|0|96|0|97|0|97|0|"
                   "92|1|93|2|72|2|10|0|20|0|40|1|50|0|51|180|73|1|72|1|10|-1|20|0|11|1|21|0|97|0|"
                   "92|2|72|1|73|1|93|2|10|0|20|0|42|1|10|1|20|1|42|0|97|0|"
+                  "92|1|93|1|72|2|10|5|20|5|40|1|50|0|51|360|73|1|97|0|"
                   "0|HATCH|67|1|91|1|92|2|10|9|20|9|97|0|0|HATCH|8|A|" +
                   kEnd),
             DrawingKind::kContours, std::nullopt, &report);
   EXPECT_EQ(summary(report, {DrawingKind::kContours, std::nullopt}, "in.dxf", "out.dxf"),
             "in.dxf converted into out.dxf, the first drawing (cn) of a merge\n"
-            "  written: 2 polylines, 4 vertices\n"
+            "  written: 3 polylines, 5 vertices\n"
             "  left out: 1 HATCH in paper space, 1 HATCH path with a spline edge, 1 HATCH path "
             "with an ellipse edge, 1 HATCH without boundary paths, 1 associative HATCH path\n"
-            "  arcs: 2 bulged segments written as straight\n"
+            "  arcs: 3 bulged segments written as straight\n"
             "  extents: of the vertices written: the drawing has none of its own\n");
   // Whose the extents are, and why.
   const std::string point = kEntities + "0|LWPOLYLINE|8|A|38|5|10|1|20|2|" + kEnd;

@@ -841,6 +841,18 @@ TEST_F(EndToEnd, DrawsAPictureOfADrawing) {
              "0\nPOLYLINE\n8\n HA_6292 \n0\nVERTEX\n10\n1\n20\n2\n0\nVERTEX\n10\n1e308\n20\n2\n"
              "0\nSEQEND\n0\nPOLYLINE\n8\nA\n0\nVERTEX\n10\n5\n20\n-7\n30\n1e400\n0\nSEQEND\n"
              "0\nEOF\n");
+  here.write("tiny.dxf", "0\nLWPOLYLINE\n8\nA\n10\n0\n20\n0\n10\n1e-310\n20\n0\n0\nEOF\n");
+  // A binary drawing of R12 (codes of one byte): an LWPOLYLINE of two vertices.
+  auto real = [](double v) {
+    std::string bytes(sizeof v, '\0');
+    std::memcpy(bytes.data(), &v, sizeof v);
+    return bytes;
+  };
+  using namespace std::string_literals;
+  here.write("binary.dxf", "AutoCAD Binary DXF\r\n\x1a\0"s +
+                               "\0SECTION\0\x02" "ENTITIES\0\0LWPOLYLINE\0\x08" "A\0\x0a"s + real(1) +
+                               "\x14" + real(2) + "\x0a" + real(3) + "\x14" + real(4) +
+                               "\0ENDSEC\0\0EOF\0"s);
   const struct {
     std::vector<std::string> arguments;
     int status;
@@ -869,6 +881,14 @@ TEST_F(EndToEnd, DrawsAPictureOfADrawing) {
       {{"preview", "odd.dxf", "-"}, 0, "-: a picture of odd.dxf, 2 polylines, 3 vertices\n", true,
        false, "<g fill=\"none\" stroke-width=\"30\" stroke-linecap=\"round\" "
               "stroke-linejoin=\"round\">\r\n<path stroke=\"#c000c0\" d=\"M889 200l1 0\"/>"},
+      // Saved as binary: drawn as its text would be.
+      {{"preview", "binary.dxf", "-"}, 0, "-: a picture of binary.dxf, 1 polyline, 2 vertices\n",
+       true},
+      // A span no double scales to the picture: framed as a point, in the middle.
+      {{"preview", "tiny.dxf", "-"}, 0, "-: a picture of tiny.dxf, 1 polyline, 2 vertices\n", true,
+       false, "<path stroke=\"#ffffbf\" d=\"M8000 8000l1 0\"/>"},
+      {{"preview", drive.path() + "/" + kFirst, "nowhere/p.svg"}, 1,
+       "quorvane_tool: cannot create nowhere/p.svg: there is no folder nowhere\n", false},
   };
   for (const auto& c : cases) {
     if (under_wine() && c.arguments[1] != "nope.dxf" && c.arguments[1] != "bad.dxf") continue;
@@ -1053,6 +1073,14 @@ TEST_F(EndToEnd, AMergedFileThatIsADeviceOrAFifoIsWrittenThrough) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, kSampleWarning);
   EXPECT_TRUE(std::filesystem::is_symlink(merged));
+  // Such a merged file cannot be read back for its picture: refused before the merge.
+  RunOptions drawn{here.path(), drive.path()};
+  drawn.arguments = {"merge", "site4", "north", "north", "north", "--preview", "p.svg"};
+  r = run_tool("", drawn);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, failure("refusing to draw", "c:\\images\\site4\\northcnha.dxf", kOutput,
+                           "it is not a regular file, and cannot be read back for its picture"));
+  EXPECT_FALSE(here.exists("p.svg"));
 
   std::filesystem::remove(merged);
   ASSERT_EQ(symlink("/dev/full", merged.c_str()), 0);

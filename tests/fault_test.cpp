@@ -382,6 +382,37 @@ TEST_P(Interrupts, LeaveTheEarlierMergedFile) {
   }
 }
 
+// Once the merged file is in place, a run that draws its picture is not
+// over: an interrupt while the picture waits for its reader (a FIFO) ends
+// the run, the merged file whole and in place.
+TEST_P(Interrupts, WhileThePictureIsDrawnLeaveTheMergedFileWhole) {
+  if (under_wine()) GTEST_SKIP() << "Linux's signals";
+  const int signal = GetParam();
+  const std::string picture = here.path() + "/p.svg";
+  ASSERT_EQ(mkfifo(picture.c_str(), 0600), 0);
+  RunOptions held = options();
+  held.arguments = {"merge", "site4", "north", "north", "north", "--preview", picture};
+  held.beside = [&](int pid) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((!drive.exists(kOutput) || !hidden_files(folder()).empty()) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, signal);
+    // A run that held the interrupt would go on from here: let it.
+    const int fd = open(picture.c_str(), O_RDONLY | O_CLOEXEC);
+    char piece[65536];
+    while (fd >= 0 && read(fd, piece, sizeof piece) > 0) {
+    }
+    if (fd >= 0) close(fd);
+  };
+  ToolRun r = run_tool("", held);
+  EXPECT_EQ(r.signal, signal);
+  EXPECT_TRUE(drive.read(kOutput) == in_memory_merge(first_, second_).merged);
+  EXPECT_EQ(hidden_files(folder()), "");
+  EXPECT_EQ(hidden_files(here.path()), "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, Interrupts,
                          ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGKILL),
                          [](const auto& info) {

@@ -131,10 +131,13 @@ TEST(Files, FilesWithoutANameAreReadBackAndLeaveNothing) {
     EXPECT_EQ(std::fgetc(first), ' ');
     std::fclose(first);
   }
+  EXPECT_EQ(round_trip(temporary_file()), "  0\nEOF\n");
+  // Both are made in the folder $TMPDIR names, or not at all.
   setenv("TMPDIR", d.at("nope").c_str(), 1);
   TemporaryFile nowhere;
   EXPECT_EQ(nowhere.create(), nullptr);
   EXPECT_NE(errno, 0);
+  EXPECT_EQ(temporary_file(), nullptr);
   if (before != nullptr) {
     setenv("TMPDIR", kept.c_str(), 1);
   } else {
