@@ -399,10 +399,15 @@ TEST_P(Interrupts, WhileThePictureIsDrawnLeaveTheMergedFileWhole) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     kill(pid, signal);
-    // A run that held the interrupt would go on from here: let it.
-    const int fd = open(picture.c_str(), O_RDONLY | O_CLOEXEC);
+    // A run that held the interrupt would go on from here: let it, reading
+    // its picture until it has ended, however far it got.
+    const int fd = open(picture.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     char piece[65536];
-    while (fd >= 0 && read(fd, piece, sizeof piece) > 0) {
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (fd >= 0 && std::chrono::steady_clock::now() < deadline) {
+      if (read(fd, piece, sizeof piece) > 0) continue;
+      if (kill(pid, 0) != 0) break;  // ended, and reaped
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (fd >= 0) close(fd);
   };
